@@ -1,0 +1,43 @@
+#pragma once
+
+#include "app/GeneralSound.h"
+#include "app/SettingsStore.h"
+
+#include <QString>
+
+namespace kallomir {
+
+class Clock;
+class MessageBoxService;
+class ProcessControl;
+class Forms;
+class LineBackend;
+class AudioSystem;
+class MixerBackend;
+class FileDialogs;
+
+// The services and shared state every window and rule of the program reaches; wired once
+// in the application's start-up (real) or by a test (test doubles).
+struct AppContext {
+    AppContext(GeneralSound& cfg, SettingsStore& store, MessageBoxService& msg, Clock& clk,
+               ProcessControl& proc, QString home, QString application)
+        : config(cfg), settings(store, std::move(application)), boxes(msg), clock(clk),
+          process(proc), homeFolder(std::move(home)) {}
+
+    GeneralSound& config;
+    UserSettings settings;
+    MessageBoxService& boxes;
+    Clock& clock;
+    ProcessControl& process;
+    QString homeFolder;  // the program's folder, without trailing '/'
+
+    Forms* forms = nullptr;
+    LineBackend* line = nullptr;       // telephone line devices
+    AudioSystem* audio = nullptr;      // sound-card inputs and outputs
+    MixerBackend* mixer = nullptr;     // the card's mixer
+    FileDialogs* dialogs = nullptr;    // open/save/font/colour/print dialogs
+
+    QString homeFile(const QString& name) const { return homeFolder + u'/' + name; }
+};
+
+}  // namespace kallomir

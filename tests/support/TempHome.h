@@ -1,0 +1,42 @@
+#pragma once
+
+#include "app/AppContext.h"
+#include "app/Clock.h"
+#include "app/GeneralSound.h"
+#include "app/ProcessControl.h"
+#include "app/SettingsStore.h"
+#include "support/ScriptedMessageBoxes.h"
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace kallomir::test {
+
+// A throw-away program folder and user home with test doubles for every service:
+// the starting point of most tests.
+class TempHome {
+public:
+    TempHome();
+
+    QString home() const { return homeDir_.path(); }           // program folder
+    QString userHome() const { return userDir_.path(); }       // stands for $HOME
+    QString path(const QString& name) const { return home() + u'/' + name; }
+
+    // Runs the start-up configuration against this home; returns folders it could not create.
+    QStringList initConfiguration();
+    void writeFile(const QString& name, const QByteArray& bytes) const;
+
+    GeneralSound config;
+    MemorySettingsStore store;
+    ScriptedMessageBoxes boxes;
+    ManualClock clock;
+    RecordingProcessControl process;
+    std::unique_ptr<AppContext> context;
+
+private:
+    QTemporaryDir homeDir_;
+    QTemporaryDir userDir_;
+};
+
+}  // namespace kallomir::test
