@@ -80,7 +80,9 @@ QString NoWaveDeviceText(WaveDirection direction) {
                                               : QStringLiteral("Periferica input non selezionata");
 }
 
-QString LineCapabilitiesErrorTitle() { return QStringLiteral("CommandCaps_Click"); }
+QString LineCapabilitiesErrorTitle() {
+    return QStringLiteral("CommandCaps_Click");
+}
 
 QString WaveCapabilitiesErrorTitle(WaveDirection direction) {
     return direction == WaveDirection::Output ? QStringLiteral("CommandWaveOutCaps_Click")

@@ -24,40 +24,49 @@ long TestMixerBackend::value(MixerComponent component, MixerControlType type, in
 
 int TestMixerBackend::open(int device) {
     ++openCount_;
-    if (openResult_ != 0) return openResult_;
-    if (device != 0) return -ENODEV;
+    if (openResult_ != 0)
+        return openResult_;
+    if (device != 0)
+        return -ENODEV;
     open_ = true;
     return 0;
 }
 
 bool TestMixerBackend::findControl(MixerComponent component, MixerControlType type,
                                    MixerControl& control) {
-    if (!open_) return false;
+    if (!open_)
+        return false;
     const auto it = controls_.find({component, type});
-    if (it == controls_.end()) return false;
+    if (it == controls_.end())
+        return false;
     control = it->second.control;
     return true;
 }
 
 TestMixerBackend::Entry* TestMixerBackend::entryFor(const MixerControl& control) {
     const auto it = controls_.find({control.component, control.type});
-    if (!open_ || it == controls_.end() || it->second.control.id != control.id) return nullptr;
+    if (!open_ || it == controls_.end() || it->second.control.id != control.id)
+        return nullptr;
     return &it->second;
 }
 
 int TestMixerBackend::getValue(const MixerControl& control, int channel, long& value) {
     Entry* entry = entryFor(control);
-    if (entry == nullptr || failReads_) return -EIO;
+    if (entry == nullptr || failReads_)
+        return -EIO;
     value = entry->values[channel == 0 ? 0 : 1];
     return 0;
 }
 
 int TestMixerBackend::setValue(const MixerControl& control, int channel, long value) {
     Entry* entry = entryFor(control);
-    if (entry == nullptr || failWrites_) return -EIO;
-    if (value < entry->control.minimum || value > entry->control.maximum) return -ERANGE;
+    if (entry == nullptr || failWrites_)
+        return -EIO;
+    if (value < entry->control.minimum || value > entry->control.maximum)
+        return -ERANGE;
     entry->values[channel == 0 ? 0 : 1] = value;
-    if (entry->control.channels == 1) entry->values[1] = value;
+    if (entry->control.channels == 1)
+        entry->values[1] = value;
     writes_.push_back({control.component, control.type, channel, value});
     return 0;
 }
