@@ -3,6 +3,7 @@
 #include "app/GeneralSound.h"
 #include "app/SettingsStore.h"
 
+#include <QDir>
 #include <QString>
 
 namespace kallomir {
@@ -22,7 +23,7 @@ struct AppContext {
     AppContext(GeneralSound& cfg, SettingsStore& store, MessageBoxService& msg, Clock& clk,
                ProcessControl& proc, QString home, QString application)
         : config(cfg), settings(store, std::move(application)), boxes(msg), clock(clk),
-          process(proc), homeFolder(std::move(home)) {}
+          process(proc), homeFolder(std::move(home)), userHome(QDir::homePath()) {}
 
     GeneralSound& config;
     UserSettings settings;
@@ -30,6 +31,7 @@ struct AppContext {
     Clock& clock;
     ProcessControl& process;
     QString homeFolder;  // the program's folder, without trailing '/'
+    QString userHome;    // stands for $HOME: default data folders live under it
 
     Forms* forms = nullptr;
     LineBackend* line = nullptr;       // telephone line devices

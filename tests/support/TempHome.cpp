@@ -7,6 +7,7 @@ namespace kallomir::test {
 TempHome::TempHome() {
     context = std::make_unique<AppContext>(config, store, boxes, clock, process, home(),
                                            QStringLiteral("kallomir"));
+    context->userHome = userHome();
 }
 
 QStringList TempHome::initConfiguration() {

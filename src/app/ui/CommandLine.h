@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace kallomir {
+
+struct CommandLine {
+    QString home;          // --home DIR
+    QString lineScript;    // --line-script FILE: scenario for the simulated line
+    bool startupProbe = false;  // --startup-probe: print the time to the login window and leave
+    bool showVersion = false;
+    bool showHelp = false;
+    QString error;         // non-empty when the arguments could not be understood
+    QString helpText;
+};
+
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+}  // namespace kallomir
