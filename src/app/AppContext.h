@@ -14,6 +14,7 @@ class ProcessControl;
 class Forms;
 class LineBackend;
 class AudioSystem;
+class MediaCommands;
 class MixerBackend;
 class FileDialogs;
 
@@ -36,6 +37,7 @@ struct AppContext {
     Forms* forms = nullptr;
     LineBackend* line = nullptr;       // telephone line devices
     AudioSystem* audio = nullptr;      // sound-card inputs and outputs
+    MediaCommands* media = nullptr;    // the media alias "capture", shared by recorder and player
     MixerBackend* mixer = nullptr;     // the card's mixer
     FileDialogs* dialogs = nullptr;    // open/save/font/colour/print dialogs
 

@@ -1,0 +1,182 @@
+#include "controls/TelephonyControl.h"
+
+#include "app/RuntimeError.h"
+#include "controls/AudioSystem.h"
+
+namespace kallomir {
+
+namespace {
+
+RuntimeError LineError(const QString& why) {
+    return RuntimeError(kLineDeviceError, why);
+}
+
+}  // namespace
+
+TelephonyControl::TelephonyControl(LineBackend& line, const AudioSystem* audio, QObject* parent)
+    : QObject(parent), line_(line), audio_(audio) {
+    line_.setEventReceiver(this);
+}
+
+TelephonyControl::~TelephonyControl() {
+    line_.setEventReceiver(nullptr);
+    if (open_ >= 0) {
+        try {
+            line_.close(open_);
+        } catch (const RuntimeError&) {
+            // Closing on the way out: nothing left to report to.
+        }
+    }
+}
+
+qint32 TelephonyControl::lineDeviceCount() const {
+    return static_cast<qint32>(line_.devices().size());
+}
+
+LineDeviceInfo TelephonyControl::currentInfo() const {
+    const QList<LineDeviceInfo> devices = line_.devices();
+    if (current_ < 0 || current_ >= devices.size()) return {};
+    return devices.at(current_);
+}
+
+qint32 TelephonyControl::capabilities() const { return currentInfo().capabilities; }
+
+qint32 TelephonyControl::apiVersion() const { return currentInfo().apiVersion; }
+
+QString TelephonyControl::lineDeviceName(qint32 index) {
+    const QList<LineDeviceInfo> devices = line_.devices();
+    if (index < 0 || index >= devices.size()) {
+        throw LineError(QStringLiteral("Line device %1 does not exist").arg(index));
+    }
+    current_ = index;
+    return devices.at(index).name;
+}
+
+QString TelephonyControl::lineName() const { return currentInfo().name; }
+
+void TelephonyControl::setLineName(const QString& name) {
+    const QList<LineDeviceInfo> devices = line_.devices();
+    for (int i = 0; i < devices.size(); ++i) {
+        if (devices.at(i).name == name) {
+            current_ = i;
+            return;
+        }
+    }
+    throw LineError(QStringLiteral("No line device is named \"%1\"").arg(name));
+}
+
+void TelephonyControl::requireOpen(const char* what) const {
+    if (open_ < 0) throw LineError(QStringLiteral("The line is not open (%1)").arg(what));
+}
+
+void TelephonyControl::drop() {
+    // Stopping always drops, with or without a call: that must never be an error.
+    if (open_ >= 0) line_.drop(open_);
+}
+
+void TelephonyControl::dial(const QString& number) {
+    requireOpen("dial");
+    line_.dial(open_, number);
+}
+
+void TelephonyControl::answer() {
+    requireOpen("answer");
+    line_.answer(open_);
+}
+
+void TelephonyControl::setMember13(qint32 value) { member13_ = value; }
+
+void TelephonyControl::setCallPrivilege(qint32 privilege) { callPrivilege_ = privilege; }
+
+qint32 TelephonyControl::waveInDevice() const {
+    if (open_ < 0 || !line_.isConnected(open_)) return -1;
+    const qint32 cards = audio_ ? static_cast<qint32>(audio_->inputDeviceNames().size()) : 0;
+    return cards + open_;
+}
+
+qint32 TelephonyControl::waveOutDevice() const {
+    // The lines carry no playback path of their own.
+    return -1;
+}
+
+bool TelephonyControl::lineOpen() const { return open_ >= 0; }
+
+void TelephonyControl::setLineOpen(bool open) {
+    if (!open) {
+        if (open_ < 0) return;
+        const int device = open_;
+        open_ = -1;
+        connected_ = false;
+        line_.close(device);
+        return;
+    }
+    if (open_ >= 0 && open_ == current_) return;
+    if (current_ < 0) throw LineError(QStringLiteral("No line device is chosen"));
+    if (open_ >= 0) setLineOpen(false);
+    line_.open(current_);
+    open_ = current_;
+    connected_ = line_.isConnected(open_);
+}
+
+qint32 TelephonyControl::readMember35() const { return 0; }
+
+void TelephonyControl::setMember46(bool value) { member46_ = value; }
+
+void TelephonyControl::setMember51(qint32 value) { member51_ = value; }
+
+void TelephonyControl::setMember61(qint32 value) { member61_ = value; }
+
+qint32 TelephonyControl::readMember72() const { return 0; }
+
+// Line reports may come from any thread and must not run a handler inside a member call:
+// each is queued to this object's thread and dropped there if the device is no longer open.
+void TelephonyControl::lineRing(int device, int rings) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, device, rings] {
+            if (device == open_) emit IncomingCall(rings);
+        },
+        Qt::QueuedConnection);
+}
+
+void TelephonyControl::lineConnected(int device) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, device] {
+            if (device != open_) return;
+            connected_ = true;
+            emit Connected();
+        },
+        Qt::QueuedConnection);
+}
+
+void TelephonyControl::lineDisconnected(int device) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, device] {
+            if (device != open_) return;
+            connected_ = false;
+            emit Disconnected();
+        },
+        Qt::QueuedConnection);
+}
+
+void TelephonyControl::lineIdle(int device) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, device] {
+            if (device == open_) emit Idle();
+        },
+        Qt::QueuedConnection);
+}
+
+void TelephonyControl::lineNotify(int device, const QString& text) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, device, text] {
+            if (device == open_) emit Notify(text);
+        },
+        Qt::QueuedConnection);
+}
+
+}  // namespace kallomir
