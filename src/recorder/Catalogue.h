@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+
+namespace kallomir {
+
+class UserSettings;
+
+// One row of table dati: the catalogue entry of one recording file.
+struct CatalogueRow {
+    QString nome;                             // file name without folder: the lookup key
+    QString etichetta;                        // label
+    std::optional<QDate> dtfile;              // recording date, from the name
+    QString ora;                              // "hh:mm", from the name
+    std::optional<std::int32_t> progressivo;  // running number (recorder rows only)
+    bool letto = false;                       // "Ascoltato"
+    bool scritto = false;                     // "Trascritto"
+    bool tradotto = false;                    // "Masterizzato"
+    std::optional<QString> traduzione;        // transcription as RTF; empty when never saved
+    QString user;
+};
+
+// What the player's save writes into an existing row.
+struct PlayerMarks {
+    bool letto = false;
+    bool scritto = false;
+    bool tradotto = false;
+    QString traduzione;
+};
+
+// The recordings catalogue, datirec.mdb (an SQLite file) in the program's folder.
+// Every operation opens its own connection and closes it before returning, so another
+// window or program sees a consistent file between operations. Names are compared without
+// regard to case; values only ever travel as bound parameters. Failures are RuntimeErrors:
+// 3024 missing file, 3343 not a catalogue, 3218 locked, 3146 any other database error.
+class Catalogue {
+public:
+    explicit Catalogue(QString databaseFile);
+
+    // The catalogue of a program folder (an existing file whose name differs only in case
+    // counts as the catalogue).
+    static Catalogue InFolder(const QString& programFolder);
+    static QString FileName() { return QStringLiteral("datirec.mdb"); }
+
+    const QString& file() const { return file_; }
+
+    // Creates the file and the table when missing (first start of the program).
+    void create() const;
+
+    std::optional<CatalogueRow> find(const QString& nome) const;
+    int rowCount() const;
+
+    // The recorder's entry for a saved recording: the next running number from the
+    // settings key "progressivo", the label from "etichetta". Returns the number given,
+    // or nothing when the name already has a row (number not advanced). A "progressivo"
+    // that is not a whole number fails with error 13 before anything is written.
+    std::optional<std::int32_t> recorderInsert(const QString& nome, UserSettings& settings) const;
+
+    // The player's entry for a recording that has none yet: LETTO false, no running number.
+    // Returns false when a row already existed.
+    bool playerInsert(const QString& nome, const QString& etichetta, const QString& user) const;
+
+    // The player's save of marks, transcription, label and user into the first row of the
+    // name. Returns false (nothing written) when the name has no row.
+    bool playerSave(const QString& nome, const PlayerMarks& marks, const QString& etichetta,
+                    const QString& user) const;
+
+    // End of service: copies the catalogue to archiveFile (replacing it), checks that the
+    // copy opens and holds every row, and only then deletes all rows of the live table.
+    // Returns the number of rows archived. The live catalogue is untouched when the copy
+    // or its check fails.
+    int archiveAndEmpty(const QString& archiveFile) const;
+
+private:
+    QString file_;
+};
+
+// Date and time of a recording from its name "yyyymmdd_hhnnss..." (characters 1-8 and
+// 10-13); nothing when the name does not hold a real date and time.
+std::optional<QDate> DateFromRecordingName(const QString& nome);
+std::optional<QString> TimeFromRecordingName(const QString& nome);
+
+}  // namespace kallomir
