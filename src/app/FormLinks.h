@@ -24,6 +24,7 @@ public:
     virtual void selectLineInSource() = 0;                       // OptionWaveDevice(1) = True
     virtual void setVoxThresholdBar(int value, bool visible) = 0;  // ProgressBar1
     virtual void setVoxLabel(const QString& text) = 0;             // Label1
+    virtual void setLevelBar(int /*value*/) {}                     // ProgressBar
     virtual void digitKeyPressed(int keyCode) = 0;                 // Form_KeyDown
 };
 

@@ -1,5 +1,10 @@
 #include "settings/CapabilityReports.h"
 
+#include "app/MessageBoxService.h"
+#include "app/RuntimeError.h"
+#include "controls/TelephonyControl.h"
+#include "controls/WaveControl.h"
+
 #include <array>
 
 namespace kallomir {
@@ -87,6 +92,44 @@ QString LineCapabilitiesErrorTitle() {
 QString WaveCapabilitiesErrorTitle(WaveDirection direction) {
     return direction == WaveDirection::Output ? QStringLiteral("CommandWaveOutCaps_Click")
                                               : QStringLiteral("CommandWaveInCaps_Click");
+}
+
+void ShowLineCapabilities(TelephonyControl& tapi, MessageBoxService& boxes) {
+    try {
+        const QString text = LineCapabilitiesText([&tapi] { return tapi.capabilities(); });
+        boxes.show(text, LineCapabilitiesTitle(tapi.lineName()), MsgButtons::Ok, MsgIcon::None);
+    } catch (const RuntimeError& error) {
+        ReportError(boxes, error, LineCapabilitiesErrorTitle());
+    }
+}
+
+void ShowWaveCapabilities(WaveDirection direction, bool useSoundCard, int soundCardPosition,
+                          TelephonyControl& tapi, WaveControl& wave, MessageBoxService& boxes) {
+    const bool output = direction == WaveDirection::Output;
+    try {
+        qint32 device = soundCardPosition;
+        QString name = QStringLiteral("Sound Card");
+        if (!useSoundCard) {
+            tapi.setLineOpen(true);
+            device = output ? tapi.waveOutDevice() : tapi.waveInDevice();
+            name = tapi.lineName();
+        }
+        if (device == -1) {
+            boxes.show(NoWaveDeviceText(direction));
+            return;
+        }
+        const qint32 mask = output ? wave.outputFormats(device) : wave.inputFormats(device);
+        boxes.show(WaveCapabilitiesText(direction, name, mask), WaveCapabilitiesTitle(direction),
+                   MsgButtons::Ok, MsgIcon::None);
+        tapi.setLineOpen(false);
+    } catch (const RuntimeError& error) {
+        ReportError(boxes, error, WaveCapabilitiesErrorTitle(direction));
+        try {
+            tapi.setLineOpen(false);
+        } catch (const RuntimeError&) {
+            // Already reported the failure that matters; the line stays as it is.
+        }
+    }
 }
 
 }  // namespace kallomir

@@ -1,0 +1,33 @@
+#include "settings/ServiceShutdown.h"
+
+#include "app/AppContext.h"
+#include "app/MessageBoxService.h"
+#include "app/RuntimeError.h"
+#include "recorder/Catalogue.h"
+
+namespace kallomir {
+
+QString ServiceShutdownQuestion() {
+    return QStringLiteral("Sei sicuro di voler chiudere il Servizio?") +
+           QStringLiteral(" Attenzione la  chiusura prevede la Cancellazione del DataBase ");
+}
+
+QString ServiceArchiveFile(const QString& dataPath, const QString& previousName) {
+    return dataPath + previousName + QStringLiteral("/datirec.mdb");
+}
+
+bool CloseServiceCatalogue(AppContext& ctx, const QString& previousName, const QString& title) {
+    try {
+        const Catalogue catalogue = Catalogue::InFolder(ctx.homeFolder);
+        catalogue.archiveAndEmpty(ServiceArchiveFile(ctx.config.dataPath, previousName));
+    } catch (const RuntimeError& error) {
+        ctx.boxes.show(ErrorText(error.number(), error.description()) +
+                           QStringLiteral("\r\nIl DataBase non è stato cancellato."),
+                       title, MsgButtons::Ok, MsgIcon::Critical);
+        return false;
+    }
+    ctx.settings.save(QStringLiteral("progressivo"), QStringLiteral("0"));
+    return true;
+}
+
+}  // namespace kallomir
