@@ -6,7 +6,17 @@
 
 #include <gtest/gtest.h>
 
+namespace {
+QtMessageHandler previousHandler = nullptr;
+// The offscreen platform warns about every window feature it lacks; that noise hides real output.
+void QuietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith(QStringLiteral("This plugin does not support"))) return;
+    if (previousHandler) previousHandler(type, context, message);
+}
+}  // namespace
+
 int main(int argc, char** argv) {
+    previousHandler = qInstallMessageHandler(QuietHandler);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // A private runtime folder keeps Qt's warnings quiet and tests apart from a running program.
     QTemporaryDir runtime;
