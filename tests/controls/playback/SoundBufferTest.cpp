@@ -1,0 +1,183 @@
+#include "controls/playback/SoundBuffer.h"
+#include "controls/playback/TestPlaybackDevice.h"
+#include "controls/playback/ToneWave.h"
+
+#include "app/RuntimeError.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace kallomir;
+using kallomir::test::ToneWave;
+using kallomir::test::WriteBytes;
+
+namespace {
+
+WaveImage Image(const QByteArray& bytes) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.wav"));
+    WriteBytes(path, bytes);
+    QString error;
+    auto image = ReadWaveFile(path, &error);
+    EXPECT_TRUE(image) << error.toStdString();
+    return image ? *image : WaveImage{};
+}
+
+// Zero crossings per second of one channel of the played output: twice the tone's pitch.
+double PitchOf(const std::vector<float>& samples, int channels, int rate) {
+    int crossings = 0;
+    size_t counted = 0;
+    for (size_t i = static_cast<size_t>(channels); i < samples.size(); i += static_cast<size_t>(channels)) {
+        const float a = samples[i - static_cast<size_t>(channels)];
+        const float b = samples[i];
+        if ((a < 0 && b >= 0) || (a >= 0 && b < 0)) ++crossings;
+        ++counted;
+    }
+    return counted ? crossings / 2.0 / (static_cast<double>(counted) / rate) : 0;
+}
+
+// Runs the output clock in small steps until the buffer stops or the limit passes.
+double PlayOut(TestPlaybackDevice& device, SoundBuffer& buffer, double limit) {
+    const double start = device.now();
+    while (buffer.GetStatus() == SoundBuffer::kStatusPlaying && device.now() - start < limit) {
+        device.advance(0.01);
+    }
+    return device.now() - start;
+}
+
+}  // namespace
+
+TEST(WaveImage, ReadsFormatAndKeepsTrailerOut) {
+    const QByteArray trailer(48, 'T');
+    const WaveImage image = Image(ToneWave(8000, 16, 2, 0.5, 440, trailer));
+    EXPECT_EQ(image.format.sampleRate, 8000);
+    EXPECT_EQ(image.format.bitsPerSample, 16);
+    EXPECT_EQ(image.format.channels, 2);
+    EXPECT_EQ(image.format.blockAlign, 4);
+    EXPECT_EQ(image.format.avgBytesPerSecond, 32000);
+    EXPECT_EQ(image.data.size(), 16000);  // the trailer is no audio
+}
+
+TEST(WaveImage, CutShortCaptureAndForeignFiles) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("b.wav"));
+    // A capture whose header still claims the full length: the whole frames present count.
+    QByteArray cut = ToneWave(11025, 16, 1, 1.0, 300);
+    cut.chop(1001);
+    WriteBytes(path, cut);
+    QString error;
+    auto image = ReadWaveFile(path, &error);
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->data.size(), 22050 - 1002);
+
+    for (const QByteArray& bad :
+         {QByteArray(), QByteArray("RIFF"), QByteArray("plain text, no audio at all"),
+          QByteArray("RIFF\x04\0\0\0WAVEdata\x10\0\0\0"),            // data before format
+          ToneWave(8000, 16, 1, 0.1, 0).replace(20, 2, "\x55\x00")}) {  // MP3 format tag
+        WriteBytes(path, bad);
+        error.clear();
+        EXPECT_FALSE(ReadWaveFile(path, &error));
+        EXPECT_FALSE(error.isEmpty());
+    }
+    EXPECT_FALSE(ReadWaveFile(dir.filePath(QStringLiteral("missing.wav")), &error));
+    TestPlaybackDevice device;
+    EXPECT_THROW(SoundBuffer::FromFile(dir.filePath(QStringLiteral("missing.wav")), device),
+                 RuntimeError);
+}
+
+TEST(SoundBuffer, PlaysOnceToTheEndThenStandsAtTheStart) {
+    TestPlaybackDevice device(0, 0.05);
+    SoundBuffer buffer(Image(ToneWave(8000, 16, 1, 1.0, 500)), device);
+    EXPECT_EQ(buffer.length(), 16000);
+    EXPECT_EQ(buffer.GetFrequency(), 8000);
+    EXPECT_EQ(buffer.GetStatus(), 0);
+    buffer.Play();
+    EXPECT_EQ(buffer.GetStatus(), SoundBuffer::kStatusPlaying);
+    const double lasted = PlayOut(device, buffer, 5);
+    EXPECT_NEAR(lasted, 1.0 + 0.05, 0.08);  // plus the output delay, the last block, the filter
+    EXPECT_EQ(buffer.GetStatus(), 0);
+    EXPECT_EQ(buffer.GetCurrentPosition(), 0);
+    EXPECT_NEAR(PitchOf(device.played, 1, 8000), 500, 15);
+}
+
+TEST(SoundBuffer, FrequencyChangesSpeedAndPitch) {
+    TestPlaybackDevice device(0, 0.0);
+    SoundBuffer buffer(Image(ToneWave(8000, 16, 1, 2.0, 400)), device);
+    buffer.SetFrequency(16000);
+    buffer.Play();
+    EXPECT_NEAR(PlayOut(device, buffer, 5), 1.0, 0.08);
+    EXPECT_NEAR(PitchOf(device.played, 1, 8000), 800, 25);
+
+    // A device that runs at its own rate: the buffer resamples to it.
+    TestPlaybackDevice fixed(48000, 0.0);
+    SoundBuffer other(Image(ToneWave(11025, 8, 2, 1.0, 300)), fixed);
+    other.SetFrequency(5512);
+    other.Play();
+    EXPECT_NEAR(PlayOut(fixed, other, 5), 2.0, 0.08);
+    EXPECT_NEAR(PitchOf(fixed.played, 2, 48000), 150, 10);
+
+    buffer.SetFrequency(50);
+    EXPECT_EQ(buffer.GetFrequency(), SoundBuffer::kMinFrequency);
+    buffer.SetFrequency(250000);
+    EXPECT_EQ(buffer.GetFrequency(), SoundBuffer::kMaxFrequency);
+}
+
+TEST(SoundBuffer, CursorReportsWhatIsHeardNotWhatIsQueued) {
+    TestPlaybackDevice device(0, 0.2);
+    SoundBuffer buffer(Image(ToneWave(8000, 16, 1, 3.0, 500)), device);
+    buffer.Play();
+    device.advance(0.1);
+    // Rendered 0.1 s ahead but nothing audible yet.
+    EXPECT_EQ(buffer.GetCurrentPosition(), 0);
+    device.advance(1.1);
+    // Heard: 1.2 s on the clock less 0.2 s of output delay.
+    EXPECT_NEAR(static_cast<double>(buffer.GetCurrentPosition()), 16000.0, 16000 * 0.02);
+    buffer.SetFrequency(16000);
+    device.advance(0.5);  // the queued 0.2 s still plays at the old speed
+    EXPECT_NEAR(static_cast<double>(buffer.GetCurrentPosition()), 16000 + 0.2 * 16000 + 0.3 * 32000,
+                16000 * 0.04);
+}
+
+TEST(SoundBuffer, StopKeepsPositionAndSeeksMoveIt) {
+    TestPlaybackDevice device(0, 0.05);
+    SoundBuffer buffer(Image(ToneWave(8000, 16, 1, 4.0, 500)), device);
+    buffer.Play();
+    device.advance(1.05);
+    buffer.Stop();
+    const std::int64_t stopped = buffer.GetCurrentPosition();
+    EXPECT_NEAR(static_cast<double>(stopped), 16000, 400);
+    EXPECT_EQ(stopped % 2, 0);  // frame-aligned
+    device.advance(1.0);
+    EXPECT_EQ(buffer.GetCurrentPosition(), stopped);
+    EXPECT_EQ(buffer.GetStatus(), 0);
+    buffer.Play();  // resumes where it stopped
+    device.advance(0.55);
+    EXPECT_NEAR(static_cast<double>(buffer.GetCurrentPosition()), stopped + 8000.0, 400);
+
+    buffer.SetCurrentPosition(40001);  // while playing: odd byte snaps to a frame
+    EXPECT_EQ(buffer.GetCurrentPosition(), 40000);
+    device.advance(0.55);
+    EXPECT_NEAR(static_cast<double>(buffer.GetCurrentPosition()), 48000, 400);
+
+    buffer.Stop();
+    buffer.SetCurrentPosition(10'000'000);
+    EXPECT_EQ(buffer.GetCurrentPosition(), buffer.length() - 2);
+    buffer.SetCurrentPosition(-5);
+    EXPECT_EQ(buffer.GetCurrentPosition(), 0);
+    buffer.Play();
+    buffer.Play();  // a second play while playing changes nothing
+    EXPECT_EQ(buffer.GetStatus(), SoundBuffer::kStatusPlaying);
+    EXPECT_NEAR(PlayOut(device, buffer, 10), 4.05, 0.08);
+}
+
+TEST(SoundBuffer, FailingOutputIsReported) {
+    TestPlaybackDevice device;
+    device.failNextOpen(QStringLiteral("nessuna uscita"));
+    try {
+        SoundBuffer buffer(Image(ToneWave(8000, 8, 1, 0.1, 0)), device);
+        FAIL() << "opening must fail";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.description(), QStringLiteral("nessuna uscita"));
+    }
+}
