@@ -3,7 +3,9 @@
 #include "controls/WaveHeader.h"
 #include "controls/WavSamples.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QtEndian>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -29,6 +31,16 @@ TEST(CaptureKillTest, KilledCaptureStillOpensWithItsAudio) {
     ASSERT_GE(capturedMs, 3000);
     child.kill();  // SIGKILL: no chance to complete the file
     child.waitForFinished();
+
+    // Players trust the header's sizes, so they must cover the audio, not just the file.
+    const std::optional<WaveHeader> header = ReadWaveHeader(path);
+    ASSERT_TRUE(header.has_value());
+    EXPECT_GE(header->dataBytes, (capturedMs - 1000) * 44100 / 1000 * 2);
+    QFile raw(path);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    const QByteArray riff = raw.read(8);
+    const quint32 riffSize = qFromLittleEndian<quint32>(riff.constData() + 4);
+    EXPECT_EQ(riffSize, header->dataOffset + header->dataBytes - 8);
 
     const auto wav = test::ReadWav(path);
     ASSERT_TRUE(wav.ok);
