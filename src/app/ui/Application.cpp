@@ -5,6 +5,7 @@
 #include "app/Clock.h"
 #include "app/HomeFolder.h"
 #include "app/SingleInstance.h"
+#include "app/ui/AppIcon.h"
 #include "app/ui/AppWiring.h"
 #include "app/ui/CommandLine.h"
 #include "app/ui/FrmSplash.h"
@@ -29,6 +30,7 @@ int RunApplication(int argc, char** argv) {
     QApplication::setApplicationName(QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName());
     QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
 
+    QApplication::setWindowIcon(AppIcon());
     const CommandLine options = ParseCommandLine(QApplication::arguments());
     if (!options.error.isEmpty()) {
         std::fprintf(stderr, "kallomir: %s\n\n%s", qPrintable(options.error), qPrintable(options.helpText));

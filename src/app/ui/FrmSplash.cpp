@@ -4,6 +4,7 @@
 #include "app/AppContext.h"
 #include "app/FormLinks.h"
 #include "app/MessageBoxService.h"
+#include "app/ui/AppIcon.h"
 
 #include <QApplication>
 #include <QDir>
@@ -36,7 +37,7 @@ FrmSplash::FrmSplash(AppContext& ctx, QWidget* parent)
 
     picture1_ = new QLabel(frame1_);
     picture1_->setObjectName(QStringLiteral("Picture1"));
-    picture1_->setPixmap(style()->standardIcon(QStyle::SP_MediaVolume).pixmap(64, 64));
+    picture1_->setPixmap(AppPixmap(96));
     picture1_->setAlignment(Qt::AlignCenter);
 
     label1_ = new QLabel(QStringLiteral("Registratore Digitale"), frame1_);

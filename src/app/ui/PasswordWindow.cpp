@@ -6,6 +6,7 @@
 #include "app/PasswordFile.h"
 #include "app/ProcessControl.h"
 #include "app/RuntimeError.h"
+#include "app/ui/AppIcon.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
 
 namespace kallomir {
@@ -43,7 +45,7 @@ PasswordWindow::PasswordWindow(AppContext& ctx, const QString& okCaption, QWidge
 
     image1_ = new QLabel(shape1_);
     image1_->setObjectName(QStringLiteral("Image1"));
-    image1_->setPixmap(style()->standardIcon(QStyle::SP_DialogApplyButton).pixmap(32, 32));
+    image1_->setPixmap(AppPixmap(40));
     lbTito_ = new QLabel(QStringLiteral("Recorder"), shape1_);
     lbTito_->setObjectName(QStringLiteral("LbTito"));
     QFont titleFont = lbTito_->font();
@@ -78,6 +80,14 @@ PasswordWindow::PasswordWindow(AppContext& ctx, const QString& okCaption, QWidge
     connect(cmdOk_, &QPushButton::clicked, this, [this] { cmdOk_Click(0); });
     connect(cmdCancel_, &QPushButton::clicked, this, [this] { cmdCancel_Click(); });
     connect(txtPassword_, &QLineEdit::returnPressed, this, [this] { cmdOk_Click(0); });
+}
+
+void PasswordWindow::showEvent(QShowEvent* event) {
+    // Centred on the screen, above whatever the frame shows.
+    if (QScreen* screen = QApplication::primaryScreen()) {
+        move(screen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    }
+    QWidget::showEvent(event);
 }
 
 bool PasswordWindow::load() {

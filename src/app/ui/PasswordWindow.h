@@ -36,6 +36,7 @@ public:
 
 protected:
     virtual void passwordAccepted() = 0;
+    void showEvent(QShowEvent* event) override;
     AppContext& ctx_;
 
 private:

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace kallomir {
+
+// The program's mark, drawn rather than shipped: a record dot over a sound wave.
+QPixmap AppPixmap(int size);
+QIcon AppIcon();
+
+}  // namespace kallomir
