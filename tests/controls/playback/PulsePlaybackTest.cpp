@@ -52,7 +52,6 @@ double CapturedToneSeconds(const QString& wav, int frequency, const QString& raw
         for (int i = 0; i < 1000 && buffer->GetStatus() == SoundBuffer::kStatusPlaying; ++i) {
             QThread::msleep(10);
         }
-        if (qEnvironmentVariableIsSet("H3_TAIL")) QThread::msleep(400);
     }
     QThread::msleep(500);
     ::kill(static_cast<pid_t>(recorder.processId()), SIGINT);

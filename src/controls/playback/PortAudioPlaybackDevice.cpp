@@ -1,0 +1,101 @@
+#include "controls/playback/PortAudioPlaybackDevice.h"
+
+#include "app/RuntimeError.h"
+
+#include <alsa/asoundlib.h>
+#include <portaudio.h>
+
+#include <cstring>
+
+namespace kallomir {
+
+namespace {
+
+// ALSA reports every probe PortAudio makes on stderr; none of it concerns the operator.
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+class PortAudioStream : public PlaybackStream {
+public:
+    PortAudioStream(PaStream* stream, int rate, int channels, RenderFunction render)
+        : stream_(stream), rate_(rate), channels_(channels), render_(std::move(render)) {}
+    ~PortAudioStream() override {
+        if (!stream_) return;
+        Pa_AbortStream(stream_);
+        Pa_CloseStream(stream_);
+    }
+
+    static int Callback(const void*, void* output, unsigned long frames,
+                        const PaStreamCallbackTimeInfo* time, PaStreamCallbackFlags, void* self) {
+        auto* s = static_cast<PortAudioStream*>(self);
+        auto* out = static_cast<float*>(output);
+        const bool more = s->render_(out, frames, time ? time->outputBufferDacTime : 0.0);
+        return more ? paContinue : paComplete;
+    }
+
+    bool start() override {
+        // A stream that ran out by itself must be stopped before it can start again.
+        if (Pa_IsStreamStopped(stream_) == 0) Pa_AbortStream(stream_);
+        return Pa_StartStream(stream_) == paNoError;
+    }
+    void stop() override {
+        if (Pa_IsStreamStopped(stream_) == 0) Pa_AbortStream(stream_);
+    }
+    bool isActive() const override { return Pa_IsStreamActive(stream_) == 1; }
+    double time() const override { return Pa_GetStreamTime(stream_); }
+    int sampleRate() const override { return rate_; }
+
+    PaStream* stream_;
+    int rate_;
+    int channels_;
+    RenderFunction render_;
+};
+
+}  // namespace
+
+PortAudioPlaybackDevice::PortAudioPlaybackDevice() {
+    snd_lib_error_set_handler(&QuietAlsa);
+    const PaError err = Pa_Initialize();
+    if (err != paNoError) {
+        throw RuntimeError(err, QString::fromUtf8(Pa_GetErrorText(err)));
+    }
+    if (Pa_GetDefaultOutputDevice() == paNoDevice) {
+        Pa_Terminate();
+        throw RuntimeError(errors::kDeviceIo, QStringLiteral("Nessun dispositivo di uscita audio"));
+    }
+}
+
+PortAudioPlaybackDevice::~PortAudioPlaybackDevice() { Pa_Terminate(); }
+
+std::unique_ptr<PlaybackStream> PortAudioPlaybackDevice::open(int preferredRate, int channels,
+                                                              RenderFunction render,
+                                                              QString* error) {
+    PaStreamParameters params;
+    std::memset(&params, 0, sizeof params);
+    params.device = Pa_GetDefaultOutputDevice();
+    if (params.device == paNoDevice) {
+        if (error) *error = QStringLiteral("Nessun dispositivo di uscita audio");
+        return nullptr;
+    }
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(params.device);
+    params.channelCount = channels;
+    params.sampleFormat = paFloat32;
+    params.suggestedLatency = info ? info->defaultLowOutputLatency : 0.05;
+    double rate = preferredRate;
+    if (Pa_IsFormatSupported(nullptr, &params, rate) != paFormatIsSupported && info) {
+        rate = info->defaultSampleRate;
+    }
+    auto holder = std::make_unique<PortAudioStream>(nullptr, static_cast<int>(rate), channels,
+                                                    std::move(render));
+    PaStream* stream = nullptr;
+    const PaError err = Pa_OpenStream(&stream, nullptr, &params, rate, 512, paNoFlag,
+                                      &PortAudioStream::Callback, holder.get());
+    if (err != paNoError) {
+        if (error) *error = QString::fromUtf8(Pa_GetErrorText(err));
+        holder->stream_ = nullptr;
+        return nullptr;
+    }
+    holder->stream_ = stream;
+    return holder;
+}
+
+}  // namespace kallomir
