@@ -52,31 +52,36 @@ bool CapturePipeline::process(std::span<const std::int16_t> samples) {
 
     bool written = true;
     if (file_ && !recorded.empty()) {
-        const sf_count_t count = static_cast<sf_count_t>(recorded.size());
-        const sf_count_t done = sf_write_short(file_, recorded.data(), count);
-        if (done > 0) framesWritten_ += done;
-        if (done != count) {
-            error_ = QString::fromLocal8Bit(sf_strerror(file_));
-            if (error_.isEmpty() || error_ == u"No Error.") {
-                error_ = QStringLiteral("The capture file could not be written");
-            }
-            closeFile();
-            written = false;
-        }
+        // Gathered into larger writes: fewer system calls; the buffer is flushed before every
+        // header update, so a killed process loses at most what a header update would anyway.
+        pending_.insert(pending_.end(), recorded.begin(), recorded.end());
+        if (pending_.size() >= kWriteBatch) written = flush();
     }
 
-    for (const std::int16_t sample : recorded) {
-        blockSquares_ += static_cast<double>(sample) * sample;
-        if (++blockFill_ == blockFrames_) endBlock();
+    // Sum of squares per 100 ms block, in integers (exact, and vectorizes).
+    std::size_t at = 0;
+    while (at < recorded.size()) {
+        const std::size_t take =
+            std::min<std::size_t>(recorded.size() - at, static_cast<std::size_t>(blockFrames_ - blockFill_));
+        std::int64_t squares = 0;
+        for (std::size_t i = at; i < at + take; ++i) {
+            const std::int32_t sample = recorded[i];
+            squares += sample * sample;
+        }
+        blockSquares_ += squares;
+        blockFill_ += static_cast<int>(take);
+        at += take;
+        if (blockFill_ == blockFrames_) endBlock();
     }
     return written;
 }
 
 void CapturePipeline::endBlock() {
-    const qint16 level = LevelFromRms(std::sqrt(blockSquares_ / blockFill_));
+    const qint16 level =
+        LevelFromRms(std::sqrt(static_cast<double>(blockSquares_) / blockFill_));
     const std::int64_t frames = blockFill_;
     blockFill_ = 0;
-    blockSquares_ = 0.0;
+    blockSquares_ = 0;
     if (events_.level) events_.level(level);
 
     const int threshold = settings_.voxThreshold.load(std::memory_order_relaxed);
@@ -96,15 +101,39 @@ void CapturePipeline::endBlock() {
     }
 }
 
-void CapturePipeline::updateHeader() {
-    if (file_) sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+bool CapturePipeline::flush() {
+    if (!file_ || pending_.empty()) {
+        pending_.clear();
+        return true;
+    }
+    const auto count = static_cast<sf_count_t>(pending_.size());
+    const sf_count_t done = sf_write_short(file_, pending_.data(), count);
+    pending_.clear();
+    if (done > 0) framesWritten_ += done;
+    if (done == count) return true;
+    error_ = QString::fromLocal8Bit(sf_strerror(file_));
+    if (error_.isEmpty() || error_ == u"No Error.") {
+        error_ = QStringLiteral("The capture file could not be written");
+    }
+    sf_close(file_);
+    file_ = nullptr;
+    return false;
 }
 
-void CapturePipeline::closeFile() {
+bool CapturePipeline::updateHeader() {
+    if (!file_) return true;
+    if (!flush()) return false;
+    sf_command(file_, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    return true;
+}
+
+bool CapturePipeline::closeFile() {
+    const bool flushed = flush();
     if (file_) {
         sf_close(file_);
         file_ = nullptr;
     }
+    return flushed;
 }
 
 }  // namespace kallomir

@@ -47,14 +47,19 @@ public:
     // False when the file could not take the samples: the file is then closed and error()
     // tells why; later calls still measure levels but write nothing.
     bool process(std::span<const std::int16_t> samples);
-    // Rewrites the header so the file reads as complete up to here.
-    void updateHeader();
-    void closeFile();
+    // Writes what is gathered and rewrites the header so the file reads as complete up to
+    // here. False on a write failure, as for process().
+    bool updateHeader();
+    // Writes what is left and completes the file; false when the last write failed.
+    bool closeFile();
     const QString& error() const { return error_; }
-    std::int64_t framesWritten() const { return framesWritten_; }
+    std::int64_t framesWritten() const { return framesWritten_; }  // written to the file
 
 private:
     void endBlock();
+    bool flush();
+
+    static constexpr std::size_t kWriteBatch = 8192;
 
     const int sampleRate_;
     const CaptureSettings& settings_;
@@ -63,10 +68,11 @@ private:
     QString error_;
     std::int64_t framesWritten_ = 0;
     std::vector<std::int16_t> scratch_;
+    std::vector<std::int16_t> pending_;  // recorded, not yet written
 
     int blockFrames_;
     int blockFill_ = 0;
-    double blockSquares_ = 0.0;
+    std::int64_t blockSquares_ = 0;
     std::int64_t quietFrames_ = 0;
     bool silent_ = false;
 };

@@ -31,11 +31,18 @@ CaptureSession::CaptureSession(const RecordFormat& format, const QString& path,
 }
 
 CaptureSession::~CaptureSession() {
+    finish();
+    if (resampler_) src_delete(resampler_);
+}
+
+QString CaptureSession::finish() {
+    if (!worker_.joinable()) return {};
     quit_.store(true);
     wake_.release();
     worker_.join();
-    pipeline_.closeFile();
-    if (resampler_) src_delete(resampler_);
+    // A failure the worker met is already reported; only the last write is news here.
+    if (hasFailed_) return {};
+    return pipeline_.closeFile() ? QString() : pipeline_.error();
 }
 
 void CaptureSession::setInputRate(int rate) {
@@ -63,8 +70,11 @@ void CaptureSession::run() {
         const bool quitting = quit_.load();
         drain();
         const auto now = std::chrono::steady_clock::now();
-        if (dirty_ && (quitting || now - lastHeader >= kHeaderPeriod)) {
-            pipeline_.updateHeader();
+        if (dirty_ && !hasFailed_ && now - lastHeader >= kHeaderPeriod) {
+            if (!pipeline_.updateHeader()) {
+                hasFailed_ = true;
+                if (failed_) failed_(pipeline_.error());
+            }
             dirty_ = false;
             lastHeader = now;
         }

@@ -27,7 +27,11 @@ public:
     CaptureSession(const RecordFormat& format, const QString& path,
                    const CaptureSettings& settings, CaptureEvents events,
                    std::function<void(const QString&)> failed);
-    ~CaptureSession();  // processes what is left and completes the file
+    ~CaptureSession();  // finish()
+
+    // Processes what is left and completes the file. Returns why the last write failed, or
+    // empty text (also when an earlier failure was already reported).
+    QString finish();
     CaptureSession(const CaptureSession&) = delete;
     CaptureSession& operator=(const CaptureSession&) = delete;
 

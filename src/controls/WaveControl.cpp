@@ -205,7 +205,14 @@ void WaveControl::closeCapture() {
     closeSource();
     if (session_) {
         ++generation_;  // reports still queued belong to the closed capture
+        const QString failure = session_->finish();
         session_.reset();
+        if (!failure.isEmpty()) {
+            QPointer<WaveControl> self(this);
+            QMetaObject::invokeMethod(
+                this, [self, failure] { if (self) emit self->captureFailed(failure); },
+                Qt::QueuedConnection);
+        }
     }
 }
 

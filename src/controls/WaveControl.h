@@ -79,8 +79,8 @@ public:
     // Not members of the control.
     bool isCapturing() const;          // a source is running
     int captureDevice() const { return sourceDevice_; }  // -1 when none
-    // Blocks until every sample handed over so far is processed and written (the file then
-    // holds it). For orderly tests and for the stop path.
+    // Blocks until every sample handed over so far is processed: its levels are reported and
+    // it reaches the file with the next header update (within half a second) or at close.
     void waitIdle();
 
 signals:
