@@ -28,6 +28,8 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace kallomir {
 
 namespace {
@@ -127,7 +129,8 @@ void CfrmSettingsWp::buildWindow() {
     textTelephoneNumber_ = new QLineEdit;
     for (int i = 0; i < 2; ++i) {
         txtParm_[i] = new QLineEdit;
-        txtParm_[i]->setValidator(new FolderNameValidator(txtParm_[i], kFolderNameLength));
+        txtParm_[i]->setValidator(new FolderNameValidator(txtParm_[i]));
+        txtParm_[i]->setMaxLength(kFolderNameLength);
         txtParm_[i]->installEventFilter(this);
     }
     txtParm_[1]->setEnabled(false);
@@ -256,6 +259,13 @@ void CfrmSettingsWp::fillSoundCards(QComboBox* combo, bool output, const QString
         combo->setCurrentIndex(stored);
 }
 
+void CfrmSettingsWp::setFolderBox(int index, const QString& text) {
+    // A longer value from a hand-edited file is shown whole, never cut behind the operator's
+    // back; only typing is held to eight characters.
+    txtParm_[index]->setMaxLength(std::max<int>(kFolderNameLength, static_cast<int>(text.size())));
+    txtParm_[index]->setText(text);
+}
+
 void CfrmSettingsWp::Form_Load() {
     loaded_ = true;
     RetryBudget budget;
@@ -270,8 +280,8 @@ void CfrmSettingsWp::Form_Load() {
         txtRecall_->setText(QString::number(slider1_->value()));
 
         // The name box holds the plain folder name; OK adds the folder number again.
-        txtParm_[0]->setText(ctx_.config.folderNumber);
-        txtParm_[1]->setText(PlainFolderName(ctx_.config.recFolder, ctx_.config.folderNumber));
+        setFolderBox(0, ctx_.config.folderNumber);
+        setFolderBox(1, PlainFolderName(ctx_.config.recFolder, ctx_.config.folderNumber));
         combo1_[0]->setEditText(ctx_.config.sampleRate);
         combo1_[1]->setEditText(ctx_.config.bitsPerSample);
         combo1_[2]->setEditText(ctx_.config.channels);

@@ -95,6 +95,7 @@ private:
     bool askRetry(const QString& text);
     bool refuseInvalidInput();
     void leaveAfterFocusOut(QWidget* widget);
+    void setFolderBox(int index, const QString& text);
 
     AppContext& ctx_;
     TelephonyControl* tapi_ = nullptr;

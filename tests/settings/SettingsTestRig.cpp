@@ -1,0 +1,43 @@
+#include "SettingsTestRig.h"
+
+#include "app/IniFile.h"
+#include "app/RuntimeError.h"
+
+namespace kallomir::test {
+
+QList<LineDeviceInfo> ScriptedLine::devices() const {
+    ++devicesCalls;
+    if (hideAfterCalls >= 0 && devicesCalls > hideAfterCalls)
+        return {};
+    return list;
+}
+
+void ScriptedLine::open(int device) {
+    ++openAttempts;
+    if (failOpen)
+        throw RuntimeError(kLineDeviceError, QStringLiteral("line busy"));
+    opened.append(device);
+}
+
+SettingsRig::SettingsRig() {
+    home.initConfiguration();
+    line.list = {{QStringLiteral("Line A"), 0x00020001, 0x8 | 0x1000},
+                 {QStringLiteral("Fax Only"), 0x00020000, 0x20},
+                 {QStringLiteral("Line B"), 0x00030000, 0x8 | 0x4}};
+    audio.addInput({QStringLiteral("Card In 1"), {}, 0x0F});
+    audio.addInput({QStringLiteral("Card In 2"), {}, 0xFF});
+    audio.addOutput({QStringLiteral("Card Out 1"), 0xFF});
+    audio.addOutput({QStringLiteral("Card Out 2"), 0x03});
+    tapi = std::make_unique<TelephonyControl>(line, &audio);
+    wave = std::make_unique<WaveControl>(audio, nullptr);
+    recorder = std::make_unique<FakeRecorder>(*tapi, *wave);
+    forms = std::make_unique<FakeForms>(*recorder, player, mixer);
+    ctx().forms = forms.get();
+    ctx().mixer = &card;
+}
+
+QString SettingsRig::ini(const QString& section, const QString& key) const {
+    return IniFile(home.config.iniFile).read(section, key, QStringLiteral("<absent>"));
+}
+
+}  // namespace kallomir::test
