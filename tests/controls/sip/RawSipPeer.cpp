@@ -128,7 +128,7 @@ QByteArray RawSipPeer::cancel(int toPort) {
 }
 
 void RawSipPeer::reply(const SipText& req, int status, const QByteArray& reason, int toPort,
-                       const QByteArray& sdp) {
+                       const QByteArray& sdp, const QByteArray& extraHeaders) {
     QByteArray m = "SIP/2.0 " + QByteArray::number(status) + ' ' + reason + "\r\n";
     m += "Via: " + req.header("via") + "\r\n";
     m += "From: " + req.header("from") + "\r\n";
@@ -137,7 +137,10 @@ void RawSipPeer::reply(const SipText& req, int status, const QByteArray& reason,
     m += "To: " + to + "\r\n";
     m += "Call-ID: " + req.header("call-id") + "\r\n";
     m += "CSeq: " + req.header("cseq") + "\r\n";
-    m += "Contact: <sip:peer@127.0.0.1:" + QByteArray::number(port()) + ">\r\n";
+    if (req.method() != "REGISTER") {
+        m += "Contact: <sip:peer@127.0.0.1:" + QByteArray::number(port()) + ">\r\n";
+    }
+    m += extraHeaders;
     if (!sdp.isEmpty()) m += "Content-Type: application/sdp\r\n";
     m += "Content-Length: " + QByteArray::number(sdp.size()) + "\r\n\r\n" + sdp;
     send(m, toPort);

@@ -46,7 +46,7 @@ public:
     QByteArray cancel(int toPort);
     // A response to a request the line sent us.
     void reply(const SipText& request, int status, const QByteArray& reason, int toPort,
-               const QByteArray& sdp = {});
+               const QByteArray& sdp = {}, const QByteArray& extraHeaders = {});
 
     // An offer naming our RTP socket.
     QByteArray offer(const QByteArray& payloadTypes = "0 8", const QByteArray& maps = {}) const;
