@@ -241,6 +241,24 @@ TEST_F(SettingsDialog, RingsOutsideOneToTenAreReset) {
     EXPECT_EQ(rig.setting(QStringLiteral("Rings Before Answer")), QStringLiteral("2"));
 }
 
+TEST_F(SettingsDialog, LeavingTheBoxesRunsTheirChecks) {
+    auto dialog = open();
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    dialog->TextRingsBeforeAnswer()->setFocus();
+    dialog->TextRingsBeforeAnswer()->setText(QStringLiteral("0"));
+    dialog->TextTelephoneNumber()->setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog->TextRingsBeforeAnswer()->text(), QStringLiteral("2"));
+    ASSERT_EQ(rig.home.boxes.shown().size(), 1);
+
+    dialog->ComboFolder()->setFocus();
+    dialog->ComboFolder()->setEditText(QStringLiteral("4600"));
+    dialog->TextTelephoneNumber()->setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(rig.recorder->folderLimits, QList<double>{4600});
+}
+
 TEST_F(SettingsDialog, OkStoresNothingFromAWrongNumberBox) {
     storeCompleteChoices();
     auto dialog = open();
