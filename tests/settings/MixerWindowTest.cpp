@@ -11,6 +11,7 @@
 
 using namespace kallomir;
 using namespace kallomir::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
@@ -33,109 +34,93 @@ TEST_F(MixerWindow, CardWithMasterOnly) {
     rig.card.addControl(kSpeakers, kVolume, 0, 65535, 32768);
     rig.card.addControl(MixerComponent::WaveOut, kVolume, 0, 255, 10);
     auto mixer = load();
-    EXPECT_EQ(mixer->windowTitle(), QStringLiteral("Mixer Audio"));
-    EXPECT_EQ(mixer->TMaster()->text(), QStringLiteral("50"));
+    EXPECT_EQ(mixer->TMaster()->text(), u"50"_s);
     EXPECT_EQ(mixer->SMaster()->value(), 32768);
-    EXPECT_TRUE(mixer->SMaster()->isEnabled());
-    EXPECT_EQ(mixer->TBassi()->text(), QStringLiteral("N.D."));
+    EXPECT_EQ(mixer->TBassi()->text(), u"N.D."_s);
     EXPECT_FALSE(mixer->SBassi()->isEnabled());
-    EXPECT_EQ(mixer->TAlti()->text(), QStringLiteral("N.D."));
+    EXPECT_EQ(mixer->TAlti()->text(), u"N.D."_s);
     EXPECT_FALSE(mixer->SAlti()->isEnabled());
     // Wave output goes to full on both channels, whatever the card's range.
     EXPECT_EQ(rig.card.value(MixerComponent::WaveOut, kVolume, 0), 255);
     EXPECT_EQ(rig.card.value(MixerComponent::WaveOut, kVolume, 1), 255);
-    EXPECT_EQ(rig.card.value(kSpeakers, kVolume, 0), 32768) << "loading does not write the master";
+    EXPECT_EQ(rig.card.writes().size(), 2) << "loading writes nothing else";
 
     mixer->SMaster()->setValue(0);
     EXPECT_EQ(rig.card.value(kSpeakers, kVolume, 0), 0);
     EXPECT_EQ(rig.card.value(kSpeakers, kVolume, 1), 0);
-    EXPECT_EQ(mixer->TMaster()->text(), QStringLiteral("0"));
-    mixer->SMaster()->setValue(65535);
-    EXPECT_EQ(mixer->TMaster()->text(), QStringLiteral("100"));
+    EXPECT_EQ(mixer->TMaster()->text(), u"0"_s);
 }
 
 TEST_F(MixerWindow, ToneControlsWithoutMaster) {
     rig.card.addControl(kSpeakers, MixerControlType::Bass, 0, 100, 25, 1);
     rig.card.addControl(kSpeakers, MixerControlType::Treble, 0, 100, 100, 1);
     auto mixer = load();
-    EXPECT_EQ(mixer->TMaster()->text(), QStringLiteral("N.D")) << "no final dot for the master";
+    EXPECT_EQ(mixer->TMaster()->text(), u"N.D"_s) << "no final dot for the master";
     EXPECT_FALSE(mixer->SMaster()->isEnabled());
-    EXPECT_EQ(mixer->TBassi()->text(), QStringLiteral("25"));
-    EXPECT_EQ(mixer->TAlti()->text(), QStringLiteral("100"));
+    EXPECT_EQ(mixer->TBassi()->text(), u"25"_s);
+    EXPECT_EQ(mixer->TAlti()->text(), u"100"_s);
     mixer->SBassi()->setValue(65535 / 2);
     EXPECT_EQ(rig.card.value(kSpeakers, MixerControlType::Bass), 50);
-    EXPECT_EQ(mixer->TBassi()->text(), QStringLiteral("49"));
+    EXPECT_EQ(mixer->TBassi()->text(), u"49"_s);
     mixer->SAlti()->setValue(0);
     EXPECT_EQ(rig.card.value(kSpeakers, MixerControlType::Treble), 0);
-    EXPECT_EQ(mixer->TAlti()->text(), QStringLiteral("0"));
 }
 
 TEST_F(MixerWindow, RecordingValuesReachTheWaveControlAndTheStore) {
-    rig.store(QStringLiteral("TimeVox"), QStringLiteral("5"));
-    rig.store(QStringLiteral("RecordLevel"), QStringLiteral("-20"));
+    rig.store(u"TimeVox"_s, u"5"_s);
+    rig.store(u"RecordLevel"_s, u"-20"_s);
     auto mixer = load();
     // Stored values equal to the sliders' starting positions are applied too.
     EXPECT_EQ(rig.wave->voxHoldMs(), 5000);
     EXPECT_EQ(rig.wave->recordLevel(), -20);
     EXPECT_EQ(mixer->Slidervox()->value(), 10) << "absent SilenceLevel starts at 10";
     EXPECT_EQ(rig.wave->voxThreshold(), 10);
-    EXPECT_EQ(rig.setting(QStringLiteral("SilenceLevel")), QStringLiteral("10"));
-    EXPECT_EQ(rig.recorder->voxLabel, QString());
-    EXPECT_TRUE(rig.recorder->thresholdBarVisible);
+    EXPECT_EQ(rig.setting(u"SilenceLevel"_s), u"10"_s);
 
     mixer->SliderTimeVox()->setValue(15);
     EXPECT_EQ(rig.wave->voxHoldMs(), 15000);
-    EXPECT_EQ(rig.setting(QStringLiteral("TimeVox")), QStringLiteral("15"));
+    EXPECT_EQ(rig.setting(u"TimeVox"_s), u"15"_s);
     mixer->SliderLevel()->setValue(100);
     EXPECT_EQ(rig.wave->recordLevel(), 100);
-    EXPECT_EQ(rig.setting(QStringLiteral("RecordLevel")), QStringLiteral("100"));
+    EXPECT_EQ(rig.setting(u"RecordLevel"_s), u"100"_s);
 
     mixer->Slidervox()->setValue(0);
     EXPECT_EQ(rig.wave->voxThreshold(), 0);
-    EXPECT_EQ(rig.recorder->voxLabel, QStringLiteral("Vox Disabilitato"));
+    EXPECT_EQ(rig.recorder->voxLabel, u"Vox Disabilitato"_s);
     EXPECT_FALSE(rig.recorder->thresholdBarVisible);
     EXPECT_EQ(rig.recorder->levelBar, 0);
     mixer->Slidervox()->setValue(1);
     EXPECT_EQ(rig.recorder->voxLabel, QString());
     EXPECT_TRUE(rig.recorder->thresholdBarVisible);
     EXPECT_EQ(rig.recorder->thresholdBar, 1);
-    EXPECT_EQ(rig.setting(QStringLiteral("SilenceLevel")), QStringLiteral("1"));
 }
 
-TEST_F(MixerWindow, StoredVoxOffShowsItOnTheRecorder) {
-    rig.store(QStringLiteral("SilenceLevel"), QStringLiteral("0"));
-    rig.store(QStringLiteral("TimeVox"), QStringLiteral("99"));  // held within 5..15
+TEST_F(MixerWindow, StoredVoxOffShowsOnTheRecorder) {
+    rig.store(u"SilenceLevel"_s, u"0"_s);
+    rig.store(u"TimeVox"_s, u"99"_s);  // held within 5..15
     load();
-    EXPECT_EQ(rig.recorder->voxLabel, QStringLiteral("Vox Disabilitato"));
+    EXPECT_EQ(rig.recorder->voxLabel, u"Vox Disabilitato"_s);
     EXPECT_FALSE(rig.recorder->thresholdBarVisible);
     EXPECT_EQ(rig.wave->voxHoldMs(), 15000);
 }
 
 TEST_F(MixerWindow, WithoutAMixerOnlyTheCardSlidersAreOff) {
     rig.card.setOpenResult(-19);
-    rig.store(QStringLiteral("Line Device"), QStringLiteral("Line A"));
-    rig.store(QStringLiteral("TimeVox"), QStringLiteral("8"));
+    rig.store(u"Line Device"_s, u"Line B"_s);
+    rig.store(u"TimeVox"_s, u"8"_s);
     auto mixer = load();
-    ASSERT_EQ(rig.home.boxes.shown().size(), 1);
-    EXPECT_EQ(rig.home.boxes.last().text, QStringLiteral("Non è possibile aprire il mixer "));
-    EXPECT_EQ(rig.home.boxes.last().buttons, MsgButtons::Ok);
+    EXPECT_EQ(rig.boxes().texts(), QStringList{u"Non è possibile aprire il mixer "_s});
+    EXPECT_EQ(rig.boxes().last().buttons, MsgButtons::Ok);
     EXPECT_FALSE(mixer->SMaster()->isEnabled());
     EXPECT_FALSE(mixer->SBassi()->isEnabled());
     EXPECT_FALSE(mixer->SAlti()->isEnabled());
-    EXPECT_TRUE(mixer->SliderTimeVox()->isEnabled());
     EXPECT_EQ(rig.wave->voxHoldMs(), 8000);
-    EXPECT_EQ(rig.setting(QStringLiteral("SilenceLevel")), QStringLiteral("10"));
+    EXPECT_EQ(rig.setting(u"SilenceLevel"_s), u"10"_s);
     mixer->SliderLevel()->setValue(-5);
     EXPECT_EQ(rig.wave->recordLevel(), -5);
-    EXPECT_TRUE(rig.tapi->lineOpen()) << "the line settings are applied all the same";
-}
-
-TEST_F(MixerWindow, LoadReappliesTheLineSettings) {
-    rig.store(QStringLiteral("Line Device"), QStringLiteral("Line B"));
-    load();
+    // The load still ends by reopening the line with the stored device.
     EXPECT_TRUE(rig.tapi->lineOpen());
-    EXPECT_EQ(rig.tapi->lineName(), QStringLiteral("Line B"));
-    EXPECT_EQ(rig.tapi->callPrivilege(), 4);
+    EXPECT_EQ(rig.tapi->lineName(), u"Line B"_s);
 }
 
 TEST_F(MixerWindow, DigitKeysRewindOnlyWhilePlaying) {
@@ -147,8 +132,7 @@ TEST_F(MixerWindow, DigitKeysRewindOnlyWhilePlaying) {
     QTest::keyClick(mixer.get(), Qt::Key_9, Qt::KeypadModifier);
     QTest::keyClick(mixer.get(), Qt::Key_0);
     QTest::keyClick(mixer.get(), Qt::Key_A);
-    // A slider with the focus passes the digits on to the window.
-    QTest::keyClick(mixer->Slidervox(), Qt::Key_1);
+    QTest::keyClick(mixer->Slidervox(), Qt::Key_1);  // a focused slider passes digits on
     EXPECT_EQ(rig.player.rewinds, (QList<int>{51, 105, 49}));
 }
 
@@ -162,5 +146,5 @@ TEST_F(MixerWindow, SettingsDialogPlacesTheVoxHoldTime) {
     dialog.Form_Load();
     EXPECT_EQ(mixer->SliderTimeVox()->value(), 11);
     EXPECT_EQ(rig.wave->voxHoldMs(), 11000);
-    EXPECT_EQ(rig.setting(QStringLiteral("TimeVox")), QStringLiteral("11"));
+    EXPECT_EQ(rig.setting(u"TimeVox"_s), u"11"_s);
 }

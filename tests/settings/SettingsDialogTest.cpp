@@ -17,10 +17,11 @@
 
 using namespace kallomir;
 using namespace kallomir::test;
+using namespace Qt::StringLiterals;
 
 namespace {
 
-const QString kRetry = QStringLiteral("\r\nVuoi riprovare?");
+const QString kRetry = u"\r\nVuoi riprovare?"_s;
 
 class SettingsDialog : public ::testing::Test {
 protected:
@@ -31,12 +32,25 @@ protected:
         dialog->Form_Load();
         return dialog;
     }
+    void showActive(CfrmSettingsWp& dialog) {
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    }
     // Every choice the OK questions look for.
     void storeCompleteChoices() {
-        rig.store(QStringLiteral("Line Device"), QStringLiteral("Line B"));
-        rig.store(QStringLiteral("Sound Card Output"), QStringLiteral("1"));
-        rig.store(QStringLiteral("Sound Card Input"), QStringLiteral("0"));
-        rig.store(QStringLiteral("Record Format"), QStringLiteral("8"));
+        rig.store(u"Line Device"_s, u"Line B"_s);
+        rig.store(u"Sound Card Output"_s, u"1"_s);
+        rig.store(u"Sound Card Input"_s, u"0"_s);
+        rig.store(u"Record Format"_s, u"8"_s);
+    }
+    // A catalogue with `rows` recordings made by the recorder.
+    Catalogue catalogueWith(int rows) {
+        const Catalogue catalogue = Catalogue::InFolder(rig.home.home());
+        catalogue.create();
+        rig.store(u"progressivo"_s, u"0"_s);
+        for (int i = 0; i < rows; ++i)
+            catalogue.recorderInsert(u"20240131_14230%1.Ems"_s.arg(i), rig.ctx().settings);
+        return catalogue;
     }
     SettingsRig rig;
 };
@@ -45,306 +59,234 @@ protected:
 
 TEST_F(SettingsDialog, FirstUseWithNothingStored) {
     auto dialog = open();
-    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Parametri"));
-    EXPECT_EQ(dialog->ComboLineName()->currentIndex(), -1);
-    EXPECT_EQ(dialog->ComboLineName()->placeholderText(),
-              QStringLiteral("Select telephony line device"));
-    EXPECT_EQ(dialog->ComboSoundCardOut()->currentIndex(), -1);
-    EXPECT_EQ(dialog->ComboSoundCardIn()->placeholderText(), QStringLiteral("Select Sound Card"));
-    EXPECT_EQ(dialog->ComboRecordFormat()->currentIndex(), -1);
-    EXPECT_EQ(dialog->ComboRecordFormat()->placeholderText(),
-              QStringLiteral("Select Record Wave Format"));
-    EXPECT_EQ(dialog->ComboRecordFormat()->count(), 8);
-    EXPECT_EQ(dialog->ComboRecordFormat()->itemText(6), QStringLiteral("44100Hz 8 bit"));
-    EXPECT_EQ(dialog->ComboRecordFormat()->itemData(7).toInt(), 128);
-    EXPECT_EQ(dialog->TextRingsBeforeAnswer()->text(), QStringLiteral("2"));
-    EXPECT_TRUE(dialog->CheckAutoAnswer()->isChecked());
+    EXPECT_EQ(dialog->ComboLineName()->count(), 2);
+    for (QComboBox* list : {dialog->ComboLineName(), dialog->ComboSoundCardOut(),
+                            dialog->ComboSoundCardIn(), dialog->ComboRecordFormat()})
+        EXPECT_EQ(list->currentIndex(), -1);
+    EXPECT_EQ(dialog->ComboLineName()->placeholderText(), u"Select telephony line device"_s);
+    EXPECT_EQ(dialog->ComboSoundCardIn()->placeholderText(), u"Select Sound Card"_s);
+    EXPECT_EQ(dialog->ComboRecordFormat()->placeholderText(), u"Select Record Wave Format"_s);
+    EXPECT_EQ(dialog->TextRingsBeforeAnswer()->text(), u"2"_s);
     EXPECT_TRUE(dialog->TextRingsBeforeAnswer()->isEnabled());
     EXPECT_FALSE(dialog->CheckRecall()->isChecked());
-    EXPECT_EQ(dialog->ComboFolder()->currentText(), QStringLiteral("600"));
-    EXPECT_EQ(dialog->LabelTAPIVer()->text(), QStringLiteral("Tapi Ver 0.0"));
-    // The stored 7 seconds lies below the slider's range: it starts at its minimum.
-    EXPECT_EQ(dialog->Slider1()->value(), 15);
-    EXPECT_EQ(dialog->Txtrecall()->text(), QStringLiteral("15"));
-    EXPECT_TRUE(dialog->OptionWaveDevice(1)->isChecked());
-    EXPECT_FALSE(dialog->txtParm(1)->isEnabled());
-    EXPECT_EQ(dialog->Combo1(0)->currentText(), QStringLiteral("11025"));
-    EXPECT_TRUE(rig.recorder->telephoneEnabled);
-    EXPECT_TRUE(rig.home.boxes.empty());
-    EXPECT_EQ(rig.setting(QStringLiteral("Line Device")), QStringLiteral("<absent>"));
-    EXPECT_EQ(rig.setting(QStringLiteral("Sound Card Output")), QStringLiteral("<absent>"));
+    EXPECT_EQ(dialog->ComboFolder()->currentText(), u"600"_s);
+    EXPECT_EQ(dialog->LabelTAPIVer()->text(), u"Tapi Ver 0.0"_s);
+    EXPECT_EQ(dialog->Txtrecall()->text(), u"15"_s) << "the stored 7 s is held to the range";
+    EXPECT_TRUE(rig.boxes().empty());
+    EXPECT_EQ(rig.setting(u"Line Device"_s), u"<absent>"_s) << "nothing chosen, nothing stored";
 }
 
 TEST_F(SettingsDialog, StoredChoicesAreSelectedAndTheLineClosed) {
     storeCompleteChoices();
     rig.wave->setVoxHoldMs(12500);
-    rig.tapi->setLineName(QStringLiteral("Line A"));
+    rig.tapi->setLineName(u"Line A"_s);
     rig.tapi->setLineOpen(true);
     auto dialog = open();
-    // Offered lines only, in device order.
-    ASSERT_EQ(dialog->ComboLineName()->count(), 2);
-    EXPECT_EQ(dialog->ComboLineName()->itemText(1), QStringLiteral("Line B"));
-    EXPECT_EQ(dialog->ComboLineName()->currentIndex(), 1);
-    EXPECT_EQ(dialog->LabelTAPIVer()->text(), QStringLiteral("TAPI V3.0"));
-    EXPECT_EQ(rig.tapi->lineName(), QStringLiteral("Line B"));
+    EXPECT_EQ(dialog->ComboLineName()->currentText(), u"Line B"_s);
+    EXPECT_EQ(dialog->LabelTAPIVer()->text(), u"TAPI V3.0"_s);
+    EXPECT_EQ(rig.tapi->lineName(), u"Line B"_s);
     EXPECT_FALSE(rig.tapi->lineOpen()) << "the line stays closed while the dialog is open";
-    EXPECT_EQ(dialog->ComboSoundCardOut()->currentText(), QStringLiteral("Card Out 2"));
-    EXPECT_EQ(dialog->ComboSoundCardIn()->currentText(), QStringLiteral("Card In 1"));
-    EXPECT_EQ(dialog->ComboRecordFormat()->currentText(), QStringLiteral("11025 Hz 16 bit"));
+    EXPECT_EQ(dialog->ComboSoundCardOut()->currentText(), u"Card Out 2"_s);
+    EXPECT_EQ(dialog->ComboSoundCardIn()->currentText(), u"Card In 1"_s);
+    EXPECT_EQ(dialog->ComboRecordFormat()->currentText(), u"11025 Hz 16 bit"_s);
     EXPECT_EQ(rig.mixer.timeVox, QList<int>{12}) << "12.5 s rounds to the even 12";
 
-    // Choosing stores at once, before any OK.
+    // A choice is stored at once and survives Annulla.
     dialog->ComboLineName()->setCurrentIndex(0);
-    EXPECT_EQ(rig.setting(QStringLiteral("Line Device")), QStringLiteral("Line A"));
-    EXPECT_EQ(dialog->LabelTAPIVer()->text(), QStringLiteral("TAPI V2.1"));
-    dialog->ComboSoundCardIn()->setCurrentIndex(1);
-    EXPECT_EQ(rig.setting(QStringLiteral("Sound Card Input")), QStringLiteral("1"));
+    EXPECT_EQ(dialog->LabelTAPIVer()->text(), u"TAPI V2.1"_s);
     dialog->ComboRecordFormat()->setCurrentIndex(7);
-    EXPECT_EQ(rig.setting(QStringLiteral("Record Format")), QStringLiteral("128"));
     dialog->cmdCancel_Click();
-    EXPECT_EQ(rig.setting(QStringLiteral("Record Format")), QStringLiteral("128"));
+    EXPECT_EQ(rig.setting(u"Line Device"_s), u"Line A"_s);
+    EXPECT_EQ(rig.setting(u"Record Format"_s), u"128"_s);
     EXPECT_FALSE(rig.tapi->lineOpen()) << "Annulla leaves the line closed";
 }
 
 TEST_F(SettingsDialog, StoredChoicesThatAreNotListedSelectNothing) {
-    rig.store(QStringLiteral("Line Device"), QStringLiteral("Fax Only"));  // no automated voice
-    rig.store(QStringLiteral("Sound Card Input"), QStringLiteral("2"));    // only two inputs
-    rig.store(QStringLiteral("Sound Card Output"), QStringLiteral("x"));
-    rig.store(QStringLiteral("Record Format"), QStringLiteral("3"));
+    rig.store(u"Line Device"_s, u"Fax Only"_s);  // no automated voice
+    rig.store(u"Sound Card Input"_s, u"2"_s);    // only two inputs
+    rig.store(u"Sound Card Output"_s, u"x"_s);
+    rig.store(u"Record Format"_s, u"3"_s);
     rig.line.list[2].apiVersion = 0;  // "Line B" is not offered either
     auto dialog = open();
     EXPECT_EQ(dialog->ComboLineName()->count(), 1);
-    EXPECT_EQ(dialog->ComboLineName()->findText(QStringLiteral("Fax Only")), -1);
-    EXPECT_EQ(dialog->ComboLineName()->currentIndex(), -1);
-    EXPECT_EQ(dialog->ComboSoundCardIn()->currentIndex(), -1);
-    EXPECT_EQ(dialog->ComboSoundCardOut()->currentIndex(), -1);
-    EXPECT_EQ(dialog->ComboRecordFormat()->currentIndex(), -1);
-    EXPECT_EQ(dialog->LabelTAPIVer()->text(), QStringLiteral("Tapi Ver 0.0"));
+    for (QComboBox* list : {dialog->ComboLineName(), dialog->ComboSoundCardOut(),
+                            dialog->ComboSoundCardIn(), dialog->ComboRecordFormat()})
+        EXPECT_EQ(list->currentIndex(), -1);
 }
 
 TEST_F(SettingsDialog, OkWithoutALineAnsweredNo) {
     auto dialog = open();
-    dialog->TextTelephoneNumber()->setText(QStringLiteral("0612345"));
+    dialog->TextTelephoneNumber()->setText(u"0612345"_s);
     dialog->CheckRecall()->setChecked(true);
-    dialog->Combo1(0)->setEditText(QStringLiteral("22050"));
-    dialog->ComboFolder()->setEditText(QStringLiteral("4600"));
-    rig.home.boxes.answerNext(MsgAnswer::No);
+    dialog->Combo1(0)->setEditText(u"22050"_s);
+    dialog->ComboFolder()->setEditText(u"4600"_s);
+    rig.boxes().answerNext(MsgAnswer::No);
     dialog->CommandOk_Click();
 
-    ASSERT_EQ(rig.home.boxes.shown().size(), 1);
-    const auto& box = rig.home.boxes.last();
-    EXPECT_EQ(box.text,
-              QStringLiteral("Non è stata selezionata nessuna periferica telefonica.") + kRetry);
-    EXPECT_EQ(box.title, QStringLiteral("Error"));
+    ASSERT_EQ(rig.boxes().shown().size(), 1);
+    const auto& box = rig.boxes().last();
+    EXPECT_EQ(box.text, u"Non è stata selezionata nessuna periferica telefonica."_s + kRetry);
+    EXPECT_EQ(box.title, u"Error"_s);
     EXPECT_EQ(box.buttons, MsgButtons::YesNo);
     EXPECT_EQ(box.icon, MsgIcon::Critical);
     EXPECT_TRUE(dialog->isUnloaded());
-    EXPECT_EQ(rig.ini(QStringLiteral("PARAMETRI"), QStringLiteral("QUALITA")),
-              QStringLiteral("22050"));
-    EXPECT_EQ(rig.ini(QStringLiteral("PATH"), QStringLiteral("NOME")), QStringLiteral("Quendral"));
-    EXPECT_EQ(rig.ini(QStringLiteral("PATH"), QStringLiteral("FOLDER")), QStringLiteral("1"));
-    EXPECT_EQ(rig.home.config.sampleRate, QStringLiteral("22050"));
-    EXPECT_EQ(rig.setting(QStringLiteral("Telephone Number")), QStringLiteral("0612345"));
-    EXPECT_EQ(rig.setting(QStringLiteral("Recall")), QStringLiteral("1"));
-    EXPECT_EQ(rig.setting(QStringLiteral("DimFolder")), QStringLiteral("4600"));
-    EXPECT_EQ(rig.setting(QStringLiteral("etichetta")), QStringLiteral("Quendral"));
-    EXPECT_EQ(rig.setting(QStringLiteral("TimeRecall")), QStringLiteral("15"));
-    EXPECT_EQ(rig.setting(QStringLiteral("Rings Before Answer")), QStringLiteral("2"));
+    EXPECT_EQ(rig.ini(u"PARAMETRI"_s, u"QUALITA"_s), u"22050"_s);
+    EXPECT_EQ(rig.ini(u"PATH"_s, u"NOME"_s), u"Quendral"_s);
+    EXPECT_EQ(rig.setting(u"Telephone Number"_s), u"0612345"_s);
+    EXPECT_EQ(rig.setting(u"Recall"_s), u"1"_s);
+    EXPECT_EQ(rig.setting(u"DimFolder"_s), u"4600"_s);
+    EXPECT_EQ(rig.setting(u"etichetta"_s), u"Quendral"_s);
+    EXPECT_EQ(rig.setting(u"TimeRecall"_s), u"15"_s);
     EXPECT_EQ(rig.line.openAttempts, 0) << "the line is not reopened";
     // The unload still makes the recordings folder and shows it in the player.
-    EXPECT_EQ(rig.home.config.recFolder, QStringLiteral("Quendral/1"));
+    EXPECT_EQ(rig.home.config.recFolder, u"Quendral/1"_s);
     EXPECT_TRUE(QDir(rig.home.config.recordingsFolder()).exists());
     EXPECT_EQ(rig.player.folder, rig.home.config.recordingsFolder());
     EXPECT_EQ(rig.player.refreshes, 1);
 }
 
-TEST_F(SettingsDialog, OkAsksTheFourQuestionsInOrder) {
-    rig.store(QStringLiteral("Line Device"), QStringLiteral("Line A"));
+TEST_F(SettingsDialog, OkAsksTheQuestionsInOrder) {
+    rig.store(u"Line Device"_s, u"Line A"_s);
     auto dialog = open();
-    rig.home.boxes.setDefaultAnswer(MsgAnswer::No);
+    rig.boxes().answerNext(MsgAnswer::No);
+    rig.boxes().answerNext(MsgAnswer::Yes);
+    dialog->CommandOk_Click();
+    EXPECT_FALSE(dialog->isUnloaded()) << "Yes keeps the dialog open";
+    EXPECT_EQ(rig.line.openAttempts, 0);
+
+    rig.boxes().clear();
+    rig.boxes().setDefaultAnswer(MsgAnswer::No);
     dialog->CommandOk_Click();
     EXPECT_EQ(
-        rig.home.boxes.texts(),
-        (QStringList{
-            QStringLiteral("Non è stata selezionata nessuna periferica audio in uscita.") + kRetry,
-            QStringLiteral("Non è stata selezionata nessuna periferica audio in ingresso.") +
-                kRetry,
-            QStringLiteral("Non è stato selezionato nessun formato wave.") + kRetry}));
+        rig.boxes().texts(),
+        (QStringList{u"Non è stata selezionata nessuna periferica audio in uscita."_s + kRetry,
+                     u"Non è stata selezionata nessuna periferica audio in ingresso."_s + kRetry,
+                     u"Non è stato selezionato nessun formato wave."_s + kRetry}));
     EXPECT_TRUE(dialog->isUnloaded());
-    EXPECT_TRUE(rig.tapi->lineOpen()) << "the line is opened again with the stored device";
-    EXPECT_EQ(rig.tapi->lineName(), QStringLiteral("Line A"));
+    EXPECT_TRUE(rig.tapi->lineOpen()) << "reopened with the stored device";
+    EXPECT_EQ(rig.tapi->lineName(), u"Line A"_s);
     EXPECT_EQ(rig.tapi->callPrivilege(), 4);
-}
-
-TEST_F(SettingsDialog, AnsweringYesKeepsTheDialogOpen) {
-    rig.store(QStringLiteral("Line Device"), QStringLiteral("Line A"));
-    rig.store(QStringLiteral("Sound Card Output"), QStringLiteral("0"));
-    auto dialog = open();
-    rig.home.boxes.answerNext(MsgAnswer::Yes);
-    dialog->CommandOk_Click();
-    EXPECT_EQ(rig.home.boxes.texts(),
-              QStringList{
-                  QStringLiteral("Non è stata selezionata nessuna periferica audio in ingresso.") +
-                  kRetry});
-    EXPECT_FALSE(dialog->isUnloaded());
-    EXPECT_EQ(rig.line.openAttempts, 0);
-    // Choosing the missing input and pressing OK again goes through to the last question.
-    dialog->ComboSoundCardIn()->setCurrentIndex(0);
-    rig.home.boxes.clear();
-    rig.home.boxes.answerNext(MsgAnswer::No);
-    dialog->CommandOk_Click();
-    EXPECT_EQ(rig.home.boxes.texts(),
-              QStringList{QStringLiteral("Non è stato selezionato nessun formato wave.") + kRetry});
-    EXPECT_TRUE(dialog->isUnloaded());
 }
 
 TEST_F(SettingsDialog, UnchangedOkKeepsTheRecordingsFolder) {
     storeCompleteChoices();
-    ASSERT_EQ(rig.home.config.recFolder, QStringLiteral("Quendral/1"));
     for (int round = 0; round < 2; ++round) {
         auto dialog = open();
-        EXPECT_EQ(dialog->txtParm(1)->text(), QStringLiteral("Quendral"));
-        EXPECT_EQ(dialog->txtParm(0)->text(), QStringLiteral("1"));
+        EXPECT_EQ(dialog->txtParm(1)->text(), u"Quendral"_s);
         dialog->CommandOk_Click();
-        EXPECT_TRUE(dialog->isUnloaded());
-        EXPECT_EQ(rig.home.config.recFolder, QStringLiteral("Quendral/1"));
-        EXPECT_EQ(rig.ini(QStringLiteral("PATH"), QStringLiteral("NOME")),
-                  QStringLiteral("Quendral"));
+        EXPECT_EQ(rig.home.config.recFolder, u"Quendral/1"_s);
+        EXPECT_EQ(rig.ini(u"PATH"_s, u"NOME"_s), u"Quendral"_s);
     }
-    EXPECT_TRUE(rig.home.boxes.empty());
-    EXPECT_EQ(rig.setting(QStringLiteral("etichetta")), QStringLiteral("Quendral"));
+    EXPECT_TRUE(rig.boxes().empty());
 }
 
 TEST_F(SettingsDialog, RingsOutsideOneToTenAreReset) {
     auto dialog = open();
-    for (const char* refused : {"0", "11", "-3", "abc", "2x"}) {
-        rig.home.boxes.clear();
-        dialog->TextRingsBeforeAnswer()->setText(QString::fromLatin1(refused));
+    for (const QString& refused : {u"0"_s, u"11"_s, u"-3"_s, u"abc"_s, u"2x"_s}) {
+        rig.boxes().clear();
+        dialog->TextRingsBeforeAnswer()->setText(refused);
         dialog->TextRingsBeforeAnswer_LostFocus();
-        EXPECT_EQ(dialog->TextRingsBeforeAnswer()->text(), QStringLiteral("2")) << refused;
-        ASSERT_EQ(rig.home.boxes.shown().size(), 1) << refused;
-        EXPECT_EQ(rig.home.boxes.last().text,
-                  QStringLiteral("Settare Auto Risposta tra 0 e 10 squilli"));
-        EXPECT_EQ(rig.home.boxes.last().title, QStringLiteral("Errore settaggio"));
-        EXPECT_EQ(rig.home.boxes.last().icon, MsgIcon::Critical);
+        EXPECT_EQ(dialog->TextRingsBeforeAnswer()->text(), u"2"_s) << refused.toStdString();
+        ASSERT_EQ(rig.boxes().texts(), QStringList{u"Settare Auto Risposta tra 0 e 10 squilli"_s});
+        EXPECT_EQ(rig.boxes().last().title, u"Errore settaggio"_s);
     }
-    rig.home.boxes.clear();
-    for (const char* accepted : {"1", "10", ""}) {
-        dialog->TextRingsBeforeAnswer()->setText(QString::fromLatin1(accepted));
+    rig.boxes().clear();
+    for (const QString& accepted : {u"1"_s, u"10"_s, QString()}) {
+        dialog->TextRingsBeforeAnswer()->setText(accepted);
         dialog->TextRingsBeforeAnswer_LostFocus();
-        EXPECT_EQ(dialog->TextRingsBeforeAnswer()->text(), QString::fromLatin1(accepted));
+        EXPECT_EQ(dialog->TextRingsBeforeAnswer()->text(), accepted);
     }
-    EXPECT_TRUE(rig.home.boxes.empty());
-    // Left empty, OK fills in 2.
+    EXPECT_TRUE(rig.boxes().empty());
     storeCompleteChoices();
     dialog->CommandOk_Click();
-    EXPECT_EQ(rig.setting(QStringLiteral("Rings Before Answer")), QStringLiteral("2"));
-}
-
-TEST_F(SettingsDialog, LeavingTheBoxesRunsTheirChecks) {
-    auto dialog = open();
-    dialog->show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
-    dialog->TextRingsBeforeAnswer()->setFocus();
-    dialog->TextRingsBeforeAnswer()->setText(QStringLiteral("0"));
-    dialog->TextTelephoneNumber()->setFocus();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(dialog->TextRingsBeforeAnswer()->text(), QStringLiteral("2"));
-    ASSERT_EQ(rig.home.boxes.shown().size(), 1);
-
-    dialog->ComboFolder()->setFocus();
-    dialog->ComboFolder()->setEditText(QStringLiteral("4600"));
-    dialog->TextTelephoneNumber()->setFocus();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(rig.recorder->folderLimits, QList<double>{4600});
+    EXPECT_EQ(rig.setting(u"Rings Before Answer"_s), u"2"_s) << "left empty, OK fills in 2";
 }
 
 TEST_F(SettingsDialog, OkStoresNothingFromAWrongNumberBox) {
     storeCompleteChoices();
     auto dialog = open();
-    // Enter presses OK without leaving the box.
-    dialog->TextRingsBeforeAnswer()->setText(QStringLiteral("tre"));
+    dialog->TextRingsBeforeAnswer()->setText(u"tre"_s);  // Enter presses OK in the box
     dialog->CommandOk_Click();
     EXPECT_FALSE(dialog->isUnloaded());
-    EXPECT_EQ(rig.setting(QStringLiteral("Rings Before Answer")), QStringLiteral("<absent>"));
-    EXPECT_EQ(rig.home.boxes.shown().size(), 1);
+    EXPECT_EQ(rig.setting(u"Rings Before Answer"_s), u"<absent>"_s);
 
-    dialog->ComboFolder()->setEditText(QStringLiteral("molto"));
-    rig.home.boxes.clear();
+    dialog->ComboFolder()->setEditText(u"molto"_s);
+    rig.boxes().clear();
     dialog->CommandOk_Click();
     EXPECT_FALSE(dialog->isUnloaded());
-    EXPECT_EQ(rig.setting(QStringLiteral("DimFolder")), QStringLiteral("<absent>"));
-    EXPECT_EQ(rig.setting(QStringLiteral("Telephone Number")), QStringLiteral("<absent>"));
-    ASSERT_EQ(rig.home.boxes.shown().size(), 1);
-    EXPECT_EQ(rig.home.boxes.last().title, QStringLiteral("Errore settaggio"));
-    dialog->ComboFolder_LostFocus();
+    EXPECT_EQ(rig.setting(u"DimFolder"_s), u"<absent>"_s);
+    EXPECT_EQ(rig.setting(u"Telephone Number"_s), u"<absent>"_s);
+    ASSERT_EQ(rig.boxes().shown().size(), 1);
+    EXPECT_EQ(rig.boxes().last().title, u"Errore settaggio"_s);
     EXPECT_TRUE(rig.recorder->folderLimits.isEmpty()) << "nothing pushed to the recorder";
 
-    dialog->ComboFolder()->setEditText(QStringLiteral("700   "));
+    dialog->ComboFolder()->setEditText(u"700   "_s);
     dialog->ComboFolder_LostFocus();
     EXPECT_EQ(rig.recorder->folderLimits, QList<double>{700});
     dialog->CommandOk_Click();
-    EXPECT_TRUE(dialog->isUnloaded());
-    EXPECT_EQ(rig.setting(QStringLiteral("DimFolder")), QStringLiteral("700   "));
+    EXPECT_EQ(rig.setting(u"DimFolder"_s), u"700   "_s);
+}
+
+TEST_F(SettingsDialog, LeavingTheBoxesRunsTheirChecks) {
+    auto dialog = open();
+    showActive(*dialog);
+    dialog->TextRingsBeforeAnswer()->setFocus();
+    dialog->TextRingsBeforeAnswer()->setText(u"0"_s);
+    dialog->ComboFolder()->setFocus();
+    dialog->ComboFolder()->setEditText(u"4600"_s);
+    dialog->TextTelephoneNumber()->setFocus();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(dialog->TextRingsBeforeAnswer()->text(), u"2"_s);
+    EXPECT_EQ(rig.boxes().shown().size(), 1);
+    EXPECT_EQ(rig.recorder->folderLimits, QList<double>{4600});
 }
 
 TEST_F(SettingsDialog, FolderBoxesTakeLettersAndDigitsOnly) {
     auto dialog = open();
     QLineEdit* number = dialog->txtParm(0);
     number->clear();
-    QTest::keyClicks(number, QStringLiteral("a-1 B_2"));
-    EXPECT_EQ(number->text(), QStringLiteral("a1B2"));
+    QTest::keyClicks(number, u"a-1 B_2"_s);
+    EXPECT_EQ(number->text(), u"a1B2"_s);
     QTest::keyClick(number, Qt::Key_Backspace);
-    EXPECT_EQ(number->text(), QStringLiteral("a1B"));
-    QTest::keyClicks(number, QStringLiteral("cdefghij"));
-    EXPECT_EQ(number->text(), QStringLiteral("a1Bcdefg")) << "eight characters at most";
+    QTest::keyClicks(number, u"cdefghij"_s);
+    EXPECT_EQ(number->text(), u"a1Bcdefg"_s) << "eight characters at most";
     number->clear();
-    number->insert(QStringLiteral("../x"));  // pasted text obeys the same rule
+    number->insert(u"../x"_s);  // pasted text obeys the same rule
     EXPECT_EQ(number->text(), QString());
 
-    // A name shorter than eight letters is pointed out when either box is left.
-    dialog->txtParm(1)->setEnabled(true);
-    dialog->txtParm(1)->setText(QStringLiteral("Servizi"));
+    dialog->txtParm(1)->setText(u"Servizi"_s);
     dialog->txtParm_LostFocus(0);
-    ASSERT_EQ(rig.home.boxes.shown().size(), 1);
-    EXPECT_EQ(rig.home.boxes.last().text, QStringLiteral("INSERIRE 8 CARATTERI"));
-    EXPECT_EQ(rig.home.boxes.last().title, QStringLiteral("Avviso"));
-    dialog->txtParm(1)->setText(QStringLiteral("Servizio"));
+    EXPECT_EQ(rig.boxes().texts(), QStringList{u"INSERIRE 8 CARATTERI"_s});
+    EXPECT_EQ(rig.boxes().last().title, u"Avviso"_s);
+    dialog->txtParm(1)->setText(u"Servizio"_s);
     dialog->txtParm_LostFocus(1);
-    EXPECT_EQ(rig.home.boxes.shown().size(), 1);
+    EXPECT_EQ(rig.boxes().shown().size(), 1);
 }
 
 TEST_F(SettingsDialog, RecallSliderMovesTheRecallTime) {
-    rig.store(QStringLiteral("timerecall"), QStringLiteral("20"));
+    rig.store(u"timerecall"_s, u"20"_s);
     auto dialog = open();
-    EXPECT_EQ(dialog->Txtrecall()->text(), QStringLiteral("20"));
+    EXPECT_EQ(dialog->Txtrecall()->text(), u"20"_s);
     EXPECT_EQ(rig.home.config.recallTime, 15) << "loading does not move the recall time";
     dialog->Slider1()->setValue(25);
     EXPECT_EQ(rig.home.config.recallTime, 25);
-    EXPECT_EQ(dialog->Txtrecall()->text(), QStringLiteral("25"));
-    dialog->CheckAutoAnswer()->setChecked(false);
-    EXPECT_FALSE(dialog->TextRingsBeforeAnswer()->isEnabled());
+    EXPECT_EQ(dialog->Txtrecall()->text(), u"25"_s);
 }
 
-TEST_F(SettingsDialog, LoadGivesUpAfterFortyNineRetries) {
+TEST_F(SettingsDialog, RetriesEndAfterFortyNine) {
     rig.line.hideAfterCalls = 1;  // the count is read, then every device vanishes
     auto dialog = open();
-    ASSERT_EQ(rig.home.boxes.shown().size(), 1);
-    EXPECT_EQ(rig.home.boxes.last().title,
-              QStringLiteral("Main Form, Form_Load mancata lettura periferiche"));
-    EXPECT_TRUE(rig.home.boxes.last().text.startsWith(QStringLiteral("Error -2147213296 ")));
+    ASSERT_EQ(rig.boxes().shown().size(), 1);
+    EXPECT_EQ(rig.boxes().last().title, u"Main Form, Form_Load mancata lettura periferiche"_s);
+    EXPECT_TRUE(rig.boxes().last().text.startsWith(u"Error -2147213296 "_s));
     EXPECT_EQ(rig.line.devicesCalls, 1 + 50);
-    EXPECT_EQ(dialog->ComboLineName()->count(), 0);
-    EXPECT_EQ(dialog->ComboFolder()->currentText(), QStringLiteral("600")) << "filled so far";
-}
+    EXPECT_EQ(dialog->ComboFolder()->currentText(), u"600"_s) << "what was filled so far stays";
 
-TEST_F(SettingsDialog, LineChoiceGivesUpAfterFortyNineRetries) {
-    auto dialog = open();
+    rig.line.hideAfterCalls = -1;
+    auto second = open();
     rig.line.hideAfterCalls = rig.line.devicesCalls;
-    dialog->ComboLineName()->setCurrentIndex(1);
-    ASSERT_EQ(rig.home.boxes.shown().size(), 1);
-    EXPECT_EQ(rig.home.boxes.last().title, QStringLiteral("ComboLineName_Click"));
-    EXPECT_EQ(rig.setting(QStringLiteral("Line Device")), QStringLiteral("Line B"));
+    second->ComboLineName()->setCurrentIndex(1);
+    EXPECT_EQ(rig.boxes().last().title, u"ComboLineName_Click"_s);
 }
 
 TEST_F(SettingsDialog, TransferFallsBackToLineInWhenTheLineNeverOpens) {
@@ -355,15 +297,7 @@ TEST_F(SettingsDialog, TransferFallsBackToLineInWhenTheLineNeverOpens) {
     EXPECT_EQ(rig.line.openAttempts, 50);
     EXPECT_FALSE(rig.recorder->telephoneEnabled);
     EXPECT_TRUE(rig.recorder->lineInSelected);
-    EXPECT_TRUE(dialog->isUnloaded());
-    EXPECT_TRUE(rig.home.boxes.empty()) << "the transfer reports nothing";
-
-    // A line that opens at the first try leaves the recorder's sources alone.
-    rig.line.failOpen = false;
-    rig.recorder->lineInSelected = false;
-    dialog->TransferSettings();
-    EXPECT_FALSE(rig.recorder->lineInSelected);
-    EXPECT_TRUE(rig.tapi->lineOpen());
+    EXPECT_TRUE(rig.boxes().empty()) << "the transfer reports nothing";
 }
 
 TEST_F(SettingsDialog, ReportButtons) {
@@ -371,114 +305,77 @@ TEST_F(SettingsDialog, ReportButtons) {
     auto dialog = open();
     dialog->ComboLineName()->setCurrentIndex(0);
     dialog->CommandCaps_Click();
-    EXPECT_EQ(rig.home.boxes.last().title, QStringLiteral("Line A Capabilities"));
-    EXPECT_TRUE(rig.home.boxes.last().text.contains(QStringLiteral("\tCaller ID \t\t\tYes\r\n")));
+    EXPECT_EQ(rig.boxes().last().title, u"Line A Capabilities"_s);
+    EXPECT_TRUE(rig.boxes().last().text.contains(u"\tCaller ID \t\t\tYes\r\n"_s));
 
     // Sound-card option: the chosen output, which plays every format.
     dialog->OptionWaveDevice(0)->setChecked(true);
     dialog->ComboSoundCardOut()->setCurrentIndex(0);
     dialog->CommandWaveOutCaps_Click();
-    EXPECT_EQ(rig.home.boxes.last().title, QStringLiteral("Wave Output Capabilities"));
-    EXPECT_EQ(rig.home.boxes.last().text.count(QStringLiteral("Yes")), 8);
-    EXPECT_TRUE(rig.home.boxes.last().text.startsWith(QStringLiteral("Sound Card\r\n")));
+    EXPECT_EQ(rig.boxes().last().title, u"Wave Output Capabilities"_s);
+    EXPECT_EQ(rig.boxes().last().text.count(u"Yes"_s), 8);
     EXPECT_FALSE(rig.tapi->lineOpen());
-
     dialog->ComboSoundCardOut()->setCurrentIndex(-1);
-    rig.home.boxes.clear();
     dialog->CommandWaveOutCaps_Click();
-    EXPECT_EQ(rig.home.boxes.texts(),
-              QStringList{QStringLiteral("Periferica output non selezionata")});
+    EXPECT_EQ(rig.boxes().last().text, u"Periferica output non selezionata"_s);
 
-    // Modem option: the line has no wave input without a call, so it stays open as the
-    // report left it.
+    // Modem option: without a call the line has no wave input; the line stays open.
     dialog->OptionWaveDevice(1)->setChecked(true);
-    rig.home.boxes.clear();
     dialog->CommandWaveInCaps_Click();
-    EXPECT_EQ(rig.home.boxes.texts(),
-              QStringList{QStringLiteral("Periferica input non selezionata")});
+    EXPECT_EQ(rig.boxes().last().text, u"Periferica input non selezionata"_s);
     EXPECT_TRUE(rig.tapi->lineOpen());
 }
 
-namespace {
-
-int RowsIn(const QString& file) {
-    return Catalogue(file).rowCount();
-}
-
-}  // namespace
-
 TEST_F(SettingsDialog, EndOfServiceFilesTheCatalogueAndEmptiesIt) {
-    const Catalogue catalogue = Catalogue::InFolder(rig.home.home());
-    catalogue.create();
-    rig.store(QStringLiteral("progressivo"), QStringLiteral("0"));
-    for (const char* name : {"20240131_142305.Ems", "20240131_150000.Ems", "20240201_090000.Ems"})
-        catalogue.recorderInsert(QString::fromLatin1(name), rig.ctx().settings);
-    ASSERT_EQ(rig.setting(QStringLiteral("progressivo")), QStringLiteral("3"));
+    const Catalogue catalogue = catalogueWith(3);
     auto dialog = open();
-    dialog->show();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
-
-    rig.home.boxes.answerNext(MsgAnswer::Yes);
+    showActive(*dialog);
+    rig.boxes().answerNext(MsgAnswer::Yes);
     dialog->Command1_Click();
-    const auto& question = rig.home.boxes.shown().front();
-    EXPECT_EQ(question.text,
-              QStringLiteral("Sei sicuro di voler chiudere il Servizio? Attenzione la  "
-                             "chiusura prevede la Cancellazione del DataBase "));
-    EXPECT_EQ(question.title, QStringLiteral("Servizio"));
-    EXPECT_EQ(question.buttons, MsgButtons::YesNo);
-    EXPECT_EQ(rig.home.boxes.shown().size(), 1);
-    const QString archive = rig.home.config.dataPath + QStringLiteral("Quendral/datirec.mdb");
-    EXPECT_EQ(RowsIn(archive), 3);
+    ASSERT_EQ(rig.boxes().shown().size(), 1);
+    EXPECT_EQ(rig.boxes().last().text,
+              u"Sei sicuro di voler chiudere il Servizio? Attenzione la  "
+              u"chiusura prevede la Cancellazione del DataBase "_s);
+    EXPECT_EQ(rig.boxes().last().title, u"Servizio"_s);
+    EXPECT_EQ(Catalogue(rig.home.config.dataPath + u"Quendral/datirec.mdb"_s).rowCount(), 3);
     EXPECT_EQ(catalogue.rowCount(), 0);
-    EXPECT_EQ(rig.setting(QStringLiteral("progressivo")), QStringLiteral("0"));
+    EXPECT_EQ(rig.setting(u"progressivo"_s), u"0"_s);
     EXPECT_EQ(dialog->txtParm(1)->text(), QString());
     EXPECT_TRUE(dialog->txtParm(1)->isEnabled());
     EXPECT_TRUE(dialog->txtParm(1)->hasFocus());
-    EXPECT_EQ(dialog->txtParm(0)->text(), QStringLiteral("1"));
-    EXPECT_EQ(catalogue.recorderInsert(QStringLiteral("20240202_100000.Ems"), rig.ctx().settings),
-              1);
+    EXPECT_EQ(dialog->txtParm(0)->text(), u"1"_s);
+    EXPECT_EQ(catalogue.recorderInsert(u"20240202_100000.Ems"_s, rig.ctx().settings), 1);
 
     // The next service is named and confirmed: its folder is made and used.
-    dialog->txtParm(1)->setText(QStringLiteral("Servizi2"));
+    dialog->txtParm(1)->setText(u"Servizi2"_s);
     dialog->CommandOk_Click();
-    EXPECT_EQ(rig.home.config.recFolder, QStringLiteral("Servizi2/1"));
-    EXPECT_TRUE(QDir(rig.home.config.dataPath + QStringLiteral("Servizi2")).exists());
-    EXPECT_EQ(rig.ini(QStringLiteral("PATH"), QStringLiteral("NOME")), QStringLiteral("Servizi2"));
+    EXPECT_EQ(rig.home.config.recFolder, u"Servizi2/1"_s);
+    EXPECT_TRUE(QDir(rig.home.config.recordingsFolder()).exists());
 }
 
 TEST_F(SettingsDialog, EndOfServiceAnsweredNoChangesNothing) {
-    const Catalogue catalogue = Catalogue::InFolder(rig.home.home());
-    catalogue.create();
-    rig.store(QStringLiteral("progressivo"), QStringLiteral("0"));
-    catalogue.recorderInsert(QStringLiteral("20240131_142305.Ems"), rig.ctx().settings);
+    const Catalogue catalogue = catalogueWith(1);
     auto dialog = open();
-    rig.home.boxes.answerNext(MsgAnswer::No);
+    rig.boxes().answerNext(MsgAnswer::No);
     dialog->Command1_Click();
     EXPECT_EQ(catalogue.rowCount(), 1);
-    EXPECT_EQ(rig.setting(QStringLiteral("progressivo")), QStringLiteral("1"));
-    EXPECT_EQ(dialog->txtParm(1)->text(), QStringLiteral("Quendral"));
+    EXPECT_EQ(rig.setting(u"progressivo"_s), u"1"_s);
+    EXPECT_EQ(dialog->txtParm(1)->text(), u"Quendral"_s);
     EXPECT_FALSE(dialog->txtParm(1)->isEnabled());
 }
 
 TEST_F(SettingsDialog, EndOfServiceWithAFailedCopyDeletesNothing) {
-    const Catalogue catalogue = Catalogue::InFolder(rig.home.home());
-    catalogue.create();
-    rig.store(QStringLiteral("progressivo"), QStringLiteral("0"));
-    for (const char* name : {"20240131_142305.Ems", "20240131_150000.Ems"})
-        catalogue.recorderInsert(QString::fromLatin1(name), rig.ctx().settings);
-    ASSERT_TRUE(QDir(rig.home.config.dataPath + QStringLiteral("Quendral")).removeRecursively());
+    const Catalogue catalogue = catalogueWith(2);
+    ASSERT_TRUE(QDir(rig.home.config.dataPath + u"Quendral"_s).removeRecursively());
     auto dialog = open();
-    rig.home.boxes.answerNext(MsgAnswer::Yes);
+    rig.boxes().answerNext(MsgAnswer::Yes);
     dialog->Command1_Click();
-    ASSERT_EQ(rig.home.boxes.shown().size(), 2);
-    EXPECT_EQ(rig.home.boxes.last().title, QStringLiteral("Command1_Click"));
-    EXPECT_EQ(rig.home.boxes.last().icon, MsgIcon::Critical);
-    EXPECT_TRUE(rig.home.boxes.last().text.startsWith(QStringLiteral("Error 76 ")));
+    ASSERT_EQ(rig.boxes().shown().size(), 2);
+    EXPECT_EQ(rig.boxes().last().title, u"Command1_Click"_s);
+    EXPECT_TRUE(rig.boxes().last().text.startsWith(u"Error 76 "_s));
     EXPECT_EQ(catalogue.rowCount(), 2);
-    EXPECT_EQ(rig.setting(QStringLiteral("progressivo")), QStringLiteral("2"));
-    // The boxes are ready for the next service all the same.
-    EXPECT_EQ(dialog->txtParm(1)->text(), QString());
-    EXPECT_EQ(dialog->txtParm(0)->text(), QStringLiteral("1"));
+    EXPECT_EQ(rig.setting(u"progressivo"_s), u"2"_s);
+    EXPECT_EQ(dialog->txtParm(0)->text(), u"1"_s) << "the boxes are ready all the same";
 }
 
 TEST_F(SettingsDialog, OpenSettingsDialogNeedsTheWindows) {

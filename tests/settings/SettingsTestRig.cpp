@@ -12,11 +12,10 @@ QList<LineDeviceInfo> ScriptedLine::devices() const {
     return list;
 }
 
-void ScriptedLine::open(int device) {
+void ScriptedLine::open(int) {
     ++openAttempts;
     if (failOpen)
         throw RuntimeError(kLineDeviceError, QStringLiteral("line busy"));
-    opened.append(device);
 }
 
 SettingsRig::SettingsRig() {
@@ -34,6 +33,15 @@ SettingsRig::SettingsRig() {
     forms = std::make_unique<FakeForms>(*recorder, player, mixer);
     ctx().forms = forms.get();
     ctx().mixer = &card;
+}
+
+QString SettingsRig::setting(const QString& key) const {
+    return home.store.GetSetting(QStringLiteral("kallomir"), QStringLiteral("Settings"), key,
+                                 QStringLiteral("<absent>"));
+}
+
+void SettingsRig::store(const QString& key, const QString& value) {
+    home.store.SaveSetting(QStringLiteral("kallomir"), QStringLiteral("Settings"), key, value);
 }
 
 QString SettingsRig::ini(const QString& section, const QString& key) const {

@@ -8,14 +8,12 @@
 #include "settings/TestMixerBackend.h"
 #include "support/TempHome.h"
 
-#include <QStringList>
-
 #include <memory>
 
 namespace kallomir::test {
 
-// Line devices for the settings tests; can be told to vanish or to refuse opening, so the
-// retry rules can be driven to their end.
+// Line devices that can be told to vanish or to refuse opening, so that the retry rules can
+// be driven to their end.
 class ScriptedLine : public LineBackend {
 public:
     QList<LineDeviceInfo> list;
@@ -23,11 +21,10 @@ public:
     int hideAfterCalls = -1;  // from this many devices() calls on, no device is listed
     bool failOpen = false;
     int openAttempts = 0;
-    QList<int> opened;
 
     QList<LineDeviceInfo> devices() const override;
     void open(int device) override;
-    void close(int device) override { opened.removeAll(device); }
+    void close(int) override {}
     void answer(int) override {}
     void drop(int) override {}
     void dial(int, const QString&) override {}
@@ -41,7 +38,7 @@ public:
     TelephonyControl& amTapiPro1() override { return tapi_; }
     WaveControl& amWavePro1() override { return wave_; }
     bool recordButtonEnabled() const override { return true; }
-    void setProgressiveNumber(const QString& text) override { progressive = text; }
+    void setProgressiveNumber(const QString&) override {}
     void setFolderSizeLimit(double limit) override { folderLimits.append(limit); }
     void setTelephoneSourceEnabled(bool enabled) override { telephoneEnabled = enabled; }
     void selectLineInSource() override { lineInSelected = true; }
@@ -53,7 +50,6 @@ public:
     void setLevelBar(int value) override { levelBar = value; }
     void digitKeyPressed(int) override {}
 
-    QString progressive;
     QList<double> folderLimits;
     bool telephoneEnabled = true;
     bool lineInSelected = false;
@@ -73,7 +69,7 @@ public:
     bool playbackActive() const override { return playing; }
     void setPlaybackActive(bool active) override { playing = active; }
     void stopPlaybackBuffer() override {}
-    void setPlaybackPosition(long long bytes) override { positions.append(bytes); }
+    void setPlaybackPosition(long long) override {}
     int positionSliderValue() const override { return 0; }
     void setPositionSliderValue(int) override {}
     long long bytesPerSecond() const override { return 0; }
@@ -86,7 +82,6 @@ public:
     void rewindByDigitKey(int keyCode) override { rewinds.append(keyCode); }
 
     bool playing = false;
-    QList<long long> positions;
     QString folder;
     int refreshes = 0;
     QList<int> rewinds;
@@ -117,21 +112,17 @@ private:
     MixerLink* mixer_;
 };
 
-// A program folder with configuration, two sound-card inputs and outputs, three line devices
-// (two offered: "Line A" TAPI 2.1 and "Line B" TAPI 3.0; "Fax Only" lacks automated voice),
-// and the recorder, player and mixer windows as fakes.
+// A configured program folder, two sound-card inputs and outputs, three line devices (offered:
+// "Line A" TAPI 2.1 and "Line B" TAPI 3.0; "Fax Only" lacks automated voice), an empty mixer
+// card, and fakes for the recorder, player and mixer windows.
 class SettingsRig {
 public:
     SettingsRig();
     AppContext& ctx() { return *home.context; }
-    QString setting(const QString& key) const {
-        return home.store.GetSetting(QStringLiteral("kallomir"), QStringLiteral("Settings"), key,
-                                     QStringLiteral("<absent>"));
-    }
-    void store(const QString& key, const QString& value) {
-        home.store.SaveSetting(QStringLiteral("kallomir"), QStringLiteral("Settings"), key, value);
-    }
+    QString setting(const QString& key) const;
+    void store(const QString& key, const QString& value);
     QString ini(const QString& section, const QString& key) const;
+    ScriptedMessageBoxes& boxes() { return home.boxes; }
 
     TempHome home;
     ScriptedLine line;
