@@ -13,11 +13,11 @@ for _ in $(seq 1 10); do
   start=$(date +%s%N)
   line=$(QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$T/run" XDG_CONFIG_HOME="$T/cfg" HOME="$T" \
          "$BUILD/kallomir" --home "$T/home" --startup-probe 2>/dev/null)
-  end=$(date +%s%N)
   inner+=("$(echo "$line" | awk '{print $2}')")
-  outer+=("$(( (end - start) / 1000000 ))")
+  shown=$(echo "$line" | awk '{print $5}')
+  outer+=("$(( shown - start / 1000000 ))")
 done
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 echo "in-process start to login shown (ms): ${inner[*]}"
-echo "whole process launch to login shown (ms): ${outer[*]}"
+echo "process launch to login shown (ms): ${outer[*]}"
 echo "median in-process: $(median "${inner[@]}") ms; median with process launch: $(median "${outer[@]}") ms (goal: under 300 ms)"

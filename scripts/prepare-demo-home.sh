@@ -19,8 +19,10 @@ fi
 if [ ! -f "$DEMO/config/kallomir/settings.ini" ] && [ -f "$SRC/data/demo/settings.ini" ]; then
   cp "$SRC/data/demo/settings.ini" "$DEMO/config/kallomir/settings.ini"
 fi
-if [ -f "$SRC/data/demo/demo-call.line" ]; then
-  sed "s#@DATA@#$SRC/data/demo#g" "$SRC/data/demo/demo-call.line" > "$DEMO/demo-call.line"
-else
-  : > "$DEMO/demo-call.line"
+cp "$SRC/data/demo/demo-call.line" "$DEMO/demo-call.line"
+if [ ! -s "$DEMO/caller.wav" ]; then
+  # The caller's voice, spoken by the speech synthesiser at telephone quality.
+  espeak-ng -v it -s 150 -w "$DEMO/caller-raw.wav" -f "$SRC/data/demo/caller.txt"
+  sox "$DEMO/caller-raw.wav" -r 8000 -c 1 -b 16 "$DEMO/caller.wav" pad 0.5 1
+  rm -f "$DEMO/caller-raw.wav"
 fi

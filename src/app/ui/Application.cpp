@@ -14,6 +14,7 @@
 #include "app/ui/WindowRegistry.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTimer>
@@ -77,8 +78,10 @@ int RunApplication(int argc, char** argv) {
     if (options.startupProbe) {
         QApplication::processEvents();
         const bool loginShown = forms.loginWindow() && forms.loginWindow()->isVisible();
-        std::printf("startup-to-login-ms %lld %s\n", static_cast<long long>(sinceStart.elapsed()),
-                    loginShown ? "login-shown" : "no-login");
+        std::printf("startup-to-login-ms %lld %s at-epoch-ms %lld\n",
+                    static_cast<long long>(sinceStart.elapsed()), loginShown ? "login-shown" : "no-login",
+                    static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+        std::fflush(stdout);
         return loginShown ? 0 : 1;
     }
     if (process.ended()) return process.exitCode();

@@ -56,13 +56,15 @@ QWidget* WindowRegistry::ensureChild(FormId form) {
                                                         : factories_.reports;
     // The slot is filled before the window loads, so a window that reaches another
     // window from its own load finds itself already there.
-    QWidget* widget = make(ctx_, nullptr);
+    QWidget* widget = make.create(ctx_, nullptr);
     w = widget;
-    QMdiSubWindow* sub = frame.mdiArea()->addSubWindow(widget);
+    QPointer<QMdiSubWindow> sub = frame.mdiArea()->addSubWindow(widget);
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setWindowTitle(widget->windowTitle());
     sub->hide();
-    return widget;
+    if (make.load) make.load(widget);
+    if (sub && w) sub->setWindowTitle(w->windowTitle());
+    return w;
 }
 
 QWidget* WindowRegistry::child(FormId form) const {

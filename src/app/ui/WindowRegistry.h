@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <type_traits>
 
 namespace kallomir {
 
@@ -20,7 +21,21 @@ class WindowRegistry : public QObject, public Forms {
 public:
     // Makes a child window of the main frame, already loaded. The widget must also
     // implement the matching link interface (RecorderLink, PlayerLink, MixerLink).
-    using ChildFactory = std::function<QWidget*(AppContext&, QWidget* parent)>;
+    // `create` builds the window; `load` (optional) then runs its Form_Load, once the
+    // registry already knows the window, so a load that reaches other windows (or back to
+    // this one) finds it.
+    struct ChildFactory {
+        using Create = std::function<QWidget*(AppContext&, QWidget* parent)>;
+        using Load = std::function<void(QWidget*)>;
+        ChildFactory() = default;
+        template <typename F>
+            requires std::is_invocable_r_v<QWidget*, F, AppContext&, QWidget*>
+        ChildFactory(F f) : create(std::move(f)) {}
+        ChildFactory(Create c, Load l) : create(std::move(c)), load(std::move(l)) {}
+        explicit operator bool() const { return static_cast<bool>(create); }
+        Create create;
+        Load load;
+    };
     struct Factories {
         ChildFactory recorder;
         ChildFactory player;
