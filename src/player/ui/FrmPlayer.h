@@ -1,0 +1,160 @@
+#pragma once
+
+#include "app/FormLinks.h"
+#include "controls/MediaCommands.h"
+
+#include <QDateTime>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QScrollBar;
+class QSlider;
+class QTimer;
+
+namespace kallomir {
+
+struct AppContext;
+class PlaybackDevice;
+class PlayerDialogs;
+class SoundBuffer;
+class TranscriptionEditor;
+
+// The player window: choose a recording, see its catalogue data, play it, seek, play it
+// faster or at another frequency, and write its transcription and marks into its
+// catalogue row.
+class FrmPlayer : public QWidget, public PlayerLink {
+    Q_OBJECT
+public:
+    using DeviceFactory = std::function<std::unique_ptr<PlaybackDevice>()>;
+
+    explicit FrmPlayer(AppContext& ctx, QWidget* parent = nullptr);
+    ~FrmPlayer() override;
+
+    // Replaces the sound output made at load (tests give a driven one); call before Form_Load.
+    void setDeviceFactory(DeviceFactory factory) { deviceFactory_ = std::move(factory); }
+    void setDialogs(PlayerDialogs& dialogs);
+
+    // Window events.
+    void Form_Load();
+    void Drive1_Change();
+    void Dir1_Change();
+    void FOpener_Click();
+    void BtiNIReg_Click();
+    void Btpause_Click();
+    void BtFineReg_Click();
+    void Counter_Timer();
+    void Scroller_MouseDown();
+    void Scroller_Scroll();
+    void Scroller_MouseUp();
+    void HS_Frequenz_Change();
+    void CmdResetVel_Click();
+    void FastX5_MouseDown() { fastDown(false); }
+    void FastX5_MouseUp() { fastUp(false); }
+    void FastX10_MouseDown() { fastDown(true); }
+    void FastX10_MouseUp() { fastUp(true); }
+    void btedit_Click();
+    void cmdSalva_Click();
+    void CheckN_Click(int index);  // Check1_Click .. Check3_Click (index 0..2)
+    void SetEditMode(bool enable);
+
+    // PlayerLink.
+    bool saveButtonEnabled() const override;
+    bool playbackActive() const override { return PlaybackActive; }
+    void setPlaybackActive(bool active) override { PlaybackActive = active; }
+    void stopPlaybackBuffer() override;
+    void setPlaybackPosition(long long bytes) override;
+    int positionSliderValue() const override;
+    void setPositionSliderValue(int seconds) override;
+    long long bytesPerSecond() const override { return BytesPerSecond; }
+    void setStatusText(const QString& text) override;
+    QString folderPath() const override { return dirPath_; }
+    void setFolderPath(const QString& path) override;
+    void refreshFileList() override;
+    QString folderSizeText() const override;
+    void setFolderSizeText(const QString& text) override;
+    void rewindByDigitKey(int keyCode) override;
+
+    // Controls, by their names, for the tests and the other windows.
+    QComboBox* Drive1 = nullptr;
+    QListWidget* Dir1 = nullptr;
+    QListWidget* FOpener = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* LbCont = nullptr;
+    QLabel* LbInizio = nullptr;
+    QLabel* LbFine = nullptr;
+    QLabel* LbNow = nullptr;
+    QLabel* lblq[3] = {nullptr, nullptr, nullptr};
+    QLineEdit* txtUtente = nullptr;
+    QCheckBox* Check[3] = {nullptr, nullptr, nullptr};
+    QLabel* Image[3] = {nullptr, nullptr, nullptr};
+    QSlider* Scroller = nullptr;
+    QSlider* HS_Cursor = nullptr;
+    QScrollBar* HS_Frequenz = nullptr;
+    QLabel* lbl_Frequenz = nullptr;
+    QPushButton* CmdResetVel = nullptr;
+    QPushButton* cmdSalva = nullptr;
+    QPushButton* btedit = nullptr;
+    QPushButton* BtiNIReg = nullptr;
+    QPushButton* FastX10 = nullptr;
+    QPushButton* FastX5 = nullptr;
+    QPushButton* Btpause = nullptr;
+    QPushButton* BtFineReg = nullptr;
+    QLabel* lbstatus = nullptr;
+    QLabel* LblFolderSize = nullptr;
+    TranscriptionEditor* Frame2 = nullptr;
+    QTimer* Counter = nullptr;
+
+    // Window and program-wide playback state.
+    bool RecordingLoaded = false;
+    bool Paused = false;
+    bool PlaybackActive = false;
+    QDateTime StartTime;
+    QDateTime EndTime;
+    std::int64_t BufferBytes = 0;
+    std::int64_t BytesPerSecond = 0;
+    int NativeFrequencyValue = 0;
+    QString SampleRate, BitsPerSample, Channels;  // the opened file's own format
+    SoundBuffer* PlaybackBuffer() const { return buffer_.get(); }
+    PlaybackDevice* SoundDevice() const { return device_.get(); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildControls();
+    void fastDown(bool ten);
+    void fastUp(bool ten);
+    void showTicks();
+    void ShowMciError(int code);
+    void loadBuffer(const QString& path);
+    void showTimeAt(std::int64_t seconds);
+    QString selectedName() const;
+    MediaCommands& media();
+    bool recorderBusy();
+
+    AppContext& ctx_;
+    DeviceFactory deviceFactory_;
+    std::unique_ptr<PlayerDialogs> ownDialogs_;
+    std::unique_ptr<PlaybackDevice> device_;
+    std::unique_ptr<SoundBuffer> buffer_;
+    MediaCommands ownMedia_;
+    QString dirPath_;
+    QPushButton* btDirUp_ = nullptr;
+    std::optional<int> fastRestore_;  // the frequency before a fast button was pressed
+    int fastSet_ = 0;                 // what the press set
+    bool closing_ = false;
+};
+
+}  // namespace kallomir

@@ -1,0 +1,133 @@
+#include "player/ui/FrmReports.h"
+
+#include "app/AppContext.h"
+#include "app/Clock.h"
+#include "app/MessageBoxService.h"
+#include "app/RuntimeError.h"
+#include "player/ReportDocument.h"
+#include "recorder/Catalogue.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+namespace kallomir {
+
+frmReports::frmReports(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+    setObjectName(QStringLiteral("frmReports"));
+    setWindowTitle(QStringLiteral("Brogliaccio"));
+    auto* layout = new QVBoxLayout(this);
+    auto* bar = new QHBoxLayout;
+    previous = new QPushButton(QStringLiteral("◀"), this);
+    next = new QPushButton(QStringLiteral("▶"), this);
+    pageLabel = new QLabel(this);
+    zoom = new QComboBox(this);
+    for (int percent : {50, 75, 100, 125, 150, 200}) {
+        zoom->addItem(QStringLiteral("%1%").arg(percent), percent / 100.0);
+    }
+    zoom->setCurrentIndex(2);
+    printButton = new QPushButton(QStringLiteral("Stampa"), this);
+    pdfButton = new QPushButton(QStringLiteral("Esporta PDF"), this);
+    bar->addWidget(previous);
+    bar->addWidget(pageLabel);
+    bar->addWidget(next);
+    bar->addWidget(zoom);
+    bar->addStretch(1);
+    bar->addWidget(printButton);
+    bar->addWidget(pdfButton);
+    layout->addLayout(bar);
+    scroll_ = new QScrollArea(this);
+    scroll_->setObjectName(QStringLiteral("CRViewer91"));
+    scroll_->setAlignment(Qt::AlignHCenter);
+    scroll_->setBackgroundRole(QPalette::Dark);
+    view = new QLabel(scroll_);
+    view->setWordWrap(true);
+    scroll_->setWidget(view);
+    layout->addWidget(scroll_, 1);
+    resize(900, 700);
+
+    connect(previous, &QPushButton::clicked, this, [this] { showPage(page_ - 1); });
+    connect(next, &QPushButton::clicked, this, [this] { showPage(page_ + 1); });
+    connect(zoom, &QComboBox::activated, this,
+            [this](int index) { setZoom(zoom->itemData(index).toDouble()); });
+    connect(printButton, &QPushButton::clicked, this, &frmReports::print);
+    connect(pdfButton, &QPushButton::clicked, this, [this] {
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Esporta PDF"),
+                                                          QStringLiteral("brogliaccio.pdf"),
+                                                          QStringLiteral("PDF (*.pdf)"));
+        if (!path.isEmpty()) exportPdf(path);
+    });
+}
+
+frmReports::~frmReports() = default;
+
+void frmReports::setRowSource(std::unique_ptr<ReportRowSource> source) { source_ = std::move(source); }
+
+void frmReports::Form_Load() {
+    if (!source_) {
+        source_ = std::make_unique<SqlReportRowSource>(Catalogue::InFolder(ctx_.homeFolder).file());
+    }
+    try {
+        report_ = std::make_unique<ReportDocument>(BuildReport(ctx_.homeFolder, *source_, ctx_.clock.now()));
+        setWindowTitle(report_->definition().title);
+        showPage(0);
+    } catch (const RuntimeError& e) {
+        report_.reset();
+        view->setText(e.description());
+        view->adjustSize();
+        pageLabel->clear();
+        for (QWidget* w : {static_cast<QWidget*>(previous), static_cast<QWidget*>(next),
+                           static_cast<QWidget*>(printButton), static_cast<QWidget*>(pdfButton)}) {
+            w->setEnabled(false);
+        }
+        ReportError(ctx_.boxes, e, QStringLiteral("Form_Load"));
+    }
+}
+
+void frmReports::showPage(int index) {
+    if (!report_) return;
+    page_ = std::clamp(index, 0, report_->pageCount() - 1);
+    view->setPixmap(QPixmap::fromImage(report_->renderPage(page_, zoom_)));
+    view->adjustSize();
+    pageLabel->setText(QStringLiteral("Pagina %1 di %2").arg(page_ + 1).arg(report_->pageCount()));
+    previous->setEnabled(page_ > 0);
+    next->setEnabled(page_ + 1 < report_->pageCount());
+}
+
+void frmReports::setZoom(double value) {
+    zoom_ = std::clamp(value, 0.25, 4.0);
+    showPage(page_);
+}
+
+bool frmReports::exportPdf(const QString& path) {
+    if (!report_) return false;
+    QString error;
+    if (!report_->exportPdf(path, &error)) {
+        ctx_.boxes.show(error, kApplicationTitle, MsgButtons::Ok, MsgIcon::Critical);
+        return false;
+    }
+    return true;
+}
+
+void frmReports::print() {
+    if (!report_) return;
+    QPrinter printer;
+    printer.setPageOrientation(report_->definition().landscape ? QPageLayout::Landscape
+                                                               : QPageLayout::Portrait);
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    QPainter painter;
+    if (!painter.begin(&printer)) return;
+    const double scale = printer.resolution() / 72.0;
+    report_->paintAll(painter, [&] { return printer.newPage(); }, scale);
+    painter.end();
+}
+
+}  // namespace kallomir
