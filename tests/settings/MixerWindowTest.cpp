@@ -148,3 +148,26 @@ TEST_F(MixerWindow, SettingsDialogPlacesTheVoxHoldTime) {
     EXPECT_EQ(rig.wave->voxHoldMs(), 11000);
     EXPECT_EQ(rig.setting(u"TimeVox"_s), u"11"_s);
 }
+
+// Pictures of both windows for a person to look at: set KALLOMIR_SCREENSHOTS to a folder and
+// run on a real display (for example Xvfb with QT_QPA_PLATFORM=xcb).
+TEST_F(MixerWindow, Screenshots) {
+    const QString folder = qEnvironmentVariable("KALLOMIR_SCREENSHOTS");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "set KALLOMIR_SCREENSHOTS to a folder";
+    rig.card.addControl(kSpeakers, kVolume, 0, 65535, 32768);
+    auto mixer = load();
+    mixer->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(mixer.get()));
+    EXPECT_TRUE(mixer->grab().save(folder + u"/mixer.png"_s));
+    rig.store(u"Line Device"_s, u"Line A"_s);
+    rig.store(u"Sound Card Input"_s, u"1"_s);
+    rig.store(u"Record Format"_s, u"8"_s);
+    CfrmSettingsWp dialog(rig.ctx());
+    dialog.SetTapiControl(*rig.tapi);
+    dialog.SetWaveControl(*rig.wave);
+    dialog.Form_Load();
+    dialog.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+    EXPECT_TRUE(dialog.grab().save(folder + u"/settings.png"_s));
+}

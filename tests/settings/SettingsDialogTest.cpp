@@ -205,7 +205,7 @@ TEST_F(SettingsDialog, RingsOutsideOneToTenAreReset) {
 TEST_F(SettingsDialog, OkStoresNothingFromAWrongNumberBox) {
     storeCompleteChoices();
     auto dialog = open();
-    dialog->TextRingsBeforeAnswer()->setText(u"tre"_s);  // Enter presses OK in the box
+    dialog->TextRingsBeforeAnswer()->setText(u"tre"_s);  // Alt+O presses OK in the box
     dialog->CommandOk_Click();
     EXPECT_FALSE(dialog->isUnloaded());
     EXPECT_EQ(rig.setting(u"Rings Before Answer"_s), u"<absent>"_s);

@@ -422,8 +422,8 @@ void CfrmSettingsWp::ComboFolder_LostFocus() {
 }
 
 bool CfrmSettingsWp::refuseInvalidInput() {
-    // Enter presses OK without leaving a box, so its check runs here too; nothing is stored
-    // while one of the number boxes holds something that is not a number.
+    // OK's shortcut presses it without leaving a box, so the boxes' checks run here too;
+    // nothing is stored while a number box holds something that is not a number.
     if (CheckRings(textRings_->text()) == RingsCheck::Refused) {
         TextRingsBeforeAnswer_LostFocus();
         textRings_->setFocus();
