@@ -65,6 +65,8 @@ private:
 
 PortAudioSystem::PortAudioSystem() {
     snd_lib_error_set_handler(&QuietAlsa);
+    // No JACK server is started on our behalf just to list its devices.
+    qputenv("JACK_NO_START_SERVER", "1");
     initialized_ = Pa_Initialize() == paNoError;
     if (!initialized_) return;
     const int count = Pa_GetDeviceCount();

@@ -65,10 +65,14 @@ TEST(PulseCaptureTest, SpeechPlayedIntoTheSinkIsCapturedFaithfully) {
     ASSERT_GT(cLast, cFirst) << "nothing was captured";
     const double capturedSeconds = static_cast<double>(cLast - cFirst) / 44100.0;
     const double sourceSeconds = static_cast<double>(sLast - sFirst) / 44100.0;
+    RecordProperty("captured_seconds", QString::number(capturedSeconds).toStdString());
+    RecordProperty("source_seconds", QString::number(sourceSeconds).toStdString());
     EXPECT_NEAR(capturedSeconds, sourceSeconds, sourceSeconds * 0.05);
 
     const std::vector<std::int16_t> c(captured.samples.begin() + cFirst, captured.samples.begin() + cLast);
     const std::vector<std::int16_t> s(source.samples.begin() + sFirst, source.samples.begin() + sLast);
+    RecordProperty("captured_rms", QString::number(test::Rms(c)).toStdString());
+    RecordProperty("source_rms", QString::number(test::Rms(s)).toStdString());
     EXPECT_NEAR(test::Rms(c), test::Rms(s), test::Rms(s) * 0.05);
 }
 
