@@ -30,6 +30,7 @@ TelephonyControl::~TelephonyControl() {
 }
 
 qint32 TelephonyControl::lineDeviceCount() const {
+    note(QStringLiteral("1?"));
     return static_cast<qint32>(line_.devices().size());
 }
 
@@ -39,11 +40,18 @@ LineDeviceInfo TelephonyControl::currentInfo() const {
     return devices.at(current_);
 }
 
-qint32 TelephonyControl::capabilities() const { return currentInfo().capabilities; }
+qint32 TelephonyControl::capabilities() const {
+    note(QStringLiteral("2?"));
+    return currentInfo().capabilities;
+}
 
-qint32 TelephonyControl::apiVersion() const { return currentInfo().apiVersion; }
+qint32 TelephonyControl::apiVersion() const {
+    note(QStringLiteral("23?"));
+    return currentInfo().apiVersion;
+}
 
 QString TelephonyControl::lineDeviceName(qint32 index) {
+    note(QStringLiteral("3(%1)?").arg(index));
     const QList<LineDeviceInfo> devices = line_.devices();
     if (index < 0 || index >= devices.size()) {
         throw LineError(QStringLiteral("Line device %1 does not exist").arg(index));
@@ -52,9 +60,13 @@ QString TelephonyControl::lineDeviceName(qint32 index) {
     return devices.at(index).name;
 }
 
-QString TelephonyControl::lineName() const { return currentInfo().name; }
+QString TelephonyControl::lineName() const {
+    note(QStringLiteral("5?"));
+    return currentInfo().name;
+}
 
 void TelephonyControl::setLineName(const QString& name) {
+    note(QStringLiteral("5=") + name);
     const QList<LineDeviceInfo> devices = line_.devices();
     for (int i = 0; i < devices.size(); ++i) {
         if (devices.at(i).name == name) {
@@ -70,63 +82,95 @@ void TelephonyControl::requireOpen(const char* what) const {
 }
 
 void TelephonyControl::drop() {
+    note(QStringLiteral("7"));
     // Stopping always drops, with or without a call: that must never be an error.
     if (open_ >= 0) line_.drop(open_);
 }
 
 void TelephonyControl::dial(const QString& number) {
+    note(QStringLiteral("8(%1)").arg(number));
     requireOpen("dial");
     line_.dial(open_, number);
 }
 
 void TelephonyControl::answer() {
+    note(QStringLiteral("10"));
     requireOpen("answer");
     line_.answer(open_);
 }
 
-void TelephonyControl::setMember13(qint32 value) { member13_ = value; }
+void TelephonyControl::setMember13(qint32 value) {
+    note(QStringLiteral("13=%1").arg(value));
+    member13_ = value;
+}
 
-void TelephonyControl::setCallPrivilege(qint32 privilege) { callPrivilege_ = privilege; }
+void TelephonyControl::setCallPrivilege(qint32 privilege) {
+    note(QStringLiteral("14=%1").arg(privilege));
+    callPrivilege_ = privilege;
+}
 
 qint32 TelephonyControl::waveInDevice() const {
+    note(QStringLiteral("16?"));
     if (open_ < 0 || !line_.isConnected(open_)) return -1;
     const qint32 cards = audio_ ? static_cast<qint32>(audio_->inputDeviceNames().size()) : 0;
     return cards + open_;
 }
 
 qint32 TelephonyControl::waveOutDevice() const {
+    note(QStringLiteral("17?"));
     // The lines carry no playback path of their own.
     return -1;
 }
 
-bool TelephonyControl::lineOpen() const { return open_ >= 0; }
+bool TelephonyControl::lineOpen() const {
+    note(QStringLiteral("22?"));
+    return open_ >= 0;
+}
 
 void TelephonyControl::setLineOpen(bool open) {
+    note(open ? QStringLiteral("22=true") : QStringLiteral("22=false"));
     if (!open) {
         if (open_ < 0) return;
         const int device = open_;
         open_ = -1;
-        connected_ = false;
-        line_.close(device);
+            line_.close(device);
         return;
     }
     if (open_ >= 0 && open_ == current_) return;
     if (current_ < 0) throw LineError(QStringLiteral("No line device is chosen"));
-    if (open_ >= 0) setLineOpen(false);
+    if (open_ >= 0) {
+        const int previous = open_;
+        open_ = -1;
+        line_.close(previous);
+    }
     line_.open(current_);
     open_ = current_;
-    connected_ = line_.isConnected(open_);
 }
 
-qint32 TelephonyControl::readMember35() const { return 0; }
+qint32 TelephonyControl::readMember35() const {
+    note(QStringLiteral("35?"));
+    return 0;
+}
 
-void TelephonyControl::setMember46(bool value) { member46_ = value; }
+void TelephonyControl::setMember46(bool value) {
+    note(value ? QStringLiteral("46=true") : QStringLiteral("46=false"));
+    member46_ = value;
+}
 
-void TelephonyControl::setMember51(qint32 value) { member51_ = value; }
+void TelephonyControl::setMember51(qint32 value) {
+    note(QStringLiteral("51=%1").arg(value));
+    member51_ = value;
+}
 
-void TelephonyControl::setMember61(qint32 value) { member61_ = value; }
+void TelephonyControl::setMember61(qint32 value) {
+    note(QStringLiteral("61=%1").arg(value));
+    member61_ = value;
+}
 
-qint32 TelephonyControl::readMember72() const { return 0; }
+qint32 TelephonyControl::readMember72() const {
+    note(QStringLiteral("72?"));
+    return 0;
+}
 
 // Line reports may come from any thread and must not run a handler inside a member call:
 // each is queued to this object's thread and dropped there if the device is no longer open.
@@ -144,7 +188,6 @@ void TelephonyControl::lineConnected(int device) {
         this,
         [this, device] {
             if (device != open_) return;
-            connected_ = true;
             emit Connected();
         },
         Qt::QueuedConnection);
@@ -155,8 +198,7 @@ void TelephonyControl::lineDisconnected(int device) {
         this,
         [this, device] {
             if (device != open_) return;
-            connected_ = false;
-            emit Disconnected();
+                    emit Disconnected();
         },
         Qt::QueuedConnection);
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 namespace kallomir {
 
 class AudioSystem;
@@ -71,6 +73,9 @@ public:
     qint32 readMember72() const;                   // 72
 
     // Not members of the control: for tests and diagnostics.
+    // Receives one entry per member use, in order: "22=true" (set), "16?" (read), "3(0)?"
+    // (read with an argument), "8(0612345678)" / "7" (calls).
+    void setMemberTrace(std::function<void(const QString&)> trace) { trace_ = std::move(trace); }
     qint32 member13() const { return member13_; }
     qint32 callPrivilege() const { return callPrivilege_; }
     bool member46() const { return member46_; }
@@ -95,11 +100,15 @@ private:
     LineDeviceInfo currentInfo() const;
     void requireOpen(const char* what) const;
 
+    void note(const QString& entry) const {
+        if (trace_) trace_(entry);
+    }
+
     LineBackend& line_;
     const AudioSystem* audio_;
+    std::function<void(const QString&)> trace_;
     int current_ = -1;  // device chosen by member 3 or 5
     int open_ = -1;     // device opened by member 22
-    bool connected_ = false;
     qint32 member13_ = 0;
     qint32 callPrivilege_ = 0;
     bool member46_ = false;

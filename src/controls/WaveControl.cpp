@@ -38,9 +38,13 @@ WaveControl::~WaveControl() {
     session_.reset();
 }
 
-void WaveControl::setFileName(const QString& path) { fileName_ = path; }
+void WaveControl::setFileName(const QString& path) {
+    note(QStringLiteral("3=") + path);
+    fileName_ = path;
+}
 
 void WaveControl::setRecordLevel(qint16 level) {
+    note(QStringLiteral("4=%1").arg(level));
     settings_->recordLevel.store(std::clamp<int>(level, -100, 100));
 }
 
@@ -49,31 +53,51 @@ qint16 WaveControl::recordLevel() const {
 }
 
 qint16 WaveControl::voxThreshold() const {
+    note(QStringLiteral("5?"));
     return static_cast<qint16>(settings_->voxThreshold.load());
 }
 
-void WaveControl::setVoxThreshold(qint16 threshold) { settings_->voxThreshold.store(threshold); }
+void WaveControl::setVoxThreshold(qint16 threshold) {
+    note(QStringLiteral("5=%1").arg(threshold));
+    settings_->voxThreshold.store(threshold);
+}
 
-qint16 WaveControl::voxHoldMs() const { return static_cast<qint16>(settings_->voxHoldMs.load()); }
+qint16 WaveControl::voxHoldMs() const {
+    note(QStringLiteral("6?"));
+    return static_cast<qint16>(settings_->voxHoldMs.load());
+}
 
-void WaveControl::setVoxHoldMs(qint16 ms) { settings_->voxHoldMs.store(ms); }
+void WaveControl::setVoxHoldMs(qint16 ms) {
+    note(QStringLiteral("6=%1").arg(ms));
+    settings_->voxHoldMs.store(ms);
+}
 
-void WaveControl::setRecordFormat(qint32 code) { recordFormat_ = code; }
+void WaveControl::setRecordFormat(qint32 code) {
+    note(QStringLiteral("11=%1").arg(code));
+    recordFormat_ = code;
+}
 
 int WaveControl::soundCardInputs() const {
     return static_cast<int>(audio_.inputDeviceNames().size());
 }
 
-qint16 WaveControl::inputDeviceCount() const {
+int WaveControl::allInputs() const {
     const qsizetype lines = line_ ? line_->devices().size() : 0;
-    return static_cast<qint16>(soundCardInputs() + lines);
+    return soundCardInputs() + static_cast<int>(lines);
+}
+
+qint16 WaveControl::inputDeviceCount() const {
+    note(QStringLiteral("12?"));
+    return static_cast<qint16>(allInputs());
 }
 
 qint16 WaveControl::outputDeviceCount() const {
+    note(QStringLiteral("13?"));
     return static_cast<qint16>(audio_.outputDeviceNames().size());
 }
 
 QString WaveControl::inputDeviceName(qint16 index) const {
+    note(QStringLiteral("14(%1)?").arg(index));
     const QStringList cards = audio_.inputDeviceNames();
     if (index >= 0 && index < cards.size()) return cards.at(index);
     const int lineIndex = index - static_cast<int>(cards.size());
@@ -87,6 +111,7 @@ QString WaveControl::inputDeviceName(qint16 index) const {
 }
 
 QString WaveControl::outputDeviceName(qint16 index) const {
+    note(QStringLiteral("15(%1)?").arg(index));
     const QStringList cards = audio_.outputDeviceNames();
     if (index < 0 || index >= cards.size()) {
         throw RuntimeError(kInvalidValue,
@@ -96,9 +121,10 @@ QString WaveControl::outputDeviceName(qint16 index) const {
 }
 
 qint32 WaveControl::inputFormats(qint32 device) const {
+    note(QStringLiteral("16(%1)?").arg(device));
     const int cards = soundCardInputs();
     if (device >= 0 && device < cards) return static_cast<qint32>(audio_.inputFormats(device));
-    if (line_ && device >= cards && device < inputDeviceCount()) {
+    if (line_ && device >= cards && device < allInputs()) {
         // The line's audio is converted to whatever format is recorded.
         return 0xFF;
     }
@@ -106,14 +132,16 @@ qint32 WaveControl::inputFormats(qint32 device) const {
 }
 
 qint32 WaveControl::outputFormats(qint32 device) const {
+    note(QStringLiteral("17(%1)?").arg(device));
     return static_cast<qint32>(audio_.outputFormats(device));
 }
 
 bool WaveControl::isCapturing() const { return sourceDevice_ >= 0; }
 
 void WaveControl::startCapture(qint32 device) {
+    note(QStringLiteral("8(%1)").arg(device));
     if (device == -1) return;
-    if (device < 0 || device >= inputDeviceCount()) {
+    if (device < 0 || device >= allInputs()) {
         throw RuntimeError(kInvalidValue,
                            QStringLiteral("Input device %1 does not exist").arg(device));
     }
@@ -197,11 +225,17 @@ void WaveControl::closeSource() {
 }
 
 void WaveControl::stopCapture() {
+    note(QStringLiteral("9"));
     closeSource();
     if (session_) session_->waitIdle();
 }
 
 void WaveControl::closeCapture() {
+    note(QStringLiteral("10"));
+    endCapture();
+}
+
+void WaveControl::endCapture() {
     closeSource();
     if (session_) {
         ++generation_;  // reports still queued belong to the closed capture
@@ -222,7 +256,7 @@ void WaveControl::waitIdle() {
 
 void WaveControl::onSessionFailed(quint64 generation, const QString& text) {
     if (generation != generation_) return;
-    closeCapture();
+    endCapture();
     emit captureFailed(text);
 }
 

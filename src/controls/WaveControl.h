@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace kallomir {
@@ -77,6 +78,9 @@ public:
     qint32 outputFormats(qint32 device) const;    // 17
 
     // Not members of the control.
+    // Receives one entry per member use, in order: "11=128" (set), "6?" (read), "14(0)?" (read
+    // with an argument), "8(0)" / "9" (calls).
+    void setMemberTrace(std::function<void(const QString&)> trace) { trace_ = std::move(trace); }
     bool isCapturing() const;          // a source is running
     int captureDevice() const { return sourceDevice_; }  // -1 when none
     // Blocks until every sample handed over so far is processed: its levels are reported and
@@ -92,8 +96,13 @@ private:
     friend class LineAudioTap;
     void openSource(qint32 device);
     void closeSource();
+    void endCapture();
     void onSessionFailed(quint64 generation, const QString& text);
     int soundCardInputs() const;
+    int allInputs() const;
+    void note(const QString& entry) const {
+        if (trace_) trace_(entry);
+    }
 
     AudioSystem& audio_;
     LineBackend* line_;
@@ -105,7 +114,8 @@ private:
     std::unique_ptr<AudioStream> cardStream_;
     std::unique_ptr<LineAudioTap> lineTap_;
     int sourceDevice_ = -1;
-    quint64 generation_ = 0;  // tells events of an ended capture from the current one's
+    quint64 generation_ = 0;
+    std::function<void(const QString&)> trace_;  // tells events of an ended capture from the current one's
 };
 
 }  // namespace kallomir

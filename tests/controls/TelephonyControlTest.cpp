@@ -97,6 +97,17 @@ TEST_F(TelephonyControlTest, SettingsSequenceOpensAndReopensTheLine) {
     EXPECT_TRUE(line.isOpen(1));
 }
 
+TEST_F(TelephonyControlTest, TraceListsMemberUsesInOrder) {
+    QStringList trace;
+    tapi.setMemberTrace([&](const QString& entry) { trace << entry; });
+    openLine();
+    if (tapi.lineOpen()) tapi.setLineOpen(false);
+    tapi.setLineName("Fax modem");
+    tapi.setLineOpen(true);
+    EXPECT_EQ(trace, QStringList({"5=Kallomir Simulated Line", "14=4", "22=true", "22?",
+                                  "22=false", "5=Fax modem", "22=true"}));
+}
+
 TEST_F(TelephonyControlTest, IncomingCallRingsConnectsAndHangsUp) {
     SimulatedIncomingCall call;
     call.atMs = 2000;

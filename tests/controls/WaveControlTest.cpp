@@ -261,6 +261,22 @@ TEST_F(WaveControlTest, LaterStartSwitchesToTheLineAndKeepsTheFile) {
     EXPECT_NEAR(Rms(last), 3276.8, 3276.8 * 0.05);
 }
 
+TEST_F(WaveControlTest, TraceListsMemberUsesInOrder) {
+    QStringList trace;
+    wave.setMemberTrace([&](const QString& entry) { trace << entry; });
+    tapi.setMemberTrace([&](const QString& entry) { trace << "tapi " + entry; });
+    wave.setRecordFormat(2);
+    wave.setFileName(QString());
+    wave.startCapture(1);
+    wave.startCapture(tapi.waveInDevice());
+    (void)wave.voxHoldMs();
+    wave.stopCapture();
+    wave.closeCapture();
+    tapi.drop();
+    EXPECT_EQ(trace, QStringList({"11=2", "3=", "8(1)", "tapi 16?", "8(-1)", "6?", "9", "10",
+                                  "tapi 7"}));
+}
+
 TEST_F(WaveControlTest, ReportsOfAClosedCaptureAreDropped) {
     start(128, QString(), 0);
     cards.advance(1000);
