@@ -22,7 +22,9 @@ namespace {
 Q_LOGGING_CATEGORY(lcSipLine, "kallomir.sip")
 
 constexpr int kFrameSamples = 160;  // 20 ms at 8 kHz
-constexpr int kAudioTickMs = 20;
+// Audio goes out as each far-end packet comes in; the timer only covers a far end that
+// stops sending, so that the line does not wake up twice per packet.
+constexpr int kAudioTickMs = 60;
 constexpr int kMaxProblems = 20;
 
 QString plText(const pl& p) { return QString::fromUtf8(p.p, int(p.l)); }
@@ -412,6 +414,7 @@ void SipLine::Call::onRtp(const sa* src, const rtp_header* hdr, mbuf* mb, void* 
     c->decoded.clear();
     decodeG711(c->codec.law, {mbuf_buf(mb), mbuf_get_left(mb)}, c->decoded);
     c->jitter.push(hdr->ts, c->decoded);
+    if (c->established) c->produceAudio();
 }
 
 void SipLine::Call::produceAudio() {

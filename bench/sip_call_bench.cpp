@@ -1,0 +1,213 @@
+// SIP line figures: CPU per call-minute of receiving, decoding and recording a call, and the
+// answer latency from the ring that answers to the caller holding the 200 OK.
+//
+//   kallomir_sip_call_bench [seconds of call audio, default 30] [calls for latency, default 10]
+//
+// The far end is a hand-written SIP peer in this process, on 127.0.0.1; its RTP sender runs on
+// a thread of its own whose CPU time is measured and taken out of the figure.
+#include "RawSipPeer.h"
+#include "controls/TelephonyControl.h"
+#include "controls/TestAudioSystem.h"
+#include "controls/WavSamples.h"
+#include "controls/WaveControl.h"
+#include "controls/sip/G711.h"
+#include "controls/sip/SipLine.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+using namespace kallomir;
+
+namespace {
+
+double cpuSeconds(clockid_t clock) {
+    timespec ts{};
+    clock_gettime(clock, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// Runs the event loop (sleeping while idle) until done() or the time limit.
+bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    QTimer wake;  // looks at done() now and then without spinning
+    wake.start(50);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Sends `coded` as 20 ms PCMU packets in real time from its own thread; returns its CPU time.
+double streamRtp(int toPort, const std::vector<uint8_t>& coded, double seconds) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(uint16_t(toPort));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in from = to;
+    from.sin_port = 0;
+    bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    const double cpu0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+    const int packets = int(seconds * 50);
+    uint8_t pkt[12 + 160];
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    for (int n = 0; n < packets; ++n) {
+        pkt[0] = 0x80;
+        pkt[1] = 0;  // PCMU
+        const uint16_t seq = htons(uint16_t(n));
+        const uint32_t ts = htonl(uint32_t(n * 160));
+        const uint32_t ssrc = htonl(0x5eed5eedu);
+        std::memcpy(pkt + 2, &seq, 2);
+        std::memcpy(pkt + 4, &ts, 4);
+        std::memcpy(pkt + 8, &ssrc, 4);
+        for (int i = 0; i < 160; ++i) pkt[12 + i] = coded[size_t(n * 160 + i) % coded.size()];
+        sendto(fd, pkt, sizeof pkt, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+        next.tv_nsec += 20'000'000;
+        if (next.tv_nsec >= 1'000'000'000) {
+            next.tv_nsec -= 1'000'000'000;
+            ++next.tv_sec;
+        }
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    }
+    close(fd);
+    return cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - cpu0;
+}
+
+int rtpPortOf(const test::SipText& msg) {
+    const int m = msg.body.indexOf("m=audio ");
+    return msg.body.mid(m + 8).split(' ').value(0).toInt();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const double seconds = argc > 1 ? std::max(5.0, atof(argv[1])) : 30.0;
+    const int calls = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
+
+    std::vector<int16_t> speech;
+    try {
+        speech = ReadMonoSamples(QStringLiteral(KALLOMIR_BENCH_SPEECH), 8000).samples;
+    } catch (...) {
+        speech.assign(8000, 0);
+        for (size_t i = 0; i < speech.size(); ++i) speech[i] = int16_t((i * 37) % 2000 - 1000);
+    }
+    std::vector<uint8_t> coded;
+    encodeG711(G711Law::MuLaw, speech, coded);
+
+    QTemporaryDir dir;
+    SipLineConfig cfg;
+    cfg.name = QStringLiteral("bench");
+    cfg.listenAddress = QStringLiteral("127.0.0.1");
+    cfg.listenPort = test::freeUdpPort();
+    cfg.user = QStringLiteral("rec");
+    cfg.ringPeriodMs = 500;
+    SipLine line({cfg});
+    TestAudioSystem audio;
+    TelephonyControl tel(line, &audio);
+    WaveControl wave(audio, &line);
+    tel.lineDeviceName(0);
+    tel.setLineOpen(true);
+
+    int rings = 0;
+    bool connected = false;
+    QObject::connect(&tel, &TelephonyControl::IncomingCall, [&](int r) { rings = r; });
+    QObject::connect(&tel, &TelephonyControl::Connected, [&] {
+        connected = true;
+        wave.setRecordFormat(2);
+        wave.setFileName(dir.filePath(QStringLiteral("Record.wav")));
+        wave.startCapture(tel.waveInDevice());
+    });
+    QObject::connect(&tel, &TelephonyControl::Disconnected, [&] {
+        connected = false;
+        wave.stopCapture();
+        wave.closeCapture();
+    });
+
+    // Answer latency over several calls: ring 2 arrives on this thread, answer, time until the
+    // caller reads the 200 OK.
+    std::vector<double> latencies;
+    int rtpPort = 0;
+    test::SipText lastOk;
+    test::RawSipPeer* keep = nullptr;
+    std::vector<std::unique_ptr<test::RawSipPeer>> peers;
+    for (int c = 0; c < calls; ++c) {
+        peers.push_back(std::make_unique<test::RawSipPeer>());
+        test::RawSipPeer& peer = *peers.back();
+        rings = 0;
+        peer.invite(cfg.listenPort, peer.offer("0"));
+        if (!pumpUntil([&] { return rings >= 2; }, 5000)) {
+            std::fprintf(stderr, "no second ring\n");
+            return 1;
+        }
+        const auto t0 = std::chrono::steady_clock::now();
+        tel.answer();
+        const auto ok = peer.waitFor(200, 5000);
+        const auto t1 = std::chrono::steady_clock::now();
+        if (!ok) {
+            std::fprintf(stderr, "no 200 OK\n");
+            return 1;
+        }
+        latencies.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+        peer.ack(cfg.listenPort, ok->toTag());
+        pumpUntil([&] { return connected; }, 5000);
+        if (c + 1 < calls) {
+            peer.bye(cfg.listenPort, ok->toTag());
+            peer.waitFor(200, 5000);
+            pumpUntil([&] { return !connected; }, 5000);
+        } else {
+            rtpPort = rtpPortOf(*ok);
+            lastOk = *ok;
+            keep = &peer;
+        }
+    }
+    std::sort(latencies.begin(), latencies.end());
+    std::printf("answer latency, ring event to 200 OK at the caller, %d calls: min %.2f ms, "
+                "median %.2f ms, max %.2f ms (inside the SIP thread: %lld ms)\n",
+                calls, latencies.front(), latencies[latencies.size() / 2], latencies.back(),
+                static_cast<long long>(line.diagnostics(0).lastAnswerMs));
+
+    // CPU of the last call while it carries audio.
+    std::atomic<double> senderCpu{0};
+    const double cpu0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+    const auto wall0 = std::chrono::steady_clock::now();
+    std::thread sender([&] { senderCpu = streamRtp(rtpPort, coded, seconds); });
+    std::atomic<bool> senderDone{false};
+    std::thread waiter([&] {
+        sender.join();
+        senderDone = true;
+    });
+    pumpUntil([&] { return senderDone.load(); }, int(seconds * 1000) + 10000);
+    waiter.join();
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    const double cpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0 - senderCpu;
+    keep->bye(cfg.listenPort, lastOk.toTag());
+    keep->waitFor(200, 5000);
+    pumpUntil([&] { return !connected; }, 5000);
+
+    const auto diag = line.diagnostics(0);
+    std::printf("receive + decode + record: %.3f s CPU over %.1f s of call = %.3f %% of a core "
+                "(%.3f s CPU per call-minute; goal under 0.2 %%)\n",
+                cpu, wall, 100.0 * cpu / wall, cpu * 60.0 / wall);
+    std::printf("packets %llu, late %llu, concealed samples %llu\n",
+                static_cast<unsigned long long>(diag.audio.packets),
+                static_cast<unsigned long long>(diag.audio.late),
+                static_cast<unsigned long long>(diag.audio.concealedSamples));
+    return 0;
+}
