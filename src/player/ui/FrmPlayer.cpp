@@ -28,6 +28,9 @@
 #include <QTextEdit>
 #include <QTimer>
 
+#include <algorithm>
+#include <climits>
+
 namespace kallomir {
 
 namespace {
@@ -312,6 +315,7 @@ void FrmPlayer::FOpener_Click() {
     const QString name = selectedName();
     if (name.isEmpty()) return;
     const QString path = QDir(dirPath_).filePath(name);
+    openedName_ = name;
     Paused = false;
     Check[0]->setChecked(false);
 
@@ -591,7 +595,9 @@ void FrmPlayer::cmdSalva_Click() {
         marks.scritto = Check[1]->isChecked();
         marks.tradotto = Check[2]->isChecked();
         marks.traduzione = QString::fromLatin1(Frame2->textRtf());
-        catalogue.playerSave(selectedName(), marks,
+        // The opened recording's name: a refresh of the list while editing (a recording
+        // saved meanwhile) must not send the text to another row or to none.
+        catalogue.playerSave(openedName_, marks,
                              ctx_.settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set")),
                              txtUtente->text());
     } catch (const RuntimeError& e) {

@@ -151,6 +151,7 @@ private:
     std::unique_ptr<SoundBuffer> buffer_;
     MediaCommands ownMedia_;
     QString dirPath_;
+    QString openedName_;  // the file list's name of the last opening
     QPushButton* btDirUp_ = nullptr;
     std::optional<int> fastRestore_;  // the frequency before a fast button was pressed
     int fastSet_ = 0;                 // what the press set

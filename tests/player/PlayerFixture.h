@@ -1,0 +1,154 @@
+#pragma once
+
+#include "app/FormLinks.h"
+#include "app/RuntimeError.h"
+#include "controls/playback/TestPlaybackDevice.h"
+#include "controls/playback/ToneWave.h"
+#include "player/ui/FrmPlayer.h"
+#include "player/ui/PlayerDialogs.h"
+#include "recorder/Catalogue.h"
+#include "recorder/RecordingTrailer.h"
+#include "support/TempHome.h"
+
+#include <QDir>
+#include <QListWidget>
+#include <QTimer>
+#include <QTextDocument>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+
+namespace kallomir::test {
+
+// The recorder and the rest of the registry as the player sees them.
+class FakeForms : public Forms, public RecorderLink, public MixerLink {
+public:
+    TelephonyControl& amTapiPro1() override { throw RuntimeError(errors::kDeviceIo, "none"); }
+    WaveControl& amWavePro1() override { throw RuntimeError(errors::kDeviceIo, "none"); }
+    bool recordButtonEnabled() const override { return recordEnabled; }
+    void setProgressiveNumber(const QString& text) override { progressive = text; }
+    void setFolderSizeLimit(double) override {}
+    void setTelephoneSourceEnabled(bool) override {}
+    void selectLineInSource() override {}
+    void setVoxThresholdBar(int, bool) override {}
+    void setVoxLabel(const QString&) override {}
+    void digitKeyPressed(int) override {}
+    void setTimeVoxSlider(int) override {}
+
+    RecorderLink& recorder() override { return *this; }
+    PlayerLink& player() override { return *playerLink; }
+    MixerLink& mixer() override { return *this; }
+    void show(FormId form) override { shown.push_back(form); }
+    bool unload(FormId form) override {
+        unloaded.push_back(form);
+        return form != FormId::Recorder || recorderCloses;
+    }
+    bool isLoaded(FormId) const override { return true; }
+    void showPasswordWindow(const QString&) override {}
+
+    bool recordEnabled = true;
+    bool recorderCloses = true;
+    QString progressive = QStringLiteral("untouched");
+    PlayerLink* playerLink = nullptr;
+    std::vector<FormId> shown, unloaded;
+};
+
+class ScriptedDialogs : public PlayerDialogs {
+public:
+    std::optional<QString> openFileName(QWidget*, const QString& title, const QString& filter) override {
+        titles.push_back(title);
+        filters.push_back(filter);
+        return next();
+    }
+    std::optional<QString> saveFileName(QWidget*, const QString& title, const QString& filter) override {
+        titles.push_back(title);
+        filters.push_back(filter);
+        return next();
+    }
+    std::optional<QFont> font(QWidget*, const QFont&) override { return fontAnswer; }
+    std::optional<QColor> color(QWidget*, const QColor&) override { return colorAnswer; }
+    bool print(QWidget*, QTextDocument& document) override {
+        printed = document.toPlainText();
+        return true;
+    }
+    std::optional<QString> next() {
+        if (names.empty()) return std::nullopt;
+        auto n = names.front();
+        names.pop_front();
+        return n;
+    }
+    std::deque<std::optional<QString>> names;
+    std::optional<QFont> fontAnswer;
+    std::optional<QColor> colorAnswer;
+    QStringList titles, filters;
+    QString printed;
+};
+
+// A program folder with a catalogue, a recordings folder and a loaded player window whose
+// sound output is driven by the test.
+class PlayerFixture {
+public:
+    PlayerFixture() {
+        home.initConfiguration();
+        Catalogue::InFolder(home.home()).create();
+        folder = QDir::cleanPath(home.config.recordingsFolder());
+        QDir().mkpath(folder);
+        home.context->forms = &forms;
+    }
+
+    // A recording with its trailer; seconds of tone at the format given.
+    QString addRecording(const QString& name, int rate, int bits, int channels, double seconds,
+                         const QDateTime& start, qint64 trailerSeconds) {
+        const QByteArray trailer =
+            RecordingTrailer::Make(QStringLiteral("CASO1"), start, start.addSecs(trailerSeconds)).toBytes();
+        WriteBytes(QDir(folder).filePath(name), ToneWave(rate, bits, channels, seconds, 440, trailer));
+        return name;
+    }
+
+    FrmPlayer& load() {
+        player = std::make_unique<FrmPlayer>(*home.context);
+        forms.playerLink = player.get();
+        player->setDeviceFactory([this] {
+            auto d = std::make_unique<TestPlaybackDevice>(0, 0.05);
+            device = d.get();
+            return d;
+        });
+        player->setDialogs(dialogs);
+        player->Form_Load();
+        return *player;
+    }
+
+    void open(const QString& name) {
+        player->refreshFileList();
+        const auto items = player->FOpener->findItems(name, Qt::MatchExactly);
+        ASSERT_FALSE(items.isEmpty()) << name.toStdString();
+        if (player->FOpener->currentItem() == items.front()) {
+            player->FOpener_Click();  // the same file again
+        } else {
+            player->FOpener->setCurrentItem(items.front());
+        }
+    }
+
+    // Runs the output clock and the window's 100 ms timer together.
+    void run(double seconds) {
+        for (double t = 0; t < seconds - 1e-9; t += 0.1) {
+            device->advance(0.1);
+            if (player->Counter->isActive()) player->Counter_Timer();
+        }
+    }
+
+    std::optional<CatalogueRow> row(const QString& name) const {
+        return Catalogue::InFolder(home.home()).find(name);
+    }
+
+    TempHome home;
+    FakeForms forms;
+    ScriptedDialogs dialogs;
+    QString folder;
+    std::unique_ptr<FrmPlayer> player;
+    TestPlaybackDevice* device = nullptr;
+};
+
+}  // namespace kallomir::test
