@@ -3,6 +3,7 @@
 #include "app/RuntimeError.h"
 #include "controls/TelephonyControl.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -43,6 +44,15 @@ TEST(LineScriptTest, ReadsDevicesCallsAndDialAnswer) {
     line->open(0);
     line->advance(5000);
     EXPECT_EQ(line->callState(), SimulatedLine::CallState::Offering);
+}
+
+TEST(LineScriptTest, DemoScenarioReads) {
+    QTemporaryDir dir;
+    test::WriteWav(dir.path() + "/caller.wav", std::vector<std::int16_t>(8000, 5), 8000);
+    QFile demo(QStringLiteral(KALLOMIR_TEST_DATA_DIR "/../../data/demo/demo-call.line"));
+    if (!demo.open(QIODevice::ReadOnly)) GTEST_SKIP() << "no demo scenario in this checkout";
+    const LineScript script = ParseLineScript(QString::fromUtf8(demo.readAll()), dir.path());
+    EXPECT_FALSE(script.incoming.isEmpty());
 }
 
 TEST(LineScriptTest, FaultsNameTheirLine) {
