@@ -72,7 +72,7 @@ void SimulatedLine::close(int device) {
 void SimulatedLine::answer(int device) {
     checkDevice(device);
     if (state_ != CallState::Offering || device != callDevice_) return;
-    connect(offered_.audioPath, offered_.hangUpAfterMs);
+    connectCall(offered_.audioPath, offered_.hangUpAfterMs);
 }
 
 void SimulatedLine::drop(int device) {
@@ -123,7 +123,7 @@ void SimulatedLine::step(qint64 ms) {
         if (hangUpAt_ >= 0 && now_ >= hangUpAt_) endCall(true);
     }
     if (state_ == CallState::Dialling && answerAt_ >= 0 && now_ >= answerAt_) {
-        connect(dialAudio_, dialHangUp_);
+        connectCall(dialAudio_, dialHangUp_);
     }
     if (state_ == CallState::Idle) {
         const auto due = std::find_if(scheduled_.begin(), scheduled_.end(),
@@ -154,8 +154,17 @@ void SimulatedLine::step(qint64 ms) {
     }
 }
 
-void SimulatedLine::connect(const QString& audioPath, qint64 hangUpAfterMs) {
-    voice_ = audioPath.isEmpty() ? MonoSamples{} : ReadMonoSamples(audioPath, kAudioRate);
+void SimulatedLine::connectCall(const QString& audioPath, qint64 hangUpAfterMs) {
+    // A voice file that went missing leaves the caller silent rather than failing the call
+    // (this also runs from the line's timer, where nobody could catch an error).
+    voice_ = MonoSamples{};
+    if (!audioPath.isEmpty()) {
+        try {
+            voice_ = ReadMonoSamples(audioPath, kAudioRate);
+        } catch (const RuntimeError& e) {
+            qWarning("simulated line: %s", qPrintable(e.description()));
+        }
+    }
     voicePosition_ = 0;
     audioCarry_ = 0;
     state_ = CallState::Connected;

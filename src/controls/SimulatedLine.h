@@ -71,7 +71,7 @@ public:
 private:
     void checkDevice(int device) const;
     void step(qint64 ms);
-    void connect(const QString& audioPath, qint64 hangUpAfterMs);
+    void connectCall(const QString& audioPath, qint64 hangUpAfterMs);
     void endCall(bool farEnd);
     void pushAudio(qint64 ms);
 
