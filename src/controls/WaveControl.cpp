@@ -145,7 +145,8 @@ void WaveControl::startCapture(qint32 device) {
         throw RuntimeError(kInvalidValue,
                            QStringLiteral("Input device %1 does not exist").arg(device));
     }
-    if (!session_) {
+    const bool fresh = !session_;
+    if (fresh) {
         const std::optional<RecordFormat> format = RecordFormatOf(recordFormat_);
         if (!format) {
             throw RuntimeError(kInvalidValue,
@@ -186,7 +187,13 @@ void WaveControl::startCapture(qint32 device) {
         return;
     }
     closeSource();
-    openSource(device);
+    try {
+        openSource(device);
+    } catch (const RuntimeError&) {
+        // A capture that never got a source leaves nothing behind but its empty file.
+        if (fresh) endCapture();
+        throw;
+    }
 }
 
 void WaveControl::openSource(qint32 device) {

@@ -152,6 +152,32 @@ TEST_F(WaveControlTest, BadStartsFailAndMinusOneIsIgnored) {
     EXPECT_EQ(cards.openInputStreams(), 0);
 }
 
+// A card that refuses to open until told otherwise.
+struct UnpluggedCards : TestAudioSystem {
+    std::unique_ptr<AudioStream> openInput(int device, int rate, AudioInputCallback cb) override {
+        if (unplugged) throw RuntimeError(57, QStringLiteral("device gone"));
+        return TestAudioSystem::openInput(device, rate, std::move(cb));
+    }
+    bool unplugged = true;
+};
+
+TEST_F(WaveControlTest, ACardThatFailsToOpenLeavesNoCaptureBehind) {
+    UnpluggedCards unplugged;
+    unplugged.addInput({QStringLiteral("Card"), {}, 0xFF});
+    WaveControl other(unplugged, nullptr);
+    other.setRecordFormat(2);
+    other.setFileName(file("first.wav"));
+    EXPECT_THROW(other.startCapture(0), RuntimeError);
+    EXPECT_FALSE(other.isCapturing());
+
+    unplugged.unplugged = false;
+    other.setFileName(file("second.wav"));
+    other.startCapture(0);
+    unplugged.advance(500);
+    other.closeCapture();
+    EXPECT_EQ(ReadWav(file("second.wav")).info.frames, 4000);
+}
+
 TEST_F(WaveControlTest, SpeechLevelsExceedDefaultThresholdLineNoiseStaysBelow) {
     start(32, QString(), 0);
     play(static_cast<int>(speech.samples.size() * 1000 / speech.sampleRate));
