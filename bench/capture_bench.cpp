@@ -31,8 +31,8 @@ double CpuSeconds(int who) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     using namespace kallomir;
-    const QString speechPath = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                        : QStringLiteral(KALLOMIR_BENCH_SPEECH);
+    const QString speechPath =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(KALLOMIR_BENCH_SPEECH);
     const int minutes = argc > 2 ? std::max(1, std::atoi(argv[2])) : 10;
 
     // Speech and pauses alternating, as on a call.
@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
         for (std::size_t at = 0, n = 0; at < audio.size(); at += kCallback, ++n) {
             const std::size_t count = std::min(kCallback, audio.size() - at);
             pipeline.process(std::span<const std::int16_t>(audio.data() + at, count));
-            if (n % 50 == 49) pipeline.updateHeader();
+            if (n % 50 == 49)
+                pipeline.updateHeader();
         }
     }
     const double pipelineCpu = CpuSeconds(RUSAGE_SELF) - start;
@@ -88,7 +89,8 @@ int main(int argc, char** argv) {
         for (std::size_t at = 0; at < audio.size(); at += kCallback) {
             const std::size_t count = std::min(kCallback, audio.size() - at);
             session.push(std::span<const std::int16_t>(audio.data() + at, count));
-            if ((at / kCallback) % 64 == 63) session.waitIdle();  // stay within the ring
+            if ((at / kCallback) % 64 == 63)
+                session.waitIdle();  // stay within the ring
         }
         session.waitIdle();
     }
@@ -97,8 +99,8 @@ int main(int argc, char** argv) {
     // 3. SoX: read, strip silence (threshold about level 10 = -54 dBFS, 2 s), write.
     const double soxStart = CpuSeconds(RUSAGE_CHILDREN);
     QProcess sox;
-    sox.start(QStringLiteral("sox"), {input, dir.path() + "/sox.wav", "silence", "-l", "1",
-                                      "0.1", "0.2%", "-1", "2.0", "0.2%"});
+    sox.start(QStringLiteral("sox"), {input, dir.path() + "/sox.wav", "silence", "-l", "1", "0.1",
+                                      "0.2%", "-1", "2.0", "0.2%"});
     const bool soxRan = sox.waitForFinished(-1) && sox.exitCode() == 0;
     const double soxCpu = CpuSeconds(RUSAGE_CHILDREN) - soxStart;
 

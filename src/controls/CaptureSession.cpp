@@ -17,8 +17,11 @@ constexpr auto kHeaderPeriod = std::chrono::milliseconds(500);
 CaptureSession::CaptureSession(const RecordFormat& format, const QString& path,
                                const CaptureSettings& settings, CaptureEvents events,
                                std::function<void(const QString&)> failed)
-    : format_(format), pipeline_(format.sampleRate, settings, std::move(events)),
-      failed_(std::move(failed)), ring_(kRingSamples), inputRate_(format.sampleRate),
+    : format_(format),
+      pipeline_(format.sampleRate, settings, std::move(events)),
+      failed_(std::move(failed)),
+      ring_(kRingSamples),
+      inputRate_(format.sampleRate),
       requestedRate_(format.sampleRate) {
     if (!path.isEmpty()) {
         const QString why = pipeline_.openFile(path, format.bits);
@@ -32,16 +35,19 @@ CaptureSession::CaptureSession(const RecordFormat& format, const QString& path,
 
 CaptureSession::~CaptureSession() {
     finish();
-    if (resampler_) src_delete(resampler_);
+    if (resampler_)
+        src_delete(resampler_);
 }
 
 QString CaptureSession::finish() {
-    if (!worker_.joinable()) return {};
+    if (!worker_.joinable())
+        return {};
     quit_.store(true);
     wake_.release();
     worker_.join();
     // A failure the worker met is already reported; only the last write is news here.
-    if (hasFailed_) return {};
+    if (hasFailed_)
+        return {};
     return pipeline_.closeFile() ? QString() : pipeline_.error();
 }
 
@@ -73,12 +79,14 @@ void CaptureSession::run() {
         if (dirty_ && !hasFailed_ && now - lastHeader >= kHeaderPeriod) {
             if (!pipeline_.updateHeader()) {
                 hasFailed_ = true;
-                if (failed_) failed_(pipeline_.error());
+                if (failed_)
+                    failed_(pipeline_.error());
             }
             dirty_ = false;
             lastHeader = now;
         }
-        if (quitting) break;
+        if (quitting)
+            break;
     }
     // Anything pushed after the last drain is dropped by the caller's stop order: the source
     // is stopped before the session ends.
@@ -88,8 +96,10 @@ void CaptureSession::drain() {
     std::int16_t chunk[kChunk];
     for (;;) {
         const std::size_t count = ring_.read(chunk);
-        if (count == 0) break;
-        if (!hasFailed_) convertAndProcess(std::span<const std::int16_t>(chunk, count));
+        if (count == 0)
+            break;
+        if (!hasFailed_)
+            convertAndProcess(std::span<const std::int16_t>(chunk, count));
         {
             std::lock_guard lock(progressMutex_);
             processed_ += count;
@@ -102,7 +112,8 @@ void CaptureSession::convertAndProcess(std::span<const std::int16_t> samples) {
     const int wanted = requestedRate_.load();
     if (wanted != inputRate_) {
         inputRate_ = wanted;
-        if (resampler_) src_reset(resampler_);
+        if (resampler_)
+            src_reset(resampler_);
     }
     if (inputRate_ == format_.sampleRate) {
         process(samples);
@@ -113,7 +124,8 @@ void CaptureSession::convertAndProcess(std::span<const std::int16_t> samples) {
         resampler_ = src_new(SRC_SINC_FASTEST, 1, &error);
         if (!resampler_) {
             hasFailed_ = true;
-            if (failed_) failed_(QString::fromLatin1(src_strerror(error)));
+            if (failed_)
+                failed_(QString::fromLatin1(src_strerror(error)));
             return;
         }
     }
@@ -128,14 +140,16 @@ void CaptureSession::convertAndProcess(std::span<const std::int16_t> samples) {
     while (data.input_frames > 0) {
         data.data_out = outFloat_.data();
         data.output_frames = static_cast<long>(outFloat_.size());
-        if (src_process(resampler_, &data) != 0) break;
+        if (src_process(resampler_, &data) != 0)
+            break;
         if (data.output_frames_gen > 0) {
             outShort_.resize(static_cast<std::size_t>(data.output_frames_gen));
             src_float_to_short_array(outFloat_.data(), outShort_.data(),
                                      static_cast<int>(data.output_frames_gen));
             process(outShort_);
         }
-        if (data.input_frames_used == 0 && data.output_frames_gen == 0) break;
+        if (data.input_frames_used == 0 && data.output_frames_gen == 0)
+            break;
         data.data_in += data.input_frames_used;
         data.input_frames -= data.input_frames_used;
     }
@@ -147,7 +161,8 @@ void CaptureSession::process(std::span<const std::int16_t> samples) {
         return;
     }
     hasFailed_ = true;
-    if (failed_) failed_(pipeline_.error());
+    if (failed_)
+        failed_(pipeline_.error());
 }
 
 }  // namespace kallomir

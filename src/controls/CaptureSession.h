@@ -24,9 +24,8 @@ class CaptureSession {
 public:
     // Throws RuntimeError when the file cannot be created. An empty path captures no file.
     // The events and `failed` are called on the worker thread.
-    CaptureSession(const RecordFormat& format, const QString& path,
-                   const CaptureSettings& settings, CaptureEvents events,
-                   std::function<void(const QString&)> failed);
+    CaptureSession(const RecordFormat& format, const QString& path, const CaptureSettings& settings,
+                   CaptureEvents events, std::function<void(const QString&)> failed);
     ~CaptureSession();  // finish()
 
     // Processes what is left and completes the file. Returns why the last write failed, or

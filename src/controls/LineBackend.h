@@ -82,28 +82,34 @@ protected:
     // For implementations: report an event or hand over audio, from any thread.
     void reportRing(int device, int rings) {
         std::lock_guard lock(eventsMutex_);
-        if (events_) events_->lineRing(device, rings);
+        if (events_)
+            events_->lineRing(device, rings);
     }
     void reportConnected(int device) {
         std::lock_guard lock(eventsMutex_);
-        if (events_) events_->lineConnected(device);
+        if (events_)
+            events_->lineConnected(device);
     }
     void reportDisconnected(int device) {
         std::lock_guard lock(eventsMutex_);
-        if (events_) events_->lineDisconnected(device);
+        if (events_)
+            events_->lineDisconnected(device);
     }
     void reportIdle(int device) {
         std::lock_guard lock(eventsMutex_);
-        if (events_) events_->lineIdle(device);
+        if (events_)
+            events_->lineIdle(device);
     }
     void reportNotify(int device, const QString& text) {
         std::lock_guard lock(eventsMutex_);
-        if (events_) events_->lineNotify(device, text);
+        if (events_)
+            events_->lineNotify(device, text);
     }
     // The lock is held only while the sink copies the samples into its ring.
     void deliverAudio(int device, std::span<const std::int16_t> samples, int sampleRate) {
         std::lock_guard lock(audioMutex_);
-        if (audio_) audio_->lineAudio(device, samples, sampleRate);
+        if (audio_)
+            audio_->lineAudio(device, samples, sampleRate);
     }
 
 private:

@@ -25,28 +25,34 @@ bool MediaCommands::isOpen(const QString& alias) const {
 }
 
 int MediaCommands::send(const QString& command, QString* reply) {
-    if (reply) reply->clear();
+    if (reply)
+        reply->clear();
     const QString text = command.trimmed();
     const qsizetype blank = text.indexOf(u' ');
     const QString verb = (blank < 0 ? text : text.left(blank)).toLower();
     const QString rest = blank < 0 ? QString() : text.mid(blank + 1).trimmed();
     const QStringList words = rest.split(u' ', Qt::SkipEmptyParts);
 
-    if (verb == u"open") return open(rest);
+    if (verb == u"open")
+        return open(rest);
     if (verb == u"status") {
-        if (words.size() < 2) return MediaError::kMissingParameter;
-        if (words.size() > 2) return MediaError::kUnrecognizedKeyword;
+        if (words.size() < 2)
+            return MediaError::kMissingParameter;
+        if (words.size() > 2)
+            return MediaError::kUnrecognizedKeyword;
         return status(words.at(0), words.at(1), reply);
     }
     if (verb == u"stop") {
-        if (words.size() != 1) return words.isEmpty() ? MediaError::kMissingParameter
-                                                      : MediaError::kUnrecognizedKeyword;
+        if (words.size() != 1)
+            return words.isEmpty() ? MediaError::kMissingParameter
+                                   : MediaError::kUnrecognizedKeyword;
         // Nothing plays through this interpreter, so an open device is always stopped.
         return isOpen(words.at(0)) ? MediaError::kNone : MediaError::kInvalidDeviceName;
     }
     if (verb == u"close") {
-        if (words.size() != 1) return words.isEmpty() ? MediaError::kMissingParameter
-                                                      : MediaError::kUnrecognizedKeyword;
+        if (words.size() != 1)
+            return words.isEmpty() ? MediaError::kMissingParameter
+                                   : MediaError::kUnrecognizedKeyword;
         if (words.at(0).compare(u"all", Qt::CaseInsensitive) == 0) {
             devices_.clear();
             return MediaError::kNone;
@@ -72,25 +78,29 @@ int MediaCommands::open(const QString& arguments) {
         return MediaError::kUnsupportedFunction;
     }
     const QString alias = match.captured(3).toLower();
-    if (alias == u"all") return MediaError::kUnrecognizedKeyword;
-    if (devices_.contains(alias)) return MediaError::kDuplicateAlias;
+    if (alias == u"all")
+        return MediaError::kUnrecognizedKeyword;
+    if (devices_.contains(alias))
+        return MediaError::kDuplicateAlias;
 
     const QFileInfo info(path);
-    if (!info.exists() || !info.isFile()) return MediaError::kFileNotFound;
+    if (!info.exists() || !info.isFile())
+        return MediaError::kFileNotFound;
     WaveHeaderError why = WaveHeaderError::None;
     const std::optional<WaveHeader> header = ReadWaveHeader(path, &why);
     if (!header) {
         return why == WaveHeaderError::CannotOpen ? MediaError::kFileRead
                                                   : MediaError::kInvalidFile;
     }
-    devices_.insert(alias, Device{path, header->bitsPerSample, header->samplesPerSecond,
-                                  header->channels});
+    devices_.insert(
+        alias, Device{path, header->bitsPerSample, header->samplesPerSecond, header->channels});
     return MediaError::kNone;
 }
 
 int MediaCommands::status(const QString& alias, const QString& item, QString* reply) const {
     const auto found = devices_.constFind(alias.toLower());
-    if (found == devices_.constEnd()) return MediaError::kInvalidDeviceName;
+    if (found == devices_.constEnd())
+        return MediaError::kInvalidDeviceName;
     const QString what = item.toLower();
     QString answer;
     if (what == u"mode") {
@@ -104,7 +114,8 @@ int MediaCommands::status(const QString& alias, const QString& item, QString* re
     } else {
         return MediaError::kUnrecognizedKeyword;
     }
-    if (reply) *reply = answer;
+    if (reply)
+        *reply = answer;
     return MediaError::kNone;
 }
 

@@ -8,14 +8,14 @@ namespace kallomir {
 // Error codes of the media command interpreter (0 = success).
 namespace MediaError {
 inline constexpr int kNone = 0;
-inline constexpr int kInvalidDeviceName = 263;   // alias not open
+inline constexpr int kInvalidDeviceName = 263;  // alias not open
 inline constexpr int kUnrecognizedKeyword = 259;
 inline constexpr int kUnrecognizedCommand = 261;
 inline constexpr int kMissingParameter = 273;
 inline constexpr int kUnsupportedFunction = 274;
 inline constexpr int kFileNotFound = 275;
 inline constexpr int kDuplicateAlias = 289;
-inline constexpr int kInvalidFile = 296;         // not a wave file / broken header
+inline constexpr int kInvalidFile = 296;  // not a wave file / broken header
 inline constexpr int kFileRead = 348;
 }  // namespace MediaError
 

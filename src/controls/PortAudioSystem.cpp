@@ -14,8 +14,8 @@ namespace {
 void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
 
 RuntimeError DeviceError(PaError code, const QString& what) {
-    return RuntimeError(errors::kDeviceIo,
-                        QStringLiteral("%1: %2").arg(what, QString::fromUtf8(Pa_GetErrorText(code))));
+    return RuntimeError(errors::kDeviceIo, QStringLiteral("%1: %2").arg(
+                                               what, QString::fromUtf8(Pa_GetErrorText(code))));
 }
 
 class PaStreamHandle : public AudioStream {
@@ -25,7 +25,8 @@ public:
     ~PaStreamHandle() override { stop(); }
 
     void stop() override {
-        if (!stream_) return;
+        if (!stream_)
+            return;
         Pa_StopStream(stream_);  // waits for the callback to finish
         Pa_CloseStream(stream_);
         stream_ = nullptr;
@@ -36,8 +37,8 @@ public:
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self) {
         auto* handle = static_cast<PaStreamHandle*>(self);
         if (in && handle->input_) {
-            handle->input_(std::span<const std::int16_t>(static_cast<const std::int16_t*>(in),
-                                                         frames));
+            handle->input_(
+                std::span<const std::int16_t>(static_cast<const std::int16_t*>(in), frames));
         }
         if (out) {
             auto* buffer = static_cast<std::int16_t*>(out);
@@ -68,19 +69,24 @@ PortAudioSystem::PortAudioSystem() {
     // No JACK server is started on our behalf just to list its devices.
     qputenv("JACK_NO_START_SERVER", "1");
     initialized_ = Pa_Initialize() == paNoError;
-    if (!initialized_) return;
+    if (!initialized_)
+        return;
     const int count = Pa_GetDeviceCount();
     for (int i = 0; i < count; ++i) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-        if (!info) continue;
+        if (!info)
+            continue;
         const QString name = QString::fromUtf8(info->name);
-        if (info->maxInputChannels > 0) inputs_.append({i, name});
-        if (info->maxOutputChannels > 0) outputs_.append({i, name});
+        if (info->maxInputChannels > 0)
+            inputs_.append({i, name});
+        if (info->maxOutputChannels > 0)
+            outputs_.append({i, name});
     }
 }
 
 PortAudioSystem::~PortAudioSystem() {
-    if (initialized_) Pa_Terminate();
+    if (initialized_)
+        Pa_Terminate();
 }
 
 QStringList PortAudioSystem::inputDeviceNames() const {
@@ -96,22 +102,26 @@ QStringList PortAudioSystem::outputDeviceNames() const {
 }
 
 quint32 PortAudioSystem::formatsOf(const QList<Device>& list, int device, bool input) const {
-    if (device < 0 || device >= list.size()) return 0;
+    if (device < 0 || device >= list.size())
+        return 0;
     quint32 mask = 0;
     for (const RecordFormat& format : kRecordFormats) {
         PaStreamParameters parameters{};
         parameters.device = list.at(device).index;
         parameters.channelCount = 1;
         parameters.sampleFormat = format.bits == 8 ? paUInt8 : paInt16;
-        const PaError result =
-            input ? Pa_IsFormatSupported(&parameters, nullptr, format.sampleRate)
-                  : Pa_IsFormatSupported(nullptr, &parameters, format.sampleRate);
-        if (result == paFormatIsSupported) mask |= static_cast<quint32>(format.code);
+        const PaError result = input
+                                   ? Pa_IsFormatSupported(&parameters, nullptr, format.sampleRate)
+                                   : Pa_IsFormatSupported(nullptr, &parameters, format.sampleRate);
+        if (result == paFormatIsSupported)
+            mask |= static_cast<quint32>(format.code);
     }
     return mask;
 }
 
-quint32 PortAudioSystem::inputFormats(int device) const { return formatsOf(inputs_, device, true); }
+quint32 PortAudioSystem::inputFormats(int device) const {
+    return formatsOf(inputs_, device, true);
+}
 
 quint32 PortAudioSystem::outputFormats(int device) const {
     return formatsOf(outputs_, device, false);
@@ -133,17 +143,18 @@ std::unique_ptr<AudioStream> PortAudioSystem::openInput(int device, int sampleRa
     if (Pa_IsFormatSupported(&parameters, nullptr, rate) != paFormatIsSupported && info) {
         rate = info->defaultSampleRate;
     }
-    auto handle = std::make_unique<PaStreamHandle>(static_cast<int>(rate), std::move(callback),
-                                                   nullptr, 1);
-    PaError error = Pa_OpenStream(&handle->stream_, &parameters, nullptr, rate,
-                                  paFramesPerBufferUnspecified, paNoFlag,
-                                  &PaStreamHandle::Callback, handle.get());
+    auto handle =
+        std::make_unique<PaStreamHandle>(static_cast<int>(rate), std::move(callback), nullptr, 1);
+    PaError error =
+        Pa_OpenStream(&handle->stream_, &parameters, nullptr, rate, paFramesPerBufferUnspecified,
+                      paNoFlag, &PaStreamHandle::Callback, handle.get());
     if (error != paNoError) {
         handle->stream_ = nullptr;
         throw DeviceError(error, inputs_.at(device).name);
     }
     error = Pa_StartStream(handle->stream_);
-    if (error != paNoError) throw DeviceError(error, inputs_.at(device).name);
+    if (error != paNoError)
+        throw DeviceError(error, inputs_.at(device).name);
     return handle;
 }
 
@@ -161,14 +172,15 @@ std::unique_ptr<AudioStream> PortAudioSystem::openOutput(int device, int sampleR
     auto handle = std::make_unique<PaStreamHandle>(sampleRate, nullptr, std::move(callback),
                                                    parameters.channelCount);
     PaError error = Pa_OpenStream(&handle->stream_, nullptr, &parameters, sampleRate,
-                                  paFramesPerBufferUnspecified, paNoFlag,
-                                  &PaStreamHandle::Callback, handle.get());
+                                  paFramesPerBufferUnspecified, paNoFlag, &PaStreamHandle::Callback,
+                                  handle.get());
     if (error != paNoError) {
         handle->stream_ = nullptr;
         throw DeviceError(error, outputs_.at(device).name);
     }
     error = Pa_StartStream(handle->stream_);
-    if (error != paNoError) throw DeviceError(error, outputs_.at(device).name);
+    if (error != paNoError)
+        throw DeviceError(error, outputs_.at(device).name);
     return handle;
 }
 

@@ -29,7 +29,8 @@ inline constexpr std::array<RecordFormat, 8> kRecordFormats{{
 // The format of a code; nothing for a code that is not one of the eight.
 inline std::optional<RecordFormat> RecordFormatOf(qint32 code) {
     for (const RecordFormat& format : kRecordFormats) {
-        if (format.code == code) return format;
+        if (format.code == code)
+            return format;
     }
     return std::nullopt;
 }

@@ -66,23 +66,27 @@ void SimulatedLine::open(int device) {
 void SimulatedLine::close(int device) {
     checkDevice(device);
     open_[device] = false;
-    if (state_ != CallState::Idle && callDevice_ == device) endCall(false);
+    if (state_ != CallState::Idle && callDevice_ == device)
+        endCall(false);
 }
 
 void SimulatedLine::answer(int device) {
     checkDevice(device);
-    if (state_ != CallState::Offering || device != callDevice_) return;
+    if (state_ != CallState::Offering || device != callDevice_)
+        return;
     connectCall(offered_.audioPath, offered_.hangUpAfterMs);
 }
 
 void SimulatedLine::drop(int device) {
     checkDevice(device);
-    if (state_ != CallState::Idle && device == callDevice_) endCall(false);
+    if (state_ != CallState::Idle && device == callDevice_)
+        endCall(false);
 }
 
 void SimulatedLine::dial(int device, const QString& number) {
     checkDevice(device);
-    if (!isOpen(device)) throw RuntimeError(kLineDeviceError, QStringLiteral("The line is not open"));
+    if (!isOpen(device))
+        throw RuntimeError(kLineDeviceError, QStringLiteral("The line is not open"));
     if (state_ != CallState::Idle) {
         throw RuntimeError(kLineDeviceError, QStringLiteral("The line is busy"));
     }
@@ -99,7 +103,8 @@ bool SimulatedLine::isConnected(int device) const {
 }
 
 void SimulatedLine::hangUpFarEnd() {
-    if (state_ != CallState::Idle) endCall(true);
+    if (state_ != CallState::Idle)
+        endCall(true);
 }
 
 void SimulatedLine::advance(qint64 ms) {
@@ -120,16 +125,16 @@ void SimulatedLine::step(qint64 ms) {
     now_ += ms;
     if (state_ == CallState::Connected) {
         pushAudio(ms);
-        if (hangUpAt_ >= 0 && now_ >= hangUpAt_) endCall(true);
+        if (hangUpAt_ >= 0 && now_ >= hangUpAt_)
+            endCall(true);
     }
     if (state_ == CallState::Dialling && answerAt_ >= 0 && now_ >= answerAt_) {
         connectCall(dialAudio_, dialHangUp_);
     }
     if (state_ == CallState::Idle) {
-        const auto due = std::find_if(scheduled_.begin(), scheduled_.end(),
-                                      [this](const SimulatedIncomingCall& c) {
-                                          return c.atMs <= now_;
-                                      });
+        const auto due =
+            std::find_if(scheduled_.begin(), scheduled_.end(),
+                         [this](const SimulatedIncomingCall& c) { return c.atMs <= now_; });
         if (due != scheduled_.end()) {
             offered_ = *due;
             scheduled_.erase(due);
@@ -188,7 +193,8 @@ void SimulatedLine::endCall(bool farEnd) {
     voice_ = MonoSamples{};
     // Our own hang-up is not reported back: the recorder already stopped what it had to.
     if (farEnd) {
-        if (wasConnected) reportDisconnected(device);
+        if (wasConnected)
+            reportDisconnected(device);
         reportIdle(device);
     }
 }
@@ -205,11 +211,12 @@ void SimulatedLine::pushAudio(qint64 ms) {
             noiseSeed_ ^= noiseSeed_ << 13;
             noiseSeed_ ^= noiseSeed_ >> 17;
             noiseSeed_ ^= noiseSeed_ << 5;
-            sample = static_cast<std::int16_t>(static_cast<int>(noiseSeed_ % (2 * kNoiseAmplitude + 1)) -
-                                               kNoiseAmplitude);
+            sample = static_cast<std::int16_t>(
+                static_cast<int>(noiseSeed_ % (2 * kNoiseAmplitude + 1)) - kNoiseAmplitude);
         }
     }
-    if (!block.empty()) deliverAudio(callDevice_, block, kAudioRate);
+    if (!block.empty())
+        deliverAudio(callDevice_, block, kAudioRate);
 }
 
 }  // namespace kallomir

@@ -12,13 +12,13 @@ namespace kallomir {
 
 // A call that arrives on the simulated line.
 struct SimulatedIncomingCall {
-    qint64 atMs = 0;           // when it arrives, counted from the line's first opening
-    int ringPeriodMs = 3000;   // one ring event per period, the first on arrival
-    int giveUpAfterRings = 0;  // the caller hangs up unanswered after so many rings; 0 never
-    QString callerId;          // reported as Notify "CALLERID <number>" with the first ring
-    QString audioPath;         // the caller's voice once answered; empty: line noise only
-    qint64 hangUpAfterMs = -1; // far end hangs up this long after the answer; -1: when the
-                               // audio ends (never without audio)
+    qint64 atMs = 0;            // when it arrives, counted from the line's first opening
+    int ringPeriodMs = 3000;    // one ring event per period, the first on arrival
+    int giveUpAfterRings = 0;   // the caller hangs up unanswered after so many rings; 0 never
+    QString callerId;           // reported as Notify "CALLERID <number>" with the first ring
+    QString audioPath;          // the caller's voice once answered; empty: line noise only
+    qint64 hangUpAfterMs = -1;  // far end hangs up this long after the answer; -1: when the
+                                // audio ends (never without audio)
     int device = 0;
 };
 
@@ -26,7 +26,7 @@ struct SimulatedIncomingCall {
 struct SimulatedDialAnswer {
     qint64 answerAfterMs = 4000;  // -1: never answers
     QString audioPath;
-    qint64 hangUpAfterMs = -1;    // as for incoming calls
+    qint64 hangUpAfterMs = -1;  // as for incoming calls
 };
 
 // A telephone line with no telephone: calls arrive, ring, connect and hang up by a scenario
@@ -79,8 +79,8 @@ private:
     QList<bool> open_;
     bool everOpened_ = false;
     qint64 now_ = 0;
-    QList<SimulatedIncomingCall> pending_;   // arrival time still relative to first opening
-    QList<SimulatedIncomingCall> scheduled_; // arrival time on the line's clock
+    QList<SimulatedIncomingCall> pending_;    // arrival time still relative to first opening
+    QList<SimulatedIncomingCall> scheduled_;  // arrival time on the line's clock
     SimulatedDialAnswer dialAnswer_;
 
     CallState state_ = CallState::Idle;
@@ -88,10 +88,10 @@ private:
     SimulatedIncomingCall offered_;
     int rings_ = 0;
     qint64 nextRingAt_ = 0;
-    qint64 answerAt_ = -1;         // dialled call: when the far end answers
+    qint64 answerAt_ = -1;  // dialled call: when the far end answers
     QString dialAudio_;
     qint64 dialHangUp_ = -1;
-    qint64 hangUpAt_ = -1;         // connected call: when the far end hangs up
+    qint64 hangUpAt_ = -1;  // connected call: when the far end hangs up
     MonoSamples voice_;
     std::size_t voicePosition_ = 0;
     qint64 audioCarry_ = 0;

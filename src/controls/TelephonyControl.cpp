@@ -36,7 +36,8 @@ qint32 TelephonyControl::lineDeviceCount() const {
 
 LineDeviceInfo TelephonyControl::currentInfo() const {
     const QList<LineDeviceInfo> devices = line_.devices();
-    if (current_ < 0 || current_ >= devices.size()) return {};
+    if (current_ < 0 || current_ >= devices.size())
+        return {};
     return devices.at(current_);
 }
 
@@ -78,13 +79,15 @@ void TelephonyControl::setLineName(const QString& name) {
 }
 
 void TelephonyControl::requireOpen(const char* what) const {
-    if (open_ < 0) throw LineError(QStringLiteral("The line is not open (%1)").arg(what));
+    if (open_ < 0)
+        throw LineError(QStringLiteral("The line is not open (%1)").arg(what));
 }
 
 void TelephonyControl::drop() {
     note(QStringLiteral("7"));
     // Stopping always drops, with or without a call: that must never be an error.
-    if (open_ >= 0) line_.drop(open_);
+    if (open_ >= 0)
+        line_.drop(open_);
 }
 
 void TelephonyControl::dial(const QString& number) {
@@ -111,7 +114,8 @@ void TelephonyControl::setCallPrivilege(qint32 privilege) {
 
 qint32 TelephonyControl::waveInDevice() const {
     note(QStringLiteral("16?"));
-    if (open_ < 0 || !line_.isConnected(open_)) return -1;
+    if (open_ < 0 || !line_.isConnected(open_))
+        return -1;
     const qint32 cards = audio_ ? static_cast<qint32>(audio_->inputDeviceNames().size()) : 0;
     return cards + open_;
 }
@@ -130,14 +134,17 @@ bool TelephonyControl::lineOpen() const {
 void TelephonyControl::setLineOpen(bool open) {
     note(open ? QStringLiteral("22=true") : QStringLiteral("22=false"));
     if (!open) {
-        if (open_ < 0) return;
+        if (open_ < 0)
+            return;
         const int device = open_;
         open_ = -1;
-            line_.close(device);
+        line_.close(device);
         return;
     }
-    if (open_ >= 0 && open_ == current_) return;
-    if (current_ < 0) throw LineError(QStringLiteral("No line device is chosen"));
+    if (open_ >= 0 && open_ == current_)
+        return;
+    if (current_ < 0)
+        throw LineError(QStringLiteral("No line device is chosen"));
     if (open_ >= 0) {
         const int previous = open_;
         open_ = -1;
@@ -178,7 +185,8 @@ void TelephonyControl::lineRing(int device, int rings) {
     QMetaObject::invokeMethod(
         this,
         [this, device, rings] {
-            if (device == open_) emit IncomingCall(rings);
+            if (device == open_)
+                emit IncomingCall(rings);
         },
         Qt::QueuedConnection);
 }
@@ -187,7 +195,8 @@ void TelephonyControl::lineConnected(int device) {
     QMetaObject::invokeMethod(
         this,
         [this, device] {
-            if (device != open_) return;
+            if (device != open_)
+                return;
             emit Connected();
         },
         Qt::QueuedConnection);
@@ -197,8 +206,9 @@ void TelephonyControl::lineDisconnected(int device) {
     QMetaObject::invokeMethod(
         this,
         [this, device] {
-            if (device != open_) return;
-                    emit Disconnected();
+            if (device != open_)
+                return;
+            emit Disconnected();
         },
         Qt::QueuedConnection);
 }
@@ -207,7 +217,8 @@ void TelephonyControl::lineIdle(int device) {
     QMetaObject::invokeMethod(
         this,
         [this, device] {
-            if (device == open_) emit Idle();
+            if (device == open_)
+                emit Idle();
         },
         Qt::QueuedConnection);
 }
@@ -216,7 +227,8 @@ void TelephonyControl::lineNotify(int device, const QString& text) {
     QMetaObject::invokeMethod(
         this,
         [this, device, text] {
-            if (device == open_) emit Notify(text);
+            if (device == open_)
+                emit Notify(text);
         },
         Qt::QueuedConnection);
 }

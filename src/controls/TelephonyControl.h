@@ -51,26 +51,26 @@ public:
     TelephonyControl(LineBackend& line, const AudioSystem* audio, QObject* parent = nullptr);
     ~TelephonyControl() override;
 
-    qint32 lineDeviceCount() const;                // 1
-    qint32 capabilities() const;                   // 2
-    QString lineDeviceName(qint32 index);          // 3
-    QString lineName() const;                      // 5
-    void setLineName(const QString& name);         // 5
-    void drop();                                   // 7
-    void dial(const QString& number);              // 8
-    void answer();                                 // 10
-    void setMember13(qint32 value);                // 13
-    void setCallPrivilege(qint32 privilege);       // 14
-    qint32 waveInDevice() const;                   // 16
-    qint32 waveOutDevice() const;                  // 17
-    bool lineOpen() const;                         // 22
-    void setLineOpen(bool open);                   // 22
-    qint32 apiVersion() const;                     // 23
-    qint32 readMember35() const;                   // 35
-    void setMember46(bool value);                  // 46
-    void setMember51(qint32 value);                // 51
-    void setMember61(qint32 value);                // 61
-    qint32 readMember72() const;                   // 72
+    qint32 lineDeviceCount() const;           // 1
+    qint32 capabilities() const;              // 2
+    QString lineDeviceName(qint32 index);     // 3
+    QString lineName() const;                 // 5
+    void setLineName(const QString& name);    // 5
+    void drop();                              // 7
+    void dial(const QString& number);         // 8
+    void answer();                            // 10
+    void setMember13(qint32 value);           // 13
+    void setCallPrivilege(qint32 privilege);  // 14
+    qint32 waveInDevice() const;              // 16
+    qint32 waveOutDevice() const;             // 17
+    bool lineOpen() const;                    // 22
+    void setLineOpen(bool open);              // 22
+    qint32 apiVersion() const;                // 23
+    qint32 readMember35() const;              // 35
+    void setMember46(bool value);             // 46
+    void setMember51(qint32 value);           // 51
+    void setMember61(qint32 value);           // 61
+    qint32 readMember72() const;              // 72
 
     // Not members of the control: for tests and diagnostics.
     // Receives one entry per member use, in order: "22=true" (set), "16?" (read), "3(0)?"
@@ -85,11 +85,11 @@ public:
     int openDevice() const { return open_; }
 
 signals:
-    void IncomingCall(int rings);         // 15
-    void Connected();                     // 14
-    void Disconnected();                  // 13
-    void Idle();                          // 17
-    void Notify(const QString& text);     // 10
+    void IncomingCall(int rings);      // 15
+    void Connected();                  // 14
+    void Disconnected();               // 13
+    void Idle();                       // 17
+    void Notify(const QString& text);  // 10
 
 private:
     void lineRing(int device, int rings) override;
@@ -101,7 +101,8 @@ private:
     void requireOpen(const char* what) const;
 
     void note(const QString& entry) const {
-        if (trace_) trace_(entry);
+        if (trace_)
+            trace_(entry);
     }
 
     LineBackend& line_;

@@ -9,13 +9,17 @@ namespace kallomir {
 
 struct TestAudioSystem::Stream : AudioStream {
     Stream(TestAudioSystem& owner, bool isInput, int deviceIndex, int rate, int channelCount)
-        : system(&owner), input(isInput), device(deviceIndex), sampleRateValue(rate),
+        : system(&owner),
+          input(isInput),
+          device(deviceIndex),
+          sampleRateValue(rate),
           channels(channelCount) {
         system->streams_.append(this);
     }
     ~Stream() override { stop(); }
     void stop() override {
-        if (system) system->streams_.removeOne(this);
+        if (system)
+            system->streams_.removeOne(this);
         system = nullptr;
     }
     int sampleRate() const override { return sampleRateValue; }
@@ -69,8 +73,8 @@ std::unique_ptr<AudioStream> TestAudioSystem::openInput(int device, int sampleRa
         throw RuntimeError(errors::kDeviceIo, QStringLiteral("No input device %1").arg(device));
     }
     // A device with a sound delivers the sound's own rate, as a card with a fixed clock does.
-    const int rate = inputs_.at(device).sound.sampleRate > 0 ? inputs_.at(device).sound.sampleRate
-                                                              : sampleRate;
+    const int rate =
+        inputs_.at(device).sound.sampleRate > 0 ? inputs_.at(device).sound.sampleRate : sampleRate;
     auto stream = std::make_unique<Stream>(*this, true, device, rate, 1);
     stream->inputCallback = std::move(callback);
     return stream;
@@ -95,22 +99,27 @@ void TestAudioSystem::advance(int ms) {
 }
 
 void TestAudioSystem::step(int ms) {
-    if (clock_) clock_->advanceMs(ms);
+    if (clock_)
+        clock_->advanceMs(ms);
     const QList<Stream*> streams = streams_;  // a callback may stop its own stream
     for (Stream* stream : streams) {
-        if (!streams_.contains(stream)) continue;
+        if (!streams_.contains(stream))
+            continue;
         const std::size_t frames = stream->framesFor(ms);
-        if (frames == 0) continue;
+        if (frames == 0)
+            continue;
         if (stream->input) {
             const std::vector<std::int16_t>& sound = inputs_.at(stream->device).sound.samples;
             std::vector<std::int16_t> block(frames, 0);
             for (std::size_t i = 0; i < frames && stream->position < sound.size(); ++i) {
                 block[i] = sound[stream->position++];
             }
-            if (stream->inputCallback) stream->inputCallback(block);
+            if (stream->inputCallback)
+                stream->inputCallback(block);
         } else {
             std::vector<std::int16_t> block(frames * stream->channels, 0);
-            if (stream->outputCallback) stream->outputCallback(block);
+            if (stream->outputCallback)
+                stream->outputCallback(block);
             if (played_.size() <= static_cast<std::size_t>(stream->device)) {
                 played_.resize(stream->device + 1);
             }
@@ -123,7 +132,7 @@ void TestAudioSystem::step(int ms) {
 const std::vector<std::int16_t>& TestAudioSystem::played(int device) const {
     static const std::vector<std::int16_t> kNone;
     return device >= 0 && static_cast<std::size_t>(device) < played_.size() ? played_[device]
-                                                                              : kNone;
+                                                                            : kNone;
 }
 
 int TestAudioSystem::openInputStreams() const {

@@ -19,8 +19,8 @@ class TestAudioSystem : public AudioSystem {
 public:
     struct Input {
         QString name;
-        MonoSamples sound;        // played from the start each time the input is opened
-        quint32 formats = 0xFF;   // format bits reported for the device
+        MonoSamples sound;       // played from the start each time the input is opened
+        quint32 formats = 0xFF;  // format bits reported for the device
     };
     struct Output {
         QString name;

@@ -22,7 +22,8 @@ class LineAudioTap : public LineAudioSink {
 public:
     LineAudioTap(CaptureSession& session, int device) : session_(session), device_(device) {}
     void lineAudio(int device, std::span<const std::int16_t> samples, int) override {
-        if (device == device_) session_.push(samples);
+        if (device == device_)
+            session_.push(samples);
     }
 
 private:
@@ -99,7 +100,8 @@ qint16 WaveControl::outputDeviceCount() const {
 QString WaveControl::inputDeviceName(qint16 index) const {
     note(QStringLiteral("14(%1)?").arg(index));
     const QStringList cards = audio_.inputDeviceNames();
-    if (index >= 0 && index < cards.size()) return cards.at(index);
+    if (index >= 0 && index < cards.size())
+        return cards.at(index);
     const int lineIndex = index - static_cast<int>(cards.size());
     if (line_ && index >= 0) {
         const QList<LineDeviceInfo> lines = line_->devices();
@@ -123,7 +125,8 @@ QString WaveControl::outputDeviceName(qint16 index) const {
 qint32 WaveControl::inputFormats(qint32 device) const {
     note(QStringLiteral("16(%1)?").arg(device));
     const int cards = soundCardInputs();
-    if (device >= 0 && device < cards) return static_cast<qint32>(audio_.inputFormats(device));
+    if (device >= 0 && device < cards)
+        return static_cast<qint32>(audio_.inputFormats(device));
     if (line_ && device >= cards && device < allInputs()) {
         // The line's audio is converted to whatever format is recorded.
         return 0xFF;
@@ -136,11 +139,14 @@ qint32 WaveControl::outputFormats(qint32 device) const {
     return static_cast<qint32>(audio_.outputFormats(device));
 }
 
-bool WaveControl::isCapturing() const { return sourceDevice_ >= 0; }
+bool WaveControl::isCapturing() const {
+    return sourceDevice_ >= 0;
+}
 
 void WaveControl::startCapture(qint32 device) {
     note(QStringLiteral("8(%1)").arg(device));
-    if (device == -1) return;
+    if (device == -1)
+        return;
     if (device < 0 || device >= allInputs()) {
         throw RuntimeError(kInvalidValue,
                            QStringLiteral("Input device %1 does not exist").arg(device));
@@ -161,7 +167,8 @@ void WaveControl::startCapture(qint32 device) {
             QMetaObject::invokeMethod(
                 self,
                 [self, generation, level] {
-                    if (self && self->generation_ == generation) emit self->Level(level, 0);
+                    if (self && self->generation_ == generation)
+                        emit self->Level(level, 0);
                 },
                 Qt::QueuedConnection);
         };
@@ -169,7 +176,8 @@ void WaveControl::startCapture(qint32 device) {
             QMetaObject::invokeMethod(
                 self,
                 [self, generation, silent] {
-                    if (self && self->generation_ == generation) emit self->Silence(silent);
+                    if (self && self->generation_ == generation)
+                        emit self->Silence(silent);
                 },
                 Qt::QueuedConnection);
         };
@@ -177,7 +185,8 @@ void WaveControl::startCapture(qint32 device) {
             QMetaObject::invokeMethod(
                 self,
                 [self, generation, text] {
-                    if (self) self->onSessionFailed(generation, text);
+                    if (self)
+                        self->onSessionFailed(generation, text);
                 },
                 Qt::QueuedConnection);
         };
@@ -191,7 +200,8 @@ void WaveControl::startCapture(qint32 device) {
         openSource(device);
     } catch (const RuntimeError&) {
         // A capture that never got a source leaves nothing behind but its empty file.
-        if (fresh) endCapture();
+        if (fresh)
+            endCapture();
         throw;
     }
 }
@@ -234,7 +244,8 @@ void WaveControl::closeSource() {
 void WaveControl::stopCapture() {
     note(QStringLiteral("9"));
     closeSource();
-    if (session_) session_->waitIdle();
+    if (session_)
+        session_->waitIdle();
 }
 
 void WaveControl::closeCapture() {
@@ -251,18 +262,24 @@ void WaveControl::endCapture() {
         if (!failure.isEmpty()) {
             QPointer<WaveControl> self(this);
             QMetaObject::invokeMethod(
-                this, [self, failure] { if (self) emit self->captureFailed(failure); },
+                this,
+                [self, failure] {
+                    if (self)
+                        emit self->captureFailed(failure);
+                },
                 Qt::QueuedConnection);
         }
     }
 }
 
 void WaveControl::waitIdle() {
-    if (session_) session_->waitIdle();
+    if (session_)
+        session_->waitIdle();
 }
 
 void WaveControl::onSessionFailed(quint64 generation, const QString& text) {
-    if (generation != generation_) return;
+    if (generation != generation_)
+        return;
     endCapture();
     emit captureFailed(text);
 }

@@ -57,39 +57,39 @@ public:
     WaveControl(AudioSystem& audio, LineBackend* line, QObject* parent = nullptr);
     ~WaveControl() override;
 
-    void setFileName(const QString& path);        // 3
+    void setFileName(const QString& path);  // 3
     QString fileName() const { return fileName_; }
-    void setRecordLevel(qint16 level);            // 4
+    void setRecordLevel(qint16 level);  // 4
     qint16 recordLevel() const;
-    qint16 voxThreshold() const;                  // 5
-    void setVoxThreshold(qint16 threshold);       // 5
-    qint16 voxHoldMs() const;                     // 6
-    void setVoxHoldMs(qint16 ms);                 // 6
-    void startCapture(qint32 device);             // 8
-    void stopCapture();                           // 9
-    void closeCapture();                          // 10
-    void setRecordFormat(qint32 code);            // 11
+    qint16 voxThreshold() const;             // 5
+    void setVoxThreshold(qint16 threshold);  // 5
+    qint16 voxHoldMs() const;                // 6
+    void setVoxHoldMs(qint16 ms);            // 6
+    void startCapture(qint32 device);        // 8
+    void stopCapture();                      // 9
+    void closeCapture();                     // 10
+    void setRecordFormat(qint32 code);       // 11
     qint32 recordFormat() const { return recordFormat_; }
-    qint16 inputDeviceCount() const;              // 12
-    qint16 outputDeviceCount() const;             // 13
-    QString inputDeviceName(qint16 index) const;  // 14
-    QString outputDeviceName(qint16 index) const; // 15
-    qint32 inputFormats(qint32 device) const;     // 16
-    qint32 outputFormats(qint32 device) const;    // 17
+    qint16 inputDeviceCount() const;               // 12
+    qint16 outputDeviceCount() const;              // 13
+    QString inputDeviceName(qint16 index) const;   // 14
+    QString outputDeviceName(qint16 index) const;  // 15
+    qint32 inputFormats(qint32 device) const;      // 16
+    qint32 outputFormats(qint32 device) const;     // 17
 
     // Not members of the control.
     // Receives one entry per member use, in order: "11=128" (set), "6?" (read), "14(0)?" (read
     // with an argument), "8(0)" / "9" (calls).
     void setMemberTrace(std::function<void(const QString&)> trace) { trace_ = std::move(trace); }
-    bool isCapturing() const;          // a source is running
+    bool isCapturing() const;                            // a source is running
     int captureDevice() const { return sourceDevice_; }  // -1 when none
     // Blocks until every sample handed over so far is processed: its levels are reported and
     // it reaches the file with the next header update (within half a second) or at close.
     void waitIdle();
 
 signals:
-    void Level(qint16 a, qint16 b);    // 12
-    void Silence(bool silent);         // 11
+    void Level(qint16 a, qint16 b);  // 12
+    void Silence(bool silent);       // 11
     void captureFailed(const QString& text);
 
 private:
@@ -101,7 +101,8 @@ private:
     int soundCardInputs() const;
     int allInputs() const;
     void note(const QString& entry) const {
-        if (trace_) trace_(entry);
+        if (trace_)
+            trace_(entry);
     }
 
     AudioSystem& audio_;
@@ -115,7 +116,8 @@ private:
     std::unique_ptr<LineAudioTap> lineTap_;
     int sourceDevice_ = -1;
     quint64 generation_ = 0;
-    std::function<void(const QString&)> trace_;  // tells events of an ended capture from the current one's
+    std::function<void(const QString&)>
+        trace_;  // tells events of an ended capture from the current one's
 };
 
 }  // namespace kallomir

@@ -1,8 +1,8 @@
 // Captures a looping speech input in real time into the file named by argv[1] and prints
 // "CAPTURED <ms>" once that much audio is processed, then goes on capturing until killed.
 #include "controls/TestAudioSystem.h"
-#include "controls/WaveControl.h"
 #include "controls/WavSamples.h"
+#include "controls/WaveControl.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,7 +12,8 @@
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    if (argc < 4) return 2;
+    if (argc < 4)
+        return 2;
     using namespace kallomir;
     MonoSamples speech = ReadMonoSamples(QString::fromLocal8Bit(argv[2]), 44100);
     MonoSamples looped{44100, {}};

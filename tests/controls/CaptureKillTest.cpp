@@ -1,12 +1,12 @@
 #include "SoundFixture.h"
 #include "controls/MediaCommands.h"
-#include "controls/WaveHeader.h"
 #include "controls/WavSamples.h"
+#include "controls/WaveHeader.h"
 
 #include <QFile>
 #include <QProcess>
-#include <QtEndian>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 
@@ -51,8 +51,8 @@ TEST(CaptureKillTest, KilledCaptureStillOpensWithItsAudio) {
     const MonoSamples speech = ReadMonoSamples(test::DataFile("speech.wav"), 44100);
     const std::size_t compare = std::min<std::size_t>(wav.samples.size(), speech.samples.size());
     ASSERT_GT(compare, 44100u);
-    EXPECT_TRUE(std::equal(speech.samples.begin(), speech.samples.begin() + compare,
-                           wav.samples.begin()));
+    EXPECT_TRUE(
+        std::equal(speech.samples.begin(), speech.samples.begin() + compare, wav.samples.begin()));
 
     MediaCommands media;
     EXPECT_EQ(media.send("open " + path + " type waveaudio alias capture"), 0);

@@ -1,6 +1,6 @@
-#include "controls/LineScript.h"
 #include "SoundFixture.h"
 #include "app/RuntimeError.h"
+#include "controls/LineScript.h"
 #include "controls/TelephonyControl.h"
 
 #include <QFile>
@@ -18,7 +18,8 @@ TEST(LineScriptTest, ReadsDevicesCallsAndDialAnswer) {
         "# demo\n"
         "device name=\"Office line\" version=2.1 caps=0x100C\n"
         "\n"
-        "incoming at=5s ring=2.5s caller=0612345678 audio=\"caller voice.wav\" hangup=20s giveup=8\n"
+        "incoming at=5s ring=2.5s caller=0612345678 audio=\"caller voice.wav\" hangup=20s "
+        "giveup=8\n"
         "incoming at=90000 hangup=never   # a call nobody hangs up\n"
         "dial answer=4s hangup=15s\n",
         dir.path());
@@ -50,20 +51,21 @@ TEST(LineScriptTest, DemoScenarioReads) {
     QTemporaryDir dir;
     test::WriteWav(dir.path() + "/caller.wav", std::vector<std::int16_t>(8000, 5), 8000);
     QFile demo(QStringLiteral(KALLOMIR_TEST_DATA_DIR "/../../data/demo/demo-call.line"));
-    if (!demo.open(QIODevice::ReadOnly)) GTEST_SKIP() << "no demo scenario in this checkout";
+    if (!demo.open(QIODevice::ReadOnly))
+        GTEST_SKIP() << "no demo scenario in this checkout";
     const LineScript script = ParseLineScript(QString::fromUtf8(demo.readAll()), dir.path());
     EXPECT_FALSE(script.incoming.isEmpty());
 }
 
 TEST(LineScriptTest, FaultsNameTheirLine) {
     const char* bad[] = {
-        "incoming at=soon",             // not a duration
-        "ring at=5s",                   // unknown command
-        "incoming colour=red",          // unknown key
-        "incoming audio=missing.wav",   // no such file
-        "device version=x",             // not a number
-        "incoming at",                  // key without value
-        "incoming device=1",            // only one device
+        "incoming at=soon",            // not a duration
+        "ring at=5s",                  // unknown command
+        "incoming colour=red",         // unknown key
+        "incoming audio=missing.wav",  // no such file
+        "device version=x",            // not a number
+        "incoming at",                 // key without value
+        "incoming device=1",           // only one device
     };
     for (const char* text : bad) {
         try {

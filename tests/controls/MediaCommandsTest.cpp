@@ -1,5 +1,5 @@
-#include "controls/MediaCommands.h"
 #include "SoundFixture.h"
+#include "controls/MediaCommands.h"
 
 #include <QTemporaryDir>
 
@@ -78,18 +78,21 @@ TEST_F(MediaCommandsTest, ErrorCodesHaveTexts) {
     ASSERT_TRUE(t.open(QIODevice::WriteOnly));
     t.write("RIFF but not really a wave file at all");
     t.close();
-    EXPECT_EQ(media.send("open " + text + " type waveaudio alias capture"), MediaError::kInvalidFile);
+    EXPECT_EQ(media.send("open " + text + " type waveaudio alias capture"),
+              MediaError::kInvalidFile);
 
     const QString empty = file("empty.wav");
     QFile e(empty);
     ASSERT_TRUE(e.open(QIODevice::WriteOnly));
     e.close();
-    EXPECT_EQ(media.send("open " + empty + " type waveaudio alias capture"), MediaError::kInvalidFile);
+    EXPECT_EQ(media.send("open " + empty + " type waveaudio alias capture"),
+              MediaError::kInvalidFile);
 
     const QString good = file("good.wav");
     WriteWav(good, std::vector<std::int16_t>(10, 0), 8000);
     EXPECT_EQ(media.send("open " + good + " type waveaudio alias capture"), 0);
-    EXPECT_EQ(media.send("open " + good + " type waveaudio alias capture"), MediaError::kDuplicateAlias);
+    EXPECT_EQ(media.send("open " + good + " type waveaudio alias capture"),
+              MediaError::kDuplicateAlias);
     EXPECT_EQ(media.send("status capture volume"), MediaError::kUnrecognizedKeyword);
     EXPECT_EQ(media.send("status capture"), MediaError::kMissingParameter);
     EXPECT_EQ(media.send("play capture"), MediaError::kUnrecognizedCommand);
@@ -99,8 +102,9 @@ TEST_F(MediaCommandsTest, ErrorCodesHaveTexts) {
     // A failed open leaves the alias as it was.
     EXPECT_TRUE(media.isOpen("capture"));
 
-    for (int code : {MediaError::kFileNotFound, MediaError::kInvalidFile, MediaError::kDuplicateAlias,
-                     MediaError::kInvalidDeviceName, MediaError::kUnrecognizedCommand, 9999}) {
+    for (int code :
+         {MediaError::kFileNotFound, MediaError::kInvalidFile, MediaError::kDuplicateAlias,
+          MediaError::kInvalidDeviceName, MediaError::kUnrecognizedCommand, 9999}) {
         EXPECT_FALSE(MediaCommands::errorText(code).isEmpty()) << code;
     }
     EXPECT_TRUE(MediaCommands::errorText(0).isEmpty());

@@ -1,7 +1,7 @@
 #include "SoundFixture.h"
 #include "controls/PortAudioSystem.h"
-#include "controls/WaveControl.h"
 #include "controls/WavSamples.h"
+#include "controls/WaveControl.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -36,7 +36,8 @@ TEST(PulseCaptureTest, SpeechPlayedIntoTheSinkIsCapturedFaithfully) {
     ASSERT_TRUE(audio.available());
     const QStringList inputs = audio.inputDeviceNames();
     qsizetype device = inputs.indexOf(QStringLiteral("pulse"));
-    if (device < 0) device = inputs.indexOf(QStringLiteral("default"));
+    if (device < 0)
+        device = inputs.indexOf(QStringLiteral("default"));
     ASSERT_GE(device, 0) << inputs.join(", ").toStdString();
 
     QTemporaryDir dir;
@@ -49,8 +50,8 @@ TEST(PulseCaptureTest, SpeechPlayedIntoTheSinkIsCapturedFaithfully) {
     WaitLevels(levels, 20);  // the monitor is flowing
 
     QProcess player;
-    player.start(QStringLiteral("paplay"), {QStringLiteral("-d"), QStringLiteral("ci_sink"),
-                                             test::DataFile("speech.wav")});
+    player.start(QStringLiteral("paplay"),
+                 {QStringLiteral("-d"), QStringLiteral("ci_sink"), test::DataFile("speech.wav")});
     ASSERT_TRUE(player.waitForFinished(60000));
     ASSERT_EQ(player.exitCode(), 0) << player.readAllStandardError().toStdString();
     WaitLevels(levels, 10);
@@ -69,8 +70,10 @@ TEST(PulseCaptureTest, SpeechPlayedIntoTheSinkIsCapturedFaithfully) {
     RecordProperty("source_seconds", QString::number(sourceSeconds).toStdString());
     EXPECT_NEAR(capturedSeconds, sourceSeconds, sourceSeconds * 0.05);
 
-    const std::vector<std::int16_t> c(captured.samples.begin() + cFirst, captured.samples.begin() + cLast);
-    const std::vector<std::int16_t> s(source.samples.begin() + sFirst, source.samples.begin() + sLast);
+    const std::vector<std::int16_t> c(captured.samples.begin() + cFirst,
+                                      captured.samples.begin() + cLast);
+    const std::vector<std::int16_t> s(source.samples.begin() + sFirst,
+                                      source.samples.begin() + sLast);
     RecordProperty("captured_rms", QString::number(test::Rms(c)).toStdString());
     RecordProperty("source_rms", QString::number(test::Rms(s)).toStdString());
     EXPECT_NEAR(test::Rms(c), test::Rms(s), test::Rms(s) * 0.05);

@@ -26,7 +26,8 @@ inline void WriteWav(const QString& path, const std::vector<std::int16_t>& sampl
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* file = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
-    if (!file) throw RuntimeError(1, QStringLiteral("cannot write test wav"));
+    if (!file)
+        throw RuntimeError(1, QStringLiteral("cannot write test wav"));
     sf_write_short(file, samples.data(), static_cast<sf_count_t>(samples.size()));
     sf_close(file);
 }
@@ -40,7 +41,8 @@ struct WavContents {
 inline WavContents ReadWav(const QString& path) {
     WavContents result;
     SNDFILE* file = sf_open(path.toLocal8Bit().constData(), SFM_READ, &result.info);
-    if (!file) return result;
+    if (!file)
+        return result;
     result.samples.resize(static_cast<std::size_t>(result.info.frames * result.info.channels));
     sf_read_short(file, result.samples.data(), static_cast<sf_count_t>(result.samples.size()));
     sf_close(file);

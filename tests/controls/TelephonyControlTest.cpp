@@ -1,7 +1,7 @@
-#include "controls/TelephonyControl.h"
 #include "SoundFixture.h"
 #include "app/RuntimeError.h"
 #include "controls/SimulatedLine.h"
+#include "controls/TelephonyControl.h"
 #include "controls/TestAudioSystem.h"
 
 #include <QSignalSpy>
@@ -101,11 +101,12 @@ TEST_F(TelephonyControlTest, TraceListsMemberUsesInOrder) {
     QStringList trace;
     tapi.setMemberTrace([&](const QString& entry) { trace << entry; });
     openLine();
-    if (tapi.lineOpen()) tapi.setLineOpen(false);
+    if (tapi.lineOpen())
+        tapi.setLineOpen(false);
     tapi.setLineName("Fax modem");
     tapi.setLineOpen(true);
-    EXPECT_EQ(trace, QStringList({"5=Kallomir Simulated Line", "14=4", "22=true", "22?",
-                                  "22=false", "5=Fax modem", "22=true"}));
+    EXPECT_EQ(trace, QStringList({"5=Kallomir Simulated Line", "14=4", "22=true", "22?", "22=false",
+                                  "5=Fax modem", "22=true"}));
 }
 
 TEST_F(TelephonyControlTest, IncomingCallRingsConnectsAndHangsUp) {

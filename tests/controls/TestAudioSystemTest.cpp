@@ -1,6 +1,6 @@
-#include "controls/TestAudioSystem.h"
 #include "app/Clock.h"
 #include "app/RuntimeError.h"
+#include "controls/TestAudioSystem.h"
 
 #include <gtest/gtest.h>
 

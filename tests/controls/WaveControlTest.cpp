@@ -1,4 +1,3 @@
-#include "controls/WaveControl.h"
 #include "SoundFixture.h"
 #include "controls/CapturePipeline.h"
 #include "controls/RecordFormat.h"
@@ -6,14 +5,15 @@
 #include "controls/TelephonyControl.h"
 #include "controls/TestAudioSystem.h"
 #include "controls/WavSamples.h"
+#include "controls/WaveControl.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <sys/resource.h>
+#include <csignal>
 
 namespace kallomir {
 namespace {
@@ -28,7 +28,8 @@ std::vector<std::int16_t> Tone(double dbfs, int rate, int ms) {
     std::vector<std::int16_t> samples(static_cast<std::size_t>(rate) * ms / 1000);
     const double amplitude = 32768.0 * std::pow(10.0, dbfs / 20.0) * std::sqrt(2.0);
     for (std::size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<std::int16_t>(std::lround(amplitude * std::sin(2 * M_PI * 440.0 * i / rate)));
+        samples[i] = static_cast<std::int16_t>(
+            std::lround(amplitude * std::sin(2 * M_PI * 440.0 * i / rate)));
     }
     return samples;
 }
@@ -155,7 +156,8 @@ TEST_F(WaveControlTest, BadStartsFailAndMinusOneIsIgnored) {
 // A card that refuses to open until told otherwise.
 struct UnpluggedCards : TestAudioSystem {
     std::unique_ptr<AudioStream> openInput(int device, int rate, AudioInputCallback cb) override {
-        if (unplugged) throw RuntimeError(57, QStringLiteral("device gone"));
+        if (unplugged)
+            throw RuntimeError(57, QStringLiteral("device gone"));
         return TestAudioSystem::openInput(device, rate, std::move(cb));
     }
     bool unplugged = true;
@@ -182,7 +184,8 @@ TEST_F(WaveControlTest, SpeechLevelsExceedDefaultThresholdLineNoiseStaysBelow) {
     start(32, QString(), 0);
     play(static_cast<int>(speech.samples.size() * 1000 / speech.sampleRate));
     wave.closeCapture();
-    const auto loud = std::count_if(log.levels.begin(), log.levels.end(), [](int l) { return l > 10; });
+    const auto loud =
+        std::count_if(log.levels.begin(), log.levels.end(), [](int l) { return l > 10; });
     EXPECT_GT(loud, static_cast<long>(log.levels.size() * 6 / 10));
     EXPECT_GT(*std::max_element(log.levels.begin(), log.levels.end()), 50);
 
@@ -299,8 +302,8 @@ TEST_F(WaveControlTest, TraceListsMemberUsesInOrder) {
     wave.stopCapture();
     wave.closeCapture();
     tapi.drop();
-    EXPECT_EQ(trace, QStringList({"11=2", "3=", "8(1)", "tapi 16?", "8(-1)", "6?", "9", "10",
-                                  "tapi 7"}));
+    EXPECT_EQ(trace,
+              QStringList({"11=2", "3=", "8(1)", "tapi 16?", "8(-1)", "6?", "9", "10", "tapi 7"}));
 }
 
 TEST_F(WaveControlTest, ReportsOfAClosedCaptureAreDropped) {
