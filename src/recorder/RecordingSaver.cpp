@@ -8,6 +8,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#if defined(__linux__)
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 namespace kallomir {
 
 namespace {
@@ -39,6 +45,44 @@ void CreateFolderLevel(const QString& path) {
         throw PathNotFound(path);
 }
 
+namespace {
+// Copies inside the kernel where it can (no trip through this process's memory);
+// returns false when the system offers no such copy for these files, so the portable
+// loop takes over from the same offsets.
+bool KernelCopy(QFile& in, QFile& out, const std::function<void()>& yield) {
+#if defined(__linux__)
+    constexpr std::size_t kKernelSlice = 8 * 1024 * 1024;
+    loff_t inOffset = 0;
+    loff_t outOffset = 0;
+    for (;;) {
+        const ssize_t copied =
+            copy_file_range(in.handle(), &inOffset, out.handle(), &outOffset, kKernelSlice, 0);
+        if (copied == 0)
+            return true;
+        if (copied < 0) {
+            if (inOffset == 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
+                                  errno == EOPNOTSUPP || errno == EBADF))
+                return false;
+            const int error = errno;
+            out.close();
+            out.remove();
+            if (error == ENOSPC)
+                throw RuntimeError(errors::kDiskFull,
+                                   QStringLiteral("Disk full: '%1'").arg(out.fileName()));
+            throw RuntimeError(errors::kDeviceIo,
+                               QStringLiteral("Device I/O error: '%1'").arg(out.fileName()));
+        }
+        yield();
+    }
+#else
+    (void)in;
+    (void)out;
+    (void)yield;
+    return false;
+#endif
+}
+}  // namespace
+
 void CopyRecordingFile(const QString& source, const QString& target,
                        const std::function<void()>& yield) {
     QFile in(source);
@@ -48,14 +92,18 @@ void CopyRecordingFile(const QString& source, const QString& target,
     if (!QFileInfo(QFileInfo(target).absolutePath()).isDir())
         throw PathNotFound(target);
     QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
         throw WriteFailure(out);
+    if (KernelCopy(in, out, yield)) {
+        out.close();
+        return;
+    }
     QByteArray buffer;
     for (;;) {
         buffer = in.read(kSlice);
         if (buffer.isEmpty())
             break;
-        if (out.write(buffer) != buffer.size() || !out.flush()) {
+        if (out.write(buffer) != buffer.size()) {
             const RuntimeError error = WriteFailure(out);
             out.close();
             out.remove();

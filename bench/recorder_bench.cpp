@@ -1,0 +1,144 @@
+// Figures for the recorder: the once-a-second folder sum with 10 000 recordings beside a
+// full listing, and stop-to-catalogued time of a one-hour recording beside `cp`.
+// Prints figures only; never part of the test run.
+
+#include "app/GeneralSound.h"
+#include "app/SettingsStore.h"
+#include "recorder/Catalogue.h"
+#include "recorder/FolderSizeCache.h"
+#include "recorder/RecordingSaver.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+
+using namespace kallomir;
+
+namespace {
+
+void SettleFolder(const QString& folder) {
+    std::filesystem::last_write_time(
+        folder.toStdString(),
+        std::filesystem::file_time_type::clock::now() - std::chrono::minutes(1));
+}
+
+void FolderTick(const QString& root) {
+    const QString folder = root + "/Quendral/1";
+    QDir().mkpath(folder);
+    const QByteArray body(1000, 'r');
+    for (int i = 0; i < 10000; ++i) {
+        QFile file(folder + QStringLiteral("/2024%1.Ems").arg(i, 8, 10, QLatin1Char('0')));
+        file.open(QIODevice::WriteOnly);
+        file.write(body);
+    }
+    SettleFolder(folder);
+
+    constexpr int kTicks = 600;
+    QElapsedTimer timer;
+    std::int64_t check = 0;
+    timer.start();
+    for (int i = 0; i < 20; ++i) check += FolderSizeCache::Rescan(folder);
+    const double naiveUs = double(timer.nsecsElapsed()) / 1000.0 / 20;
+
+    FolderSizeCache cache;
+    timer.restart();
+    for (int i = 0; i < kTicks; ++i) check += cache.sum(folder);
+    const double cachedUs = double(timer.nsecsElapsed()) / 1000.0 / kTicks;
+
+    std::printf(
+        "folder tick, 10 000 recordings: full listing %.1f us, kept sum %.2f us per tick "
+        "(%d listings in %d ticks, periodic guard included): %.0fx cheaper\n",
+        naiveUs, cachedUs, cache.listings(), kTicks, naiveUs / cachedUs);
+
+    // Another program adds and removes recordings: the kept sum must follow exactly.
+    QFile extra(folder + "/added.Ems");
+    extra.open(QIODevice::WriteOnly);
+    extra.write(QByteArray(777, 'x'));
+    extra.close();
+    const bool afterAdd = cache.sum(folder) == FolderSizeCache::Rescan(folder);
+    SettleFolder(folder);
+    QFile::remove(folder + "/2024" + QString("%1").arg(5, 8, 10, QLatin1Char('0')) + ".Ems");
+    const bool afterRemove = cache.sum(folder) == FolderSizeCache::Rescan(folder);
+    std::printf("sum exact after another program added a file: %s, removed a file: %s (%lld)\n",
+                afterAdd ? "yes" : "NO", afterRemove ? "yes" : "NO",
+                static_cast<long long>(check % 7));
+}
+
+void StopToCatalogued(const QString& root) {
+    // One hour of 44100 Hz 16-bit mono: about 318 MB.
+    const QString capture = root + "/Record.wav";
+    {
+        QFile file(capture);
+        file.open(QIODevice::WriteOnly);
+        const qint64 bytes = 44100LL * 2 * 3600;
+        QByteArray header(44, '\0');
+        file.write(header);
+        QByteArray block(1 << 20, '\0');
+        for (int i = 0; i < block.size(); ++i) block[i] = char((i * 37) & 0xff);
+        for (qint64 done = 0; done < bytes; done += block.size())
+            file.write(block.left(int(std::min<qint64>(block.size(), bytes - done))));
+    }
+    GeneralSound config;
+    config.dataPath = root + "/data/";
+    config.recFolder = "Quendral/1";
+    QDir().mkpath(config.dataPath + config.recFolder);
+    MemorySettingsStore store;
+    UserSettings settings(store, "kallomir");
+    settings.save("progressivo", "0");
+    Catalogue catalogue(root + "/datirec.mdb");
+    catalogue.create();
+
+    for (int round = 0; round < 2; ++round) {
+        // Both copies start with no dirty pages pending, so neither pays for the other.
+        QProcess::execute("sync", {});
+        QElapsedTimer cp;
+        cp.start();
+        QProcess::execute("cp", {capture, root + "/cp-copy.Ems"});
+        const double cpMs = double(cp.nsecsElapsed()) / 1e6;
+
+        QFile::remove(root + "/cp-copy.Ems");
+        QProcess::execute("sync", {});
+        RecordingSaver saver(config, capture, root + "/fallback/");
+        QElapsedTimer sinceYield;
+        qint64 longestGapNs = 0;
+        saver.yield = [&] {
+            longestGapNs = std::max(longestGapNs, sinceYield.nsecsElapsed());
+            QCoreApplication::processEvents();
+            sinceYield.restart();
+        };
+        QElapsedTimer total;
+        total.start();
+        sinceYield.start();
+        const QDateTime start(QDate(2024, 1, 31), QTime(14, round, 5));
+        const SavedRecording saved = saver.save(start, start.addSecs(3600));
+        const double savedMs = double(total.nsecsElapsed()) / 1e6;
+        catalogue.recorderInsert(saved.catalogueName, settings);
+        longestGapNs = std::max(longestGapNs, sinceYield.nsecsElapsed());
+        const double oursMs = double(total.nsecsElapsed()) / 1e6;
+        std::printf(
+            "one-hour recording, round %d: cp %.0f ms, stop-to-catalogued %.0f ms (%.2fx cp; "
+            "copy and trailer %.0f ms, catalogue row %.0f ms), longest stretch without "
+            "events %.1f ms\n",
+            round + 1, cpMs, oursMs, oursMs / cpMs, savedMs, oursMs - savedMs,
+            double(longestGapNs) / 1e6);
+        QFile::remove(root + "/cp-copy.Ems");
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QTemporaryDir root;
+    FolderTick(root.path());
+    StopToCatalogued(root.path());
+    return 0;
+}
