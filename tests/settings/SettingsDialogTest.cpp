@@ -239,6 +239,16 @@ TEST_F(SettingsDialog, LeavingTheBoxesRunsTheirChecks) {
     EXPECT_EQ(dialog->TextRingsBeforeAnswer()->text(), u"2"_s);
     EXPECT_EQ(rig.boxes().shown().size(), 1);
     EXPECT_EQ(rig.recorder->folderLimits, QList<double>{4600});
+
+    // A short name sends the focus back once, without the two boxes calling each other.
+    rig.boxes().clear();
+    dialog->txtParm(1)->setEnabled(true);
+    dialog->txtParm(1)->setText(u"Breve"_s);
+    dialog->txtParm(1)->setFocus();
+    dialog->txtParm(0)->setFocus();
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(rig.boxes().texts(), QStringList{u"INSERIRE 8 CARATTERI"_s});
+    EXPECT_TRUE(dialog->txtParm(1)->hasFocus());
 }
 
 TEST_F(SettingsDialog, FolderBoxesTakeLettersAndDigitsOnly) {

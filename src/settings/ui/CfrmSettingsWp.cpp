@@ -408,7 +408,7 @@ void CfrmSettingsWp::txtParm_LostFocus(int index) {
         return;
     ctx_.boxes.show(QStringLiteral("INSERIRE 8 CARATTERI"), QStringLiteral("Avviso"),
                     MsgButtons::Ok, MsgIcon::None);
-    txtParm_[index]->setFocus();
+    focusWithoutChecks(txtParm_[index]);
 }
 
 void CfrmSettingsWp::ComboFolder_LostFocus() {
@@ -426,12 +426,12 @@ bool CfrmSettingsWp::refuseInvalidInput() {
     // nothing is stored while a number box holds something that is not a number.
     if (CheckRings(textRings_->text()) == RingsCheck::Refused) {
         TextRingsBeforeAnswer_LostFocus();
-        textRings_->setFocus();
+        focusWithoutChecks(textRings_);
         return true;
     }
     if (!FolderLimitValue(comboFolder_->currentText())) {
         ComboFolder_LostFocus();
-        comboFolder_->setFocus();
+        focusWithoutChecks(comboFolder_);
         return true;
     }
     return false;
@@ -574,6 +574,14 @@ void CfrmSettingsWp::CommandWaveInCaps_Click() {
     }
 }
 
+void CfrmSettingsWp::focusWithoutChecks(QWidget* widget) {
+    // Sending the operator back to a box must not count as leaving the box he was in, or
+    // two boxes would keep sending the focus to each other.
+    refocusing_ = true;
+    widget->setFocus();
+    refocusing_ = false;
+}
+
 void CfrmSettingsWp::leaveAfterFocusOut(QWidget* widget) {
     // Checked once the focus has settled, never while a message box takes the focus away.
     QMetaObject::invokeMethod(
@@ -606,7 +614,7 @@ bool CfrmSettingsWp::eventFilter(QObject* watched, QEvent* event) {
             !txtParm_KeyPress(watched == txtParm_[0] ? 0 : 1, text.at(0)))
             return true;
     }
-    if (event->type() == QEvent::FocusOut) {
+    if (event->type() == QEvent::FocusOut && !refocusing_) {
         const auto reason = static_cast<QFocusEvent*>(event)->reason();
         if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) {
             if (auto* widget = qobject_cast<QWidget*>(watched))

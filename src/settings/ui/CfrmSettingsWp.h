@@ -96,6 +96,7 @@ private:
     bool refuseInvalidInput();
     void leaveAfterFocusOut(QWidget* widget);
     void setFolderBox(int index, const QString& text);
+    void focusWithoutChecks(QWidget* widget);
 
     AppContext& ctx_;
     TelephonyControl* tapi_ = nullptr;
@@ -103,7 +104,8 @@ private:
     bool loaded_ = false;
     bool unloaded_ = false;
     bool loadingSlider_ = false;
-    bool checking_ = false;  // a leave check is showing its message
+    bool checking_ = false;    // a leave check is showing its message
+    bool refocusing_ = false;  // a check is putting the focus back
 
     QComboBox* comboLineName_;
     QPushButton* commandCaps_;
