@@ -156,7 +156,10 @@ TEST_F(SettingsDialog, OkAsksTheQuestionsInOrder) {
 
     rig.boxes().clear();
     rig.boxes().setDefaultAnswer(MsgAnswer::No);
+    QStringList members;
+    rig.tapi->setMemberTrace([&members](const QString& use) { members.append(use); });
     dialog->CommandOk_Click();
+    EXPECT_EQ(members, (QStringList{u"22?"_s, u"5=Line A"_s, u"14=4"_s, u"22=true"_s}));
     EXPECT_EQ(
         rig.boxes().texts(),
         (QStringList{u"Non è stata selezionata nessuna periferica audio in uscita."_s + kRetry,
@@ -331,7 +334,10 @@ TEST_F(SettingsDialog, ReportButtons) {
 
     // Modem option: without a call the line has no wave input; the line stays open.
     dialog->OptionWaveDevice(1)->setChecked(true);
+    QStringList members;
+    rig.tapi->setMemberTrace([&members](const QString& use) { members.append(use); });
     dialog->CommandWaveInCaps_Click();
+    EXPECT_EQ(members, (QStringList{u"22=true"_s, u"16?"_s, u"5?"_s}));
     EXPECT_EQ(rig.boxes().last().text, u"Periferica input non selezionata"_s);
     EXPECT_TRUE(rig.tapi->lineOpen());
 }
