@@ -543,7 +543,7 @@ TEST(TranscriptionEditor, ToolbarCommands) {
     e.tlbStandar_ButtonClick(QStringLiteral("open"));
     EXPECT_EQ(f.dialogs.titles.last(), QStringLiteral("Apri file..."));
     EXPECT_EQ(text->toPlainText(), QStringLiteral("riga uno\nriga due"));
-    f.dialogs.names = {std::nullopt};  // cancelled: nothing changes
+    f.dialogs.names = {QString()};  // cancelled: nothing changes
     e.tlbStandar_ButtonClick(QStringLiteral("open"));
     EXPECT_EQ(text->toPlainText(), QStringLiteral("riga uno\nriga due"));
     // A file that cannot be written is reported, not silently lost.

@@ -73,13 +73,17 @@ public:
         printed = document.toPlainText();
         return true;
     }
+    // The next scripted answer; an empty name (or none left) is a cancelled dialog.
     std::optional<QString> next() {
-        if (names.empty()) return std::nullopt;
-        auto n = names.front();
+        if (names.empty() || names.front().isEmpty()) {
+            if (!names.empty()) names.pop_front();
+            return std::nullopt;
+        }
+        const QString n = names.front();
         names.pop_front();
         return n;
     }
-    std::deque<std::optional<QString>> names;
+    std::deque<QString> names;
     std::optional<QFont> fontAnswer;
     std::optional<QColor> colorAnswer;
     QStringList titles, filters;

@@ -101,7 +101,14 @@ void FrmPlayer::buildControls() {
     FOpener->setObjectName(QStringLiteral("FOpener"));
     FOpener->setGeometry(16, 200, 160, 380);
     connect(FOpener, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0) FOpener_Click();
+        if (row < 0) return;
+        openedByChange_ = true;
+        FOpener_Click();
+    });
+    // A click on the name already selected opens that recording afresh.
+    connect(FOpener, &QListWidget::itemClicked, this, [this](QListWidgetItem*) {
+        if (!openedByChange_) FOpener_Click();
+        openedByChange_ = false;
     });
 
     // Information panel.
@@ -676,10 +683,8 @@ void FrmPlayer::closeEvent(QCloseEvent* event) {
     media().send(QStringLiteral("close all"));
     Counter->stop();
     buffer_.reset();
-    if (ctx_.forms) {
-        ctx_.forms->unload(FormId::Mixer);
-        ctx_.forms->unload(FormId::Main);
-    }
+    if (ctx_.forms) ctx_.forms->unload(FormId::Mixer);
+    // Ending the process closes every other window.
     ctx_.process.endProcess(0);
     event->accept();
 }

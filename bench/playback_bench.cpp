@@ -1,0 +1,129 @@
+// Opening a one-hour 44 100 Hz 16-bit stereo recording until it plays, beside reading the
+// same file with `cat > /dev/null`; resident memory while it plays; CPU while it plays at
+// "Fast X 10". Goals: open within 1.5 times the read, memory within file size + 40 MB,
+// CPU under 5 % of a core. Uses the default output when PULSE_SERVER is set, else a test
+// output driven in real time.
+#include "controls/MediaCommands.h"
+#include "controls/playback/PortAudioPlaybackDevice.h"
+#include "controls/playback/SoundBuffer.h"
+#include "controls/playback/TestPlaybackDevice.h"
+#include "player/PlaybackRules.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+#include <QtEndian>
+
+#include <sys/resource.h>
+
+#include <cmath>
+#include <cstdio>
+
+using namespace kallomir;
+
+namespace {
+
+void WriteHourLongRecording(const QString& path) {
+    const int rate = 44100, channels = 2, seconds = 3600;
+    const qint64 dataBytes = static_cast<qint64>(rate) * channels * 2 * seconds;
+    QFile f(path);
+    if (f.exists() && f.size() == dataBytes + 44 + 48) return;
+    f.open(QIODevice::WriteOnly);
+    auto le32 = [](quint32 v) { char b[4]; qToLittleEndian(v, b); return QByteArray(b, 4); };
+    auto le16 = [](quint16 v) { char b[2]; qToLittleEndian(v, b); return QByteArray(b, 2); };
+    f.write("RIFF" + le32(static_cast<quint32>(36 + dataBytes)) + "WAVEfmt " + le32(16) + le16(1) +
+            le16(channels) + le32(rate) + le32(rate * channels * 2) + le16(channels * 2) + le16(16) +
+            "data" + le32(static_cast<quint32>(dataBytes)));
+    QByteArray second(rate * channels * 2, 0);
+    auto* s = reinterpret_cast<qint16*>(second.data());
+    for (int i = 0; i < rate; ++i) {
+        const auto v = static_cast<qint16>(8000 * std::sin(2 * M_PI * 440 * i / rate));
+        s[2 * i] = v;
+        s[2 * i + 1] = v;
+    }
+    for (int i = 0; i < seconds; ++i) f.write(second);
+    f.write("CASO1   01/01/2024 10:00:0001/01/2024 11:00:00\r\n");
+}
+
+long ResidentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').front().toLong();
+    }
+    return -1;
+}
+
+double CpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QString path = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/kallomir-hour.Ems");
+    WriteHourLongRecording(path);
+    const qint64 size = QFileInfo(path).size();
+
+    QElapsedTimer timer;
+    timer.start();
+    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("cat '%1' > /dev/null").arg(path)});
+    const qint64 catMs = timer.elapsed();
+
+    const bool real = qEnvironmentVariableIsSet("PULSE_SERVER");
+    std::unique_ptr<PlaybackDevice> device;
+    if (real) {
+        device = std::make_unique<PortAudioPlaybackDevice>();
+    } else {
+        device = std::make_unique<TestPlaybackDevice>(0, 0.05, 512);
+    }
+    const long rssBefore = ResidentKb();
+    timer.restart();
+    MediaCommands media;
+    media.send(QStringLiteral("open ") + path + QStringLiteral(" type waveaudio alias capture"));
+    auto buffer = SoundBuffer::FromFile(path, *device);
+    buffer->Play();
+    const qint64 openMs = timer.elapsed();
+
+    auto play = [&](double seconds) {
+        if (real) {
+            QThread::msleep(static_cast<unsigned long>(seconds * 1000));
+        } else {
+            auto* test = static_cast<TestPlaybackDevice*>(device.get());
+            QElapsedTimer wall;
+            wall.start();
+            for (double t = 0; t < seconds; t += 0.01) {
+                test->advance(0.01);
+                test->clearPlayed();
+                while (wall.elapsed() < static_cast<qint64>((t + 0.01) * 1000)) QThread::msleep(1);
+            }
+        }
+    };
+    play(2.0);
+    const long rssPlaying = ResidentKb();
+
+    buffer->SetFrequency(FastPressedFrequency(44100, FastFactorTable(4410)->x10));
+    const double cpu0 = CpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    play(5.0);
+    const double cpuShare = (CpuSeconds() - cpu0) / (static_cast<double>(wall.elapsed()) / 1000.0);
+    buffer->Stop();
+
+    std::printf("file %.1f MB (%s output)\n", static_cast<double>(size) / 1e6, real ? "real" : "test");
+    std::printf("cat > /dev/null: %lld ms; open to playable: %lld ms (%.2f times; goal <= 1.5)\n",
+                static_cast<long long>(catMs), static_cast<long long>(openMs),
+                catMs > 0 ? static_cast<double>(openMs) / static_cast<double>(catMs) : 0.0);
+    std::printf("resident while playing: %.1f MB, above start %.1f MB (goal <= file + 40 MB = %.1f MB)\n",
+                static_cast<double>(rssPlaying) / 1024.0, static_cast<double>(rssPlaying - rssBefore) / 1024.0,
+                static_cast<double>(size) / 1048576.0 + 40);
+    std::printf("CPU at Fast X 10 (99666 Hz): %.2f %% of a core (goal < 5 %%)\n", cpuShare * 100);
+    return 0;
+}

@@ -1,0 +1,68 @@
+// Shows the player with a recording open and formatted text, and the report window, and
+// saves a picture of each (run under Xvfb to look at the real rendering):
+//   kallomir_player_screens OUTDIR
+#include "PlayerFixture.h"
+
+#include "player/ui/FrmReports.h"
+#include "player/ui/TranscriptionEditor.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QSlider>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QScreen>
+#include <QTextCursor>
+#include <QTextEdit>
+#include <QThread>
+
+using namespace kallomir;
+using namespace kallomir::test;
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+    PlayerFixture f;
+    const QDateTime start(QDate(2024, 1, 31), QTime(14, 23, 5));
+    f.addRecording(QStringLiteral("20240131_142305.Ems"), 22050, 16, 1, 95.0, start, 95);
+    f.addRecording(QStringLiteral("20240131_150102.Ems"), 8000, 16, 2, 10.0, start.addSecs(2200), 10);
+    FrmPlayer& p = f.load();
+    f.open(QStringLiteral("20240131_142305.Ems"));
+    p.btedit_Click();
+    p.Check[0]->click();
+    p.txtUtente->setText(QStringLiteral("Mario Rossi"));
+    QTextEdit* text = p.Frame2->rtfTesto();
+    text->setPlainText(QStringLiteral(
+        "Trascrizione della telefonata\nA: Pronto, chi parla?\nB: Sono io, ci vediamo alle cinque.\n"));
+    QTextCursor c(text->document());
+    c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    text->setTextCursor(c);
+    p.Frame2->tlbStandar_ButtonClick(QStringLiteral("bold"));
+    p.Frame2->tlbStandar_ButtonClick(QStringLiteral("acenter"));
+    c.movePosition(QTextCursor::NextBlock);
+    c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    text->setTextCursor(c);
+    p.Frame2->tlbStandar_ButtonClick(QStringLiteral("italic"));
+    p.HS_Cursor->setValue(30);
+    p.BtiNIReg_Click();
+    f.run(12.0);
+    p.show();
+    for (int i = 0; i < 20; ++i) {
+        app.processEvents();
+        QThread::msleep(20);
+    }
+    p.grab().save(out + QStringLiteral("/player.png"));
+
+    // Save the transcription so the logbook shows its start.
+    p.cmdSalva_Click();
+    frmReports reports(*f.home.context);
+    reports.Form_Load();
+    reports.show();
+    for (int i = 0; i < 20; ++i) {
+        app.processEvents();
+        QThread::msleep(20);
+    }
+    reports.grab().save(out + QStringLiteral("/reports.png"));
+    std::printf("saved %s/player.png and %s/reports.png\n", qPrintable(out), qPrintable(out));
+    return 0;
+}
