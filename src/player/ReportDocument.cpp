@@ -15,9 +15,11 @@ namespace kallomir {
 namespace {
 constexpr int kReportDefinitionError = 31519;  // "report definition not valid"
 
-QFont ReportFont(double points, bool bold = false) {
+// Sizes in the page's own units (points), so that text keeps its place on every device:
+// a screen image, a PDF and a printer only differ in the scale the painter applies.
+QFont ReportFont(int points, bool bold = false) {
     QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPointSizeF(points);
+    font.setPixelSize(points);
     font.setBold(bold);
     return font;
 }

@@ -116,23 +116,23 @@ void FrmPlayer::buildControls() {
     QFont bold = heading->font();
     bold.setBold(true);
     heading->setFont(bold);
-    Caption(this, QStringLiteral("Etichetta"), 192, 26, 48);
-    Label1 = Value(this, "Label1", kNotSelected, 240, 26, 170);
-    Caption(this, QStringLiteral("Durata"), 192, 48, 48);
-    LbCont = Value(this, "LbCont", kNotSelected, 240, 48, 170);
-    Caption(this, QStringLiteral("Inizio"), 192, 70, 48);
-    LbInizio = Value(this, "LbInizio", kNotSelected, 240, 70, 170);
-    Caption(this, QStringLiteral("Fine"), 192, 92, 48);
-    LbFine = Value(this, "LbFine", kNotSelected, 240, 92, 170);
-    Caption(this, QStringLiteral("Qualità"), 192, 114, 48);
-    lblq[0] = Value(this, "lblq0", QStringLiteral("......"), 240, 114, 170);
-    Caption(this, QStringLiteral("Bits"), 192, 136, 48);
-    lblq[1] = Value(this, "lblq1", QStringLiteral("......"), 240, 136, 170);
-    lblq[2] = Value(this, "lblq2", QStringLiteral("......"), 240, 158, 170);
-    Caption(this, QStringLiteral("Utente"), 192, 180, 48);
+    Caption(this, QStringLiteral("Etichetta"), 192, 26, 56);
+    Label1 = Value(this, "Label1", kNotSelected, 248, 26, 162);
+    Caption(this, QStringLiteral("Durata"), 192, 48, 56);
+    LbCont = Value(this, "LbCont", kNotSelected, 248, 48, 162);
+    Caption(this, QStringLiteral("Inizio"), 192, 70, 56);
+    LbInizio = Value(this, "LbInizio", kNotSelected, 248, 70, 162);
+    Caption(this, QStringLiteral("Fine"), 192, 92, 56);
+    LbFine = Value(this, "LbFine", kNotSelected, 248, 92, 162);
+    Caption(this, QStringLiteral("Qualità"), 192, 114, 56);
+    lblq[0] = Value(this, "lblq0", QStringLiteral("......"), 248, 114, 162);
+    Caption(this, QStringLiteral("Bits"), 192, 136, 56);
+    lblq[1] = Value(this, "lblq1", QStringLiteral("......"), 248, 136, 162);
+    lblq[2] = Value(this, "lblq2", QStringLiteral("......"), 248, 158, 162);
+    Caption(this, QStringLiteral("Utente"), 192, 180, 56);
     txtUtente = new QLineEdit(this);
     txtUtente->setObjectName(QStringLiteral("txtUtente"));
-    txtUtente->setGeometry(240, 178, 170, 20);
+    txtUtente->setGeometry(248, 178, 162, 20);
 
     // Flags, each with its caption to the left and its tick to the right.
     const QString flagCaptions[3] = {QStringLiteral("Ascoltato"), QStringLiteral("Trascritto"),
@@ -141,13 +141,13 @@ void FrmPlayer::buildControls() {
     const char* imageNames[3] = {"image1", "Image2", "Image3"};
     const QIcon stopIcon = style()->standardIcon(QStyle::SP_MediaStop);
     for (int i = 0; i < 3; ++i) {
-        Caption(this, flagCaptions[i], 416, 26 + 22 * i, 72);
+        Caption(this, flagCaptions[i], 416, 26 + 22 * i, 80);
         Check[i] = new QCheckBox(this);
         Check[i]->setObjectName(QString::fromLatin1(checkNames[i]));
-        Check[i]->setGeometry(488, 26 + 22 * i, 18, 18);
+        Check[i]->setGeometry(498, 26 + 22 * i, 18, 18);
         Image[i] = new QLabel(this);
         Image[i]->setObjectName(QString::fromLatin1(imageNames[i]));
-        Image[i]->setGeometry(508, 26 + 22 * i, 16, 16);
+        Image[i]->setGeometry(518, 27 + 22 * i, 16, 16);
         Image[i]->setPixmap(stopIcon.pixmap(16, 16));
         Image[i]->setVisible(false);
         connect(Check[i], &QCheckBox::clicked, this, [this, i] { CheckN_Click(i); });

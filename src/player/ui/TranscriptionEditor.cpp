@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QPainter>
+#include <QPixmap>
 #include <QSaveFile>
 #include <QStyle>
 #include <QTextBlock>
@@ -43,6 +45,21 @@ bool SelectionAll(const QTextCursor& cursor, const std::function<bool(const QTex
         }
     }
     return true;
+}
+
+// Lines of text set left, centred or right: the picture of an alignment button.
+QIcon AlignmentIcon(Qt::Alignment alignment) {
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setPen(QPen(Qt::black, 1));
+    const int widths[4] = {14, 9, 12, 7};
+    for (int i = 0; i < 4; ++i) {
+        const int w = widths[i];
+        const int x = alignment & Qt::AlignLeft ? 1 : alignment & Qt::AlignRight ? 15 - w : (16 - w) / 2;
+        painter.drawLine(x, 2 + 4 * i, x + w - 1, 2 + 4 * i);
+    }
+    return QIcon(pixmap);
 }
 
 QString SelectionText(const QTextCursor& cursor) {
@@ -89,9 +106,9 @@ TranscriptionEditor::TranscriptionEditor(MessageBoxService& boxes, PlayerDialogs
         {"italic", "Corsivo", QStyle::SP_CustomBase, "C"},
         {"underlinee", "Sottolineato", QStyle::SP_CustomBase, "S"},
         {"sep04", nullptr, QStyle::SP_CustomBase, nullptr},
-        {"aleft", nullptr, QStyle::SP_CustomBase, "⯇"},
-        {"acenter", nullptr, QStyle::SP_CustomBase, "≡"},
-        {"aright", nullptr, QStyle::SP_CustomBase, "⯈"},
+        {"aleft", nullptr, QStyle::SP_CustomBase, nullptr},
+        {"acenter", nullptr, QStyle::SP_CustomBase, nullptr},
+        {"aright", nullptr, QStyle::SP_CustomBase, nullptr},
         {"sep05", nullptr, QStyle::SP_CustomBase, nullptr},
         {"font", nullptr, QStyle::SP_CustomBase, "Font"},
         {"color", nullptr, QStyle::SP_CustomBase, "Colore"},
@@ -106,6 +123,11 @@ TranscriptionEditor::TranscriptionEditor(MessageBoxService& boxes, PlayerDialogs
         }
         QAction* action = toolbar_->addAction(b.label ? QString::fromUtf8(b.label) : key);
         if (b.icon != QStyle::SP_CustomBase) action->setIcon(style()->standardIcon(b.icon));
+        if (key == u"aleft" || key == u"acenter" || key == u"aright") {
+            action->setIcon(AlignmentIcon(key == u"aleft"     ? Qt::AlignLeft
+                                          : key == u"acenter" ? Qt::AlignHCenter
+                                                              : Qt::AlignRight));
+        }
         action->setObjectName(key);
         action->setData(key);
         if (b.tooltip) action->setToolTip(QString::fromUtf8(b.tooltip));
