@@ -10,6 +10,8 @@
 #include "controls/SimulatedLine.h"
 #include "controls/sip/SipLine.h"
 #include "controls/sip/SipLineConfig.h"
+#include "player/ui/FrmPlayer.h"
+#include "player/ui/FrmReports.h"
 #include "recorder/ui/FrmRecorder.h"
 #include "settings/AlsaMixerBackend.h"
 #include "settings/ui/CfrmSettingsWp.h"
@@ -80,6 +82,10 @@ WindowRegistry::Factories AppWiring::windowFactories() const {
     WindowRegistry::Factories f;
     f.recorder = {[](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmRecorder(ctx, parent); },
                   [](QWidget* w) { static_cast<FrmRecorder*>(w)->Form_Load(); }};
+    f.player = {[](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmPlayer(ctx, parent); },
+                [](QWidget* w) { static_cast<FrmPlayer*>(w)->Form_Load(); }};
+    f.reports = {[](AppContext& ctx, QWidget* parent) -> QWidget* { return new frmReports(ctx, parent); },
+                 [](QWidget* w) { static_cast<frmReports*>(w)->Form_Load(); }};
     f.mixer = {[](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmMixer(ctx, parent); },
                [](QWidget* w) { static_cast<FrmMixer*>(w)->Form_Load(); }};
     f.openSettings = [](AppContext& ctx, QWidget* owner) { OpenSettingsDialog(ctx, owner); };

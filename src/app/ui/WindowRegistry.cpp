@@ -63,7 +63,12 @@ QWidget* WindowRegistry::ensureChild(FormId form) {
     sub->setWindowTitle(widget->windowTitle());
     sub->hide();
     if (make.load) make.load(widget);
-    if (sub && w) sub->setWindowTitle(w->windowTitle());
+    if (sub && w) {
+        sub->setWindowTitle(w->windowTitle());
+        // A window laid out by hand has no size hint: the frame would shrink to its title bar.
+        // Its own size plus the frame's is what it asked for.
+        if (!w->sizeHint().isValid()) sub->resize(sub->sizeHint() + w->size());
+    }
     return w;
 }
 
