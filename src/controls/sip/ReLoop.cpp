@@ -61,7 +61,7 @@ void ReLoop::threadMain(std::function<void(int)> started) {
     started(0);
     re_main(nullptr);
     running_ = false;
-    // Work queued after the stop never runs: release its waiters.
+    // The queue runs in order, so every command sent before the stop has been answered.
     queue_ = static_cast<::mqueue*>(mem_deref(queue_));
     libre_close();
 }

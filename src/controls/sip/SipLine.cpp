@@ -344,7 +344,7 @@ void SipLine::Device::onInvite(const sip_msg* msg, void* arg) {
     dev->line->reportNotify(dev->index, callerId);
     call.rings = 1;
     dev->line->reportRing(dev->index, 1);
-    // A call answered at the first ring is already gone.
+    // A receiver that answers (or drops) inside the ring event has already moved on.
     if (dev->call.get() == &call && !call.answered) {
         tmr_start(&call.ringTimer, uint64_t(dev->cfg.ringPeriodMs), &Call::onRing, &call);
     }
