@@ -44,13 +44,6 @@ TEST(MonitorArithmetic, DiskTimeAndFolderLimitUseWideNumbers) {
     EXPECT_TRUE(FolderLimitReached(3'000'000'000, 2'000'000'000, 5000));
 }
 
-TEST(MonitorArithmetic, FreeBytesFollowTheDataFolderEvenBeforeItExists) {
-    QTemporaryDir dir;
-    const std::int64_t free = FreeBytesAt(dir.path());
-    EXPECT_GT(free, 0);
-    EXPECT_EQ(FreeBytesAt(dir.filePath("not/yet/there")) > 0, true);
-}
-
 class FolderSizeCacheTest : public ::testing::Test {
 protected:
     void add(const QString& name, int bytes) {
@@ -114,16 +107,6 @@ TEST_F(FolderSizeCacheTest, GrowthInPlaceIsSeenAfterInvalidateOrTheGuardListing)
     while (cache.sum(dir.path()) != 10 && requests < FolderSizeCache::kFullRescanEvery + 1)
         ++requests;
     EXPECT_LE(requests, FolderSizeCache::kFullRescanEvery);
-}
-
-// The other folder a recording may be switched to is a different one: no stale sum.
-TEST_F(FolderSizeCacheTest, SwitchingFoldersListsTheNewOne) {
-    QTemporaryDir other;
-    add("a.Ems", 100);
-    test::WriteBytes(other.filePath("x.Ems"), QByteArray(7, 'x'));
-    settle();
-    EXPECT_EQ(cache.sum(dir.path()), 100);
-    EXPECT_EQ(cache.sum(other.path()), 7);
 }
 
 }  // namespace

@@ -113,16 +113,16 @@ TEST_F(RecorderWindowTest, AnswerRulesFollowTheSettings) {
     line.addIncomingCall({});
     load();
     runLine(100);
-    EXPECT_EQ(line.callState(), SimulatedLine::CallState::Connected);  // first ring
-}
+    EXPECT_EQ(line.callState(), SimulatedLine::CallState::Connected);  // at the first ring
 
-TEST_F(RecorderWindowTest, NoAutoAnswerLetsItRing) {
     settings().save("Auto Answer", "0");
-    line.addIncomingCall({});
-    FrmRecorder& w = load();
+    line.hangUpFarEnd();
+    SimulatedIncomingCall later;
+    later.atMs = line.elapsedMs() + 500;
+    line.addIncomingCall(later);
     runLine(10000);
     EXPECT_EQ(line.callState(), SimulatedLine::CallState::Offering);
-    EXPECT_EQ(w.LabelStatus->text(), "Chiamata in Arrivo");
+    EXPECT_EQ(window->LabelStatus->text(), "Chiamata in Arrivo");
 }
 
 TEST_F(RecorderWindowTest, RecallDialsBackOnceTheLineIsIdle) {
@@ -420,17 +420,6 @@ TEST_F(RecorderWindowTest, OrphanedCaptureIsRecoveredAtLoadOnce) {
     load();
     EXPECT_EQ(recordings().size(), 1);
     EXPECT_EQ(home.boxes.shown().size(), 1);
-}
-
-TEST_F(RecorderWindowTest, DigitKeysRewindThePlayerOnlyWhilePlaying) {
-    FrmRecorder& w = load();
-    w.Form_KeyDown(53);
-    EXPECT_TRUE(forms.playerWindow.rewinds.isEmpty());
-    forms.playerWindow.playing = true;
-    w.Form_KeyDown(53);
-    w.Form_KeyDown(65);
-    w.Form_KeyDown(105);
-    EXPECT_EQ(forms.playerWindow.rewinds, (QList<int>{53, 105}));
 }
 
 }  // namespace
