@@ -714,7 +714,7 @@ void FrmRecorder::Timer1_Timer() {
 void FrmRecorder::amWavePro1_Level(std::int16_t a, std::int16_t b) {
     const int level = int(a) + int(b);  // two channels may add up beyond 16 bits
     ProgressBar->setValue(std::clamp(level, ProgressBar->minimum(), ProgressBar->maximum()));
-    Meter.BottomCenter(ToInt16(double(level) * 10));
+    Meter.BottomCenter(ToInt16(double(ProgressBar->value()) * 10));
     if (level >= voxThreshold_) {
         resetSilenceCountdown();
     } else if (silenceCountdown_ == 0) {
