@@ -28,7 +28,10 @@ std::unique_ptr<SoundBuffer> SoundBuffer::FromFile(const QString& path, Playback
 }
 
 SoundBuffer::SoundBuffer(WaveImage image, PlaybackDevice& device)
-    : format_(image.format), data_(std::move(image.data)), frequency_(image.format.sampleRate) {
+    : format_(image.format),
+      mapping_(std::move(image.mapping)),
+      data_(std::move(image.data)),
+      frequency_(image.format.sampleRate) {
     if (format_.blockAlign <= 0 || format_.channels <= 0) {
         throw RuntimeError(kInvalidFileFormat, QStringLiteral("formato audio non valido"));
     }

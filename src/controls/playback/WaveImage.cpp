@@ -57,7 +57,8 @@ bool ReadFormat(const QByteArray& chunk, WaveFormat& format, QString* error) {
 }  // namespace
 
 std::optional<WaveImage> ReadWaveFile(const QString& path, QString* error) {
-    QFile file(path);
+    auto owner = std::make_shared<QFile>(path);
+    QFile& file = *owner;
     if (!file.open(QIODevice::ReadOnly)) {
         Fail(error, QStringLiteral("impossibile aprire il file: ") + file.errorString());
         return std::nullopt;
@@ -85,7 +86,15 @@ std::optional<WaveImage> ReadWaveFile(const QString& path, QString* error) {
             if (!haveFormat) break;
             qint64 available = std::min(length, size - body);
             available -= available % image.format.blockAlign;
-            image.data.resize(available);
+            if (available > 0) {
+                if (uchar* mapped = file.map(body, available)) {
+                    image.data = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), available);
+                    image.mapping = owner;
+                    return image;
+                }
+            }
+            // Uninitialised: the read fills every byte.
+            image.data = QByteArray(available, Qt::Uninitialized);
             if (file.read(image.data.data(), available) != available) {
                 Fail(error, QStringLiteral("errore di lettura del file"));
                 return std::nullopt;

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace kallomir {
@@ -17,10 +19,13 @@ struct WaveFormat {
     int avgBytesPerSecond = 0;
 };
 
-// A wave file's audio held in memory: its format and the bytes of its data chunk.
+// A wave file's audio held in memory: its format and the bytes of its data chunk. The
+// bytes are the file's own pages mapped into memory when the system allows it (opening an
+// hour-long recording then costs no copy), else a copy read from the file.
 struct WaveImage {
     WaveFormat format;
-    QByteArray data;
+    QByteArray data;                // refers into `mapping` when the file is mapped
+    std::shared_ptr<QFile> mapping;  // keeps the mapped file open as long as `data` is used
 };
 
 // Reads a RIFF/WAVE file into memory. Bytes after the data chunk (the recording trailer of
