@@ -177,7 +177,7 @@ TEST_F(SipLineTest, RefusesASecondCallAnOfferWithoutG711AndBrokenDescriptions) {
 
     // Garbage on the SIP port is ignored.
     RawSipPeer junk;
-    junk.send(QByteArray("\x00\x01garbage\r\n\r\n", 15), port);
+    junk.send(QByteArray("\x00\x01garbage\r\n\r\n", 13), port);
     junk.send("INVITE sip:x SIP/2.0\r\nVia: nonsense\r\n\r\n", port);
 
     const auto diag = line->diagnostics(0);
