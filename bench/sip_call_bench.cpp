@@ -46,7 +46,8 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs) {
     QTimer wake;  // looks at done() now and then without spinning
     wake.start(50);
     while (!done()) {
-        if (deadline.hasExpired()) return false;
+        if (deadline.hasExpired())
+            return false;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
@@ -178,10 +179,11 @@ int main(int argc, char** argv) {
         }
     }
     std::sort(latencies.begin(), latencies.end());
-    std::printf("answer latency, ring event to 200 OK at the caller, %d calls: min %.2f ms, "
-                "median %.2f ms, max %.2f ms (inside the SIP thread: %lld ms)\n",
-                calls, latencies.front(), latencies[latencies.size() / 2], latencies.back(),
-                static_cast<long long>(line.diagnostics(0).lastAnswerMs));
+    std::printf(
+        "answer latency, ring event to 200 OK at the caller, %d calls: min %.2f ms, "
+        "median %.2f ms, max %.2f ms (inside the SIP thread: %lld ms)\n",
+        calls, latencies.front(), latencies[latencies.size() / 2], latencies.back(),
+        static_cast<long long>(line.diagnostics(0).lastAnswerMs));
 
     // CPU of the last call while it carries audio.
     std::atomic<double> senderCpu{0};
@@ -195,16 +197,18 @@ int main(int argc, char** argv) {
     });
     pumpUntil([&] { return senderDone.load(); }, int(seconds * 1000) + 10000);
     waiter.join();
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     const double cpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0 - senderCpu;
     keep->bye(cfg.listenPort, lastOk.toTag());
     keep->waitFor(200, 5000);
     pumpUntil([&] { return !connected; }, 5000);
 
     const auto diag = line.diagnostics(0);
-    std::printf("receive + decode + record: %.3f s CPU over %.1f s of call = %.3f %% of a core "
-                "(%.3f s CPU per call-minute; goal under 0.2 %%)\n",
-                cpu, wall, 100.0 * cpu / wall, cpu * 60.0 / wall);
+    std::printf(
+        "receive + decode + record: %.3f s CPU over %.1f s of call = %.3f %% of a core "
+        "(%.3f s CPU per call-minute; goal under 0.2 %%)\n",
+        cpu, wall, 100.0 * cpu / wall, cpu * 60.0 / wall);
     std::printf("packets %llu, late %llu, concealed samples %llu\n",
                 static_cast<unsigned long long>(diag.audio.packets),
                 static_cast<unsigned long long>(diag.audio.late),

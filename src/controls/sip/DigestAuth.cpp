@@ -23,15 +23,18 @@ QString quoted(const QString& value) {
 
 std::optional<QMap<QString, QString>> parseDigestParams(const QString& headerValue) {
     const QString text = headerValue.trimmed();
-    if (!text.startsWith(u"Digest", Qt::CaseInsensitive)) return std::nullopt;
+    if (!text.startsWith(u"Digest", Qt::CaseInsensitive))
+        return std::nullopt;
     QMap<QString, QString> params;
     qsizetype i = 6;
     const qsizetype n = text.size();
     while (i < n) {
         while (i < n && (text[i] == u' ' || text[i] == u',' || text[i] == u'\t')) ++i;
-        if (i >= n) break;
+        if (i >= n)
+            break;
         const qsizetype eq = text.indexOf(u'=', i);
-        if (eq < 0) return std::nullopt;
+        if (eq < 0)
+            return std::nullopt;
         const QString name = text.mid(i, eq - i).trimmed().toLower();
         i = eq + 1;
         while (i < n && text[i] == u' ') ++i;
@@ -39,10 +42,12 @@ std::optional<QMap<QString, QString>> parseDigestParams(const QString& headerVal
         if (i < n && text[i] == u'"') {
             ++i;
             while (i < n && text[i] != u'"') {
-                if (text[i] == u'\\' && i + 1 < n) ++i;
+                if (text[i] == u'\\' && i + 1 < n)
+                    ++i;
                 value += text[i++];
             }
-            if (i >= n) return std::nullopt;
+            if (i >= n)
+                return std::nullopt;
             ++i;
         } else {
             const qsizetype comma = text.indexOf(u',', i);
@@ -50,7 +55,8 @@ std::optional<QMap<QString, QString>> parseDigestParams(const QString& headerVal
             value = text.mid(i, stop - i).trimmed();
             i = stop;
         }
-        if (name.isEmpty()) return std::nullopt;
+        if (name.isEmpty())
+            return std::nullopt;
         params.insert(name, value);
     }
     return params;
@@ -58,7 +64,8 @@ std::optional<QMap<QString, QString>> parseDigestParams(const QString& headerVal
 
 std::optional<DigestChallenge> parseDigestChallenge(const QString& headerValue) {
     const auto params = parseDigestParams(headerValue);
-    if (!params || !params->contains(QStringLiteral("realm")) || !params->contains(QStringLiteral("nonce"))) {
+    if (!params || !params->contains(QStringLiteral("realm")) ||
+        !params->contains(QStringLiteral("nonce"))) {
         return std::nullopt;
     }
     DigestChallenge c;
@@ -66,10 +73,12 @@ std::optional<DigestChallenge> parseDigestChallenge(const QString& headerValue) 
     c.nonce = params->value(QStringLiteral("nonce"));
     c.opaque = params->value(QStringLiteral("opaque"));
     c.algorithm = params->value(QStringLiteral("algorithm"), QStringLiteral("MD5"));
-    if (c.algorithm.compare(u"MD5", Qt::CaseInsensitive) != 0) return std::nullopt;
+    if (c.algorithm.compare(u"MD5", Qt::CaseInsensitive) != 0)
+        return std::nullopt;
     const QStringList qops = params->value(QStringLiteral("qop")).split(u',', Qt::SkipEmptyParts);
     for (const QString& q : qops) {
-        if (q.trimmed().compare(u"auth", Qt::CaseInsensitive) == 0) c.qopAuth = true;
+        if (q.trimmed().compare(u"auth", Qt::CaseInsensitive) == 0)
+            c.qopAuth = true;
     }
     c.stale = params->value(QStringLiteral("stale")).compare(u"true", Qt::CaseInsensitive) == 0;
     return c;
@@ -81,8 +90,8 @@ QByteArray digestResponse(const DigestChallenge& challenge, const DigestCredenti
     const QByteArray ha1 = md5Hex(cred.user + u':' + challenge.realm + u':' + cred.password);
     const QByteArray ha2 = md5Hex(method + u':' + uri);
     if (challenge.qopAuth) {
-        return md5Hex(QString::fromLatin1(ha1) + u':' + challenge.nonce + u':' + nonceCount +
-                      u':' + cnonce + QStringLiteral(":auth:") + QString::fromLatin1(ha2));
+        return md5Hex(QString::fromLatin1(ha1) + u':' + challenge.nonce + u':' + nonceCount + u':' +
+                      cnonce + QStringLiteral(":auth:") + QString::fromLatin1(ha2));
     }
     return md5Hex(QString::fromLatin1(ha1) + u':' + challenge.nonce + u':' +
                   QString::fromLatin1(ha2));
@@ -91,31 +100,36 @@ QByteArray digestResponse(const DigestChallenge& challenge, const DigestCredenti
 QString digestAuthorization(const DigestChallenge& challenge, const DigestCredentials& cred,
                             const QString& method, const QString& uri, const QString& cnonce,
                             const QString& nonceCount) {
-    QString out = QStringLiteral("Digest username=") + quoted(cred.user) + QStringLiteral(", realm=") +
-                  quoted(challenge.realm) + QStringLiteral(", nonce=") + quoted(challenge.nonce) +
-                  QStringLiteral(", uri=") + quoted(uri) + QStringLiteral(", response=\"") +
-                  QString::fromLatin1(
-                      digestResponse(challenge, cred, method, uri, cnonce, nonceCount)) +
-                  QStringLiteral("\", algorithm=MD5");
+    QString out =
+        QStringLiteral("Digest username=") + quoted(cred.user) + QStringLiteral(", realm=") +
+        quoted(challenge.realm) + QStringLiteral(", nonce=") + quoted(challenge.nonce) +
+        QStringLiteral(", uri=") + quoted(uri) + QStringLiteral(", response=\"") +
+        QString::fromLatin1(digestResponse(challenge, cred, method, uri, cnonce, nonceCount)) +
+        QStringLiteral("\", algorithm=MD5");
     if (challenge.qopAuth) {
-        out += QStringLiteral(", qop=auth, nc=") + nonceCount + QStringLiteral(", cnonce=") + quoted(cnonce);
+        out += QStringLiteral(", qop=auth, nc=") + nonceCount + QStringLiteral(", cnonce=") +
+               quoted(cnonce);
     }
-    if (!challenge.opaque.isEmpty()) out += QStringLiteral(", opaque=") + quoted(challenge.opaque);
+    if (!challenge.opaque.isEmpty())
+        out += QStringLiteral(", opaque=") + quoted(challenge.opaque);
     return out;
 }
 
 bool digestAuthorizationValid(const QString& authorizationValue, const QString& password,
                               const QString& method) {
     const auto p = parseDigestParams(authorizationValue);
-    if (!p) return false;
+    if (!p)
+        return false;
     DigestChallenge c;
     c.realm = p->value(QStringLiteral("realm"));
     c.nonce = p->value(QStringLiteral("nonce"));
     c.qopAuth = p->value(QStringLiteral("qop")).compare(u"auth", Qt::CaseInsensitive) == 0;
     const QByteArray expected =
-        digestResponse(c, {p->value(QStringLiteral("username")), password}, method, p->value(QStringLiteral("uri")),
-                       p->value(QStringLiteral("cnonce")), p->value(QStringLiteral("nc")));
-    return !c.nonce.isEmpty() && expected == p->value(QStringLiteral("response")).toLatin1().toLower();
+        digestResponse(c, {p->value(QStringLiteral("username")), password}, method,
+                       p->value(QStringLiteral("uri")), p->value(QStringLiteral("cnonce")),
+                       p->value(QStringLiteral("nc")));
+    return !c.nonce.isEmpty() &&
+           expected == p->value(QStringLiteral("response")).toLatin1().toLower();
 }
 
 }  // namespace kallomir

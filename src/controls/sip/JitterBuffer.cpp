@@ -6,7 +6,9 @@ namespace kallomir {
 
 namespace {
 // Signed distance from a to b on the 32-bit timestamp circle.
-int32_t distance(uint32_t a, uint32_t b) { return int32_t(b - a); }
+int32_t distance(uint32_t a, uint32_t b) {
+    return int32_t(b - a);
+}
 
 uint32_t ringSizeFor(int capacity) {
     uint32_t size = 1;
@@ -36,9 +38,11 @@ void JitterBuffer::restartAt(uint32_t timestamp) {
 }
 
 void JitterBuffer::push(uint32_t timestamp, std::span<const int16_t> samples) {
-    if (samples.empty()) return;
+    if (samples.empty())
+        return;
     const int len = int(std::min<size_t>(samples.size(), size_t(capacity_)));
-    if (!primed_) restartAt(timestamp);
+    if (!primed_)
+        restartAt(timestamp);
 
     const int32_t offset = distance(readTs_, timestamp);
     if (offset >= 2 * capacity_ || offset < -capacity_) {
@@ -63,7 +67,8 @@ void JitterBuffer::push(uint32_t timestamp, std::span<const int16_t> samples) {
         }
         stats_.droppedSamples += uint64_t(excess);
         readTs_ += uint32_t(excess);
-        if (distance(end_, readTs_) > 0) end_ = readTs_;
+        if (distance(end_, readTs_) > 0)
+            end_ = readTs_;
         push(timestamp, samples);
         return;
     }
@@ -83,12 +88,15 @@ void JitterBuffer::push(uint32_t timestamp, std::span<const int16_t> samples) {
     }
     ++stats_.packets;
     const uint32_t packetEnd = timestamp + uint32_t(len);
-    if (distance(end_, packetEnd) > 0) end_ = packetEnd;
-    if (!started_ && distance(readTs_, end_) >= preBuffer_) started_ = true;
+    if (distance(end_, packetEnd) > 0)
+        end_ = packetEnd;
+    if (!started_ && distance(readTs_, end_) >= preBuffer_)
+        started_ = true;
 }
 
 void JitterBuffer::pull(int count, std::vector<int16_t>& out) {
-    if (count <= 0) return;
+    if (count <= 0)
+        return;
     out.reserve(out.size() + size_t(count));
     if (!started_) {
         out.insert(out.end(), size_t(count), int16_t(0));

@@ -13,10 +13,10 @@ namespace kallomir {
 class JitterBuffer {
 public:
     struct Stats {
-        uint64_t packets = 0;      // accepted packets
-        uint64_t duplicates = 0;   // packets whose audio was already held
-        uint64_t late = 0;         // packets whose place had already been played out
-        uint64_t resyncs = 0;      // timestamp jumps beyond the buffer: restarted
+        uint64_t packets = 0;           // accepted packets
+        uint64_t duplicates = 0;        // packets whose audio was already held
+        uint64_t late = 0;              // packets whose place had already been played out
+        uint64_t resyncs = 0;           // timestamp jumps beyond the buffer: restarted
         uint64_t concealedSamples = 0;  // silence put in place of missing audio
         uint64_t droppedSamples = 0;    // audio discarded because the buffer ran too full
     };

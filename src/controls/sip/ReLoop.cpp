@@ -28,9 +28,8 @@ ReLoop::ReLoop() {
     }
     std::promise<int> started;
     std::future<int> result = started.get_future();
-    thread_ = std::thread([this, &started] {
-        threadMain([&started](int err) { started.set_value(err); });
-    });
+    thread_ = std::thread(
+        [this, &started] { threadMain([&started](int err) { started.set_value(err); }); });
     const int err = result.get();
     if (err != 0) {
         thread_.join();
@@ -45,13 +44,15 @@ ReLoop::~ReLoop() {
         // The stop message runs after every task queued before it.
         mqueue_push(queue_, kStop, nullptr);
     }
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
     g_loopAlive = false;
 }
 
 void ReLoop::threadMain(std::function<void(int)> started) {
     int err = libre_init();
-    if (err == 0) err = mqueue_alloc(&queue_, &ReLoop::onMessage, this);
+    if (err == 0)
+        err = mqueue_alloc(&queue_, &ReLoop::onMessage, this);
     if (err != 0) {
         libre_close();
         started(err);
@@ -92,13 +93,15 @@ void ReLoop::run(const std::function<void()>& fn) {
         fn();
         return;
     }
-    if (!running_) throw RuntimeError(kLineDeviceError, QStringLiteral("The SIP stack has stopped"));
+    if (!running_)
+        throw RuntimeError(kLineDeviceError, QStringLiteral("The SIP stack has stopped"));
     Task task{fn, {}};
     std::future<void> done = task.done.get_future();
     const int err = mqueue_push(queue_, kRunTask, &task);
     if (err != 0) {
-        throw RuntimeError(kLineDeviceError,
-                           QStringLiteral("The SIP stack did not take the command (error %1)").arg(err));
+        throw RuntimeError(
+            kLineDeviceError,
+            QStringLiteral("The SIP stack did not take the command (error %1)").arg(err));
     }
     done.get();
 }

@@ -7,25 +7,30 @@ namespace kallomir {
 namespace {
 
 bool setProblem(QString* problem, const QString& text) {
-    if (problem) *problem = text;
+    if (problem)
+        *problem = text;
     return false;
 }
 
 // "IN IP4 192.0.2.1" -> "192.0.2.1"; empty when malformed.
 QString connectionAddress(const QString& value) {
     const QStringList parts = value.split(u' ', Qt::SkipEmptyParts);
-    if (parts.size() < 3 || parts[0] != u"IN") return {};
+    if (parts.size() < 3 || parts[0] != u"IN")
+        return {};
     QString addr = parts[2];
     const qsizetype slash = addr.indexOf(u'/');  // multicast TTL suffix
-    if (slash >= 0) addr.truncate(slash);
+    if (slash >= 0)
+        addr.truncate(slash);
     return QHostAddress(addr).isNull() ? QString() : addr;
 }
 
 }  // namespace
 
 std::optional<NegotiatedCodec> g711Codec(const QString& name) {
-    if (name.compare(u"PCMU", Qt::CaseInsensitive) == 0) return NegotiatedCodec{0, G711Law::MuLaw};
-    if (name.compare(u"PCMA", Qt::CaseInsensitive) == 0) return NegotiatedCodec{8, G711Law::ALaw};
+    if (name.compare(u"PCMU", Qt::CaseInsensitive) == 0)
+        return NegotiatedCodec{0, G711Law::MuLaw};
+    if (name.compare(u"PCMA", Qt::CaseInsensitive) == 0)
+        return NegotiatedCodec{8, G711Law::ALaw};
     return std::nullopt;
 }
 
@@ -39,8 +44,10 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
 
     const QList<QByteArray> lines = text.split('\n');
     for (QByteArray raw : lines) {
-        if (raw.endsWith('\r')) raw.chop(1);
-        if (raw.isEmpty()) continue;
+        if (raw.endsWith('\r'))
+            raw.chop(1);
+        if (raw.isEmpty())
+            continue;
         if (raw.size() < 2 || raw[1] != '=') {
             setProblem(problem, QStringLiteral("malformed line"));
             return std::nullopt;
@@ -49,16 +56,19 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
         const QString value = QString::fromUtf8(raw.mid(2)).trimmed();
         if (type == 'm') {
             inAudio = false;
-            if (seenAudio) continue;  // only the first audio stream is used
+            if (seenAudio)
+                continue;  // only the first audio stream is used
             const QStringList parts = value.split(u' ', Qt::SkipEmptyParts);
-            if (parts.size() < 3 || parts[0] != u"audio") continue;
+            if (parts.size() < 3 || parts[0] != u"audio")
+                continue;
             bool ok = false;
             const int port = parts[1].section(u'/', 0, 0).toInt(&ok);
             if (!ok || port < 0 || port > 65535) {
                 setProblem(problem, QStringLiteral("bad audio port"));
                 return std::nullopt;
             }
-            if (!parts[2].startsWith(u"RTP/AVP")) continue;  // secure profiles are not ours
+            if (!parts[2].startsWith(u"RTP/AVP"))
+                continue;  // secure profiles are not ours
             audio.emplace();
             audio->port = port;
             for (qsizetype i = 3; i < parts.size(); ++i) {
@@ -70,8 +80,10 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
                 SdpAudio::Format f;
                 f.payloadType = pt;
                 // Static types need no rtpmap line.
-                if (pt == 0) f = {0, QStringLiteral("PCMU"), 8000};
-                if (pt == 8) f = {8, QStringLiteral("PCMA"), 8000};
+                if (pt == 0)
+                    f = {0, QStringLiteral("PCMU"), 8000};
+                if (pt == 8)
+                    f = {8, QStringLiteral("PCMA"), 8000};
                 audio->formats.push_back(f);
             }
             inAudio = true;
@@ -101,9 +113,11 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
                 bool ok = false;
                 const int pt = rest.section(u' ', 0, 0).toInt(&ok);
                 const QString enc = rest.section(u' ', 1, 1);
-                if (!ok) continue;
+                if (!ok)
+                    continue;
                 for (SdpAudio::Format& f : audio->formats) {
-                    if (f.payloadType != pt) continue;
+                    if (f.payloadType != pt)
+                        continue;
                     f.encoding = enc.section(u'/', 0, 0).toUpper();
                     f.clockRate = enc.section(u'/', 1, 1).toInt();
                 }
@@ -114,21 +128,26 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
         setProblem(problem, QStringLiteral("no audio stream"));
         return std::nullopt;
     }
-    if (audio->address.isEmpty()) audio->address = sessionAddress;
+    if (audio->address.isEmpty())
+        audio->address = sessionAddress;
     if (audio->address.isEmpty()) {
         setProblem(problem, QStringLiteral("no connection address"));
         return std::nullopt;
     }
-    if (!mediaDirSet) audio->sendOnly = sessionSendOnly;
+    if (!mediaDirSet)
+        audio->sendOnly = sessionSendOnly;
     return audio;
 }
 
 std::optional<NegotiatedCodec> negotiateAudio(const SdpAudio& remote, const QStringList& ours) {
-    if (remote.port == 0) return std::nullopt;
+    if (remote.port == 0)
+        return std::nullopt;
     for (const SdpAudio::Format& f : remote.formats) {
-        if (f.clockRate != 8000) continue;
+        if (f.clockRate != 8000)
+            continue;
         const auto codec = g711Codec(f.encoding);
-        if (!codec || !ours.contains(f.encoding, Qt::CaseInsensitive)) continue;
+        if (!codec || !ours.contains(f.encoding, Qt::CaseInsensitive))
+            continue;
         // Dynamic numbers for G.711 are legal: keep the far end's number.
         return NegotiatedCodec{f.payloadType, codec->law};
     }
@@ -138,7 +157,8 @@ std::optional<NegotiatedCodec> negotiateAudio(const SdpAudio& remote, const QStr
 std::vector<NegotiatedCodec> offerCodecs(const QStringList& names) {
     std::vector<NegotiatedCodec> out;
     for (const QString& name : names) {
-        if (const auto codec = g711Codec(name)) out.push_back(*codec);
+        if (const auto codec = g711Codec(name))
+            out.push_back(*codec);
     }
     return out;
 }

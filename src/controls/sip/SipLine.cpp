@@ -27,16 +27,21 @@ constexpr int kFrameSamples = 160;  // 20 ms at 8 kHz
 constexpr int kAudioTickMs = 60;
 constexpr int kMaxProblems = 20;
 
-QString plText(const pl& p) { return QString::fromUtf8(p.p, int(p.l)); }
+QString plText(const pl& p) {
+    return QString::fromUtf8(p.p, int(p.l));
+}
 
 QByteArray bodyOf(const sip_msg* msg) {
-    if (!msg || !msg->mb) return {};
-    return QByteArray(reinterpret_cast<const char*>(mbuf_buf(msg->mb)), int(mbuf_get_left(msg->mb)));
+    if (!msg || !msg->mb)
+        return {};
+    return QByteArray(reinterpret_cast<const char*>(mbuf_buf(msg->mb)),
+                      int(mbuf_get_left(msg->mb)));
 }
 
 mbuf* toMbuf(const QByteArray& bytes) {
     mbuf* mb = mbuf_alloc(size_t(bytes.size()));
-    if (!mb) return nullptr;
+    if (!mb)
+        return nullptr;
     mbuf_write_mem(mb, reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
     mb->pos = 0;
     return mb;
@@ -46,15 +51,19 @@ mbuf* toMbuf(const QByteArray& bytes) {
 QString printable(QString text) {
     text.remove(u'"');
     for (QChar& c : text) {
-        if (!c.isPrint()) c = u' ';
+        if (!c.isPrint())
+            c = u' ';
     }
     return text.trimmed().left(64);
 }
 
 QString describeClose(int err, const sip_msg* msg) {
-    if (err == ECONNRESET) return QStringLiteral("far end hung up");
-    if (err) return QStringLiteral("ended: %1").arg(QString::fromLocal8Bit(std::strerror(err)));
-    if (msg) return QStringLiteral("ended: %1 %2").arg(msg->scode).arg(plText(msg->reason));
+    if (err == ECONNRESET)
+        return QStringLiteral("far end hung up");
+    if (err)
+        return QStringLiteral("ended: %1").arg(QString::fromLocal8Bit(std::strerror(err)));
+    if (msg)
+        return QStringLiteral("ended: %1 %2").arg(msg->scode).arg(plText(msg->reason));
     return QStringLiteral("ended");
 }
 
@@ -176,7 +185,8 @@ struct SipLine::Device {
 };
 
 void SipLine::Device::start() {
-    if (stack) return;
+    if (stack)
+        return;
     QByteArray listen = cfg.listenAddress.toLatin1();
     int err = sa_set_str(&laddr, listen.constData(), uint16_t(cfg.listenPort));
     if (err == 0 && sa_is_any(&laddr)) {
@@ -194,20 +204,24 @@ void SipLine::Device::start() {
     }
     char addrText[64] = {};
     sa_ntop(&laddr, addrText, sizeof addrText);
-    mediaAddress = cfg.advertisedAddress.isEmpty() ? QByteArray(addrText)
-                                                   : cfg.advertisedAddress.toLatin1();
+    mediaAddress =
+        cfg.advertisedAddress.isEmpty() ? QByteArray(addrText) : cfg.advertisedAddress.toLatin1();
     cuser = cfg.user.toUtf8();
 
     // DNS is only needed for a registrar or dialled addresses given by name.
     sa nameServers[4];
     uint32_t nsCount = 4;
     if (dns_srv_get(nullptr, 0, nameServers, &nsCount) == 0 && nsCount > 0) {
-        if (dnsc_alloc(&dns, nullptr, nameServers, nsCount) != 0) dns = nullptr;
+        if (dnsc_alloc(&dns, nullptr, nameServers, nsCount) != 0)
+            dns = nullptr;
     }
     err = sip_alloc(&stack, dns, 32, 32, 32, "Kallomir", nullptr, nullptr);
-    if (err == 0) err = sip_transp_add(stack, SIP_TRANSP_UDP, &laddr);
-    if (err == 0) err = sipsess_listen(&sock, stack, 32, &Device::onInvite, this);
-    if (err == 0) err = sip_listen(&optionsListener, stack, true, &Device::onRequest, this);
+    if (err == 0)
+        err = sip_transp_add(stack, SIP_TRANSP_UDP, &laddr);
+    if (err == 0)
+        err = sipsess_listen(&sock, stack, 32, &Device::onInvite, this);
+    if (err == 0)
+        err = sip_listen(&optionsListener, stack, true, &Device::onRequest, this);
     if (err != 0) {
         stop();
         throw RuntimeError(kLineDeviceError, QStringLiteral("%1: cannot listen on %2:%3 (%4)")
@@ -220,11 +234,14 @@ void SipLine::Device::start() {
         d.listening = true;
         d.sipPort = sa_port(&laddr);
     });
-    info(QStringLiteral("listening on %1:%2").arg(QString::fromLatin1(addrText)).arg(cfg.listenPort));
+    info(QStringLiteral("listening on %1:%2")
+             .arg(QString::fromLatin1(addrText))
+             .arg(cfg.listenPort));
 
     if (!cfg.registrar.isEmpty()) {
         QString host = cfg.domain;
-        if (host.isEmpty()) host = cfg.registrar.mid(4).section(u';', 0, 0);
+        if (host.isEmpty())
+            host = cfg.registrar.mid(4).section(u';', 0, 0);
         aor = (QStringLiteral("sip:") + cfg.user + u'@' + host).toUtf8();
         err = sipreg_register(&reg, stack, cfg.registrar.toUtf8().constData(), aor.constData(),
                               nullptr, aor.constData(), uint32_t(cfg.registerInterval),
@@ -244,7 +261,8 @@ void SipLine::Device::stop() {
     reg = static_cast<sipreg*>(mem_deref(reg));
     optionsListener = static_cast<sip_lsnr*>(mem_deref(optionsListener));
     sock = static_cast<sipsess_sock*>(mem_deref(sock));
-    if (stack) sip_close(stack, true);
+    if (stack)
+        sip_close(stack, true);
     stack = static_cast<sip*>(mem_deref(stack));
     dns = static_cast<dnsc*>(mem_deref(dns));
     connected = false;
@@ -252,7 +270,8 @@ void SipLine::Device::stop() {
 }
 
 void SipLine::Device::endCall(bool report, const QString& why) {
-    if (!call) return;
+    if (!call)
+        return;
     const bool wasConnected = call->established;
     info(why);
     tmr_cancel(&call->ringTimer);
@@ -263,12 +282,15 @@ void SipLine::Device::endCall(bool report, const QString& why) {
     ended.push_back(std::move(call));
     tmr_start(&reaper, 0, &Device::onReap, this);
     if (report) {
-        if (wasConnected) line->reportDisconnected(index);
+        if (wasConnected)
+            line->reportDisconnected(index);
         line->reportIdle(index);
     }
 }
 
-void SipLine::Device::onReap(void* arg) { static_cast<Device*>(arg)->ended.clear(); }
+void SipLine::Device::onReap(void* arg) {
+    static_cast<Device*>(arg)->ended.clear();
+}
 
 int SipLine::Device::newRtpSocket(Call& c) {
     sa local = laddr;
@@ -278,13 +300,14 @@ int SipLine::Device::newRtpSocket(Call& c) {
 }
 
 QByteArray SipLine::Device::localSdp(const std::vector<NegotiatedCodec>& codecs, const Call& c) {
-    return buildSdp(QString::fromLatin1(mediaAddress), sa_port(rtp_local(c.rtp)), codecs,
-                    sessionId, ++sdpVersion);
+    return buildSdp(QString::fromLatin1(mediaAddress), sa_port(rtp_local(c.rtp)), codecs, sessionId,
+                    ++sdpVersion);
 }
 
 bool SipLine::Device::onRequest(const sip_msg* msg, void* arg) {
     auto* dev = static_cast<Device*>(arg);
-    if (pl_strcmp(&msg->met, "OPTIONS") != 0) return false;
+    if (pl_strcmp(&msg->met, "OPTIONS") != 0)
+        return false;
     sip_reply(dev->stack, msg, 200, "OK");
     return true;
 }
@@ -299,8 +322,10 @@ void SipLine::Device::onInvite(const sip_msg* msg, void* arg) {
         dev->updateDiag([](Diagnostics& d) { ++d.refusedCalls; });
         sip_treply(nullptr, dev->stack, msg, code, reason);
     };
-    if (!dev->open) return refuse(480, "Temporarily Unavailable", QStringLiteral("line closed"));
-    if (dev->call) return refuse(486, "Busy Here", QStringLiteral("a call is already up"));
+    if (!dev->open)
+        return refuse(480, "Temporarily Unavailable", QStringLiteral("line closed"));
+    if (dev->call)
+        return refuse(486, "Busy Here", QStringLiteral("a call is already up"));
 
     const QByteArray body = bodyOf(msg);
     if (body.isEmpty()) {
@@ -312,7 +337,8 @@ void SipLine::Device::onInvite(const sip_msg* msg, void* arg) {
         return refuse(488, "Not Acceptable Here", QStringLiteral("bad SDP: ") + sdpProblem);
     }
     const auto codec = negotiateAudio(*offer, dev->cfg.codecs);
-    if (!codec) return refuse(488, "Not Acceptable Here", QStringLiteral("no common codec"));
+    if (!codec)
+        return refuse(488, "Not Acceptable Here", QStringLiteral("no common codec"));
 
     auto c = std::make_unique<Call>(dev);
     c->incoming = true;
@@ -321,8 +347,9 @@ void SipLine::Device::onInvite(const sip_msg* msg, void* arg) {
         return refuse(488, "Not Acceptable Here", QStringLiteral("bad media address"));
     }
     if (int err = dev->newRtpSocket(*c)) {
-        return refuse(503, "Service Unavailable",
-                      QStringLiteral("no RTP port (%1)").arg(QString::fromLocal8Bit(std::strerror(err))));
+        return refuse(
+            503, "Service Unavailable",
+            QStringLiteral("no RTP port (%1)").arg(QString::fromLocal8Bit(std::strerror(err))));
     }
     const int err = sipsess_accept(&c->sess, dev->sock, msg, 180, "Ringing", dev->cuser.constData(),
                                    "application/sdp", nullptr, nullptr, nullptr, false,
@@ -337,10 +364,12 @@ void SipLine::Device::onInvite(const sip_msg* msg, void* arg) {
 
     const QString number = printable(plText(msg->from.uri.user));
     const QString name = printable(plText(msg->from.dname));
-    dev->info(QStringLiteral("call from %1, %2").arg(plText(msg->from.auri),
-                                                     call.codec.law == G711Law::MuLaw ? "PCMU" : "PCMA"));
-    QString callerId = QStringLiteral("CALLERID ") + (number.isEmpty() ? QStringLiteral("-") : number);
-    if (!name.isEmpty()) callerId += QStringLiteral(" \"") + name + u'"';
+    dev->info(QStringLiteral("call from %1, %2")
+                  .arg(plText(msg->from.auri), call.codec.law == G711Law::MuLaw ? "PCMU" : "PCMA"));
+    QString callerId =
+        QStringLiteral("CALLERID ") + (number.isEmpty() ? QStringLiteral("-") : number);
+    if (!name.isEmpty())
+        callerId += QStringLiteral(" \"") + name + u'"';
     dev->line->reportNotify(dev->index, callerId);
     call.rings = 1;
     dev->line->reportRing(dev->index, 1);
@@ -356,14 +385,16 @@ int SipLine::Device::onAuth(char** user, char** password, const char* realm, voi
     const QByteArray p = dev->cfg.password.toUtf8();
     dev->info(QStringLiteral("authenticating for realm %1").arg(QString::fromUtf8(realm)));
     int err = str_dup(user, u.constData());
-    if (err == 0) err = str_dup(password, p.constData());
+    if (err == 0)
+        err = str_dup(password, p.constData());
     return err;
 }
 
 void SipLine::Device::onRegisterReply(int err, const sip_msg* msg, void* arg) {
     auto* dev = static_cast<Device*>(arg);
     if (err != 0) {
-        dev->problem(QStringLiteral("registration failed: %1").arg(QString::fromLocal8Bit(std::strerror(err))));
+        dev->problem(QStringLiteral("registration failed: %1")
+                         .arg(QString::fromLocal8Bit(std::strerror(err))));
         dev->updateDiag([](Diagnostics& d) { d.registered = false; });
         return;
     }
@@ -371,7 +402,8 @@ void SipLine::Device::onRegisterReply(int err, const sip_msg* msg, void* arg) {
         dev->info(QStringLiteral("registered with %1").arg(dev->cfg.registrar));
         dev->updateDiag([](Diagnostics& d) { d.registered = true; });
     } else if (msg->scode >= 300) {
-        dev->problem(QStringLiteral("registration refused: %1 %2").arg(msg->scode).arg(plText(msg->reason)));
+        dev->problem(
+            QStringLiteral("registration refused: %1 %2").arg(msg->scode).arg(plText(msg->reason)));
         dev->updateDiag([](Diagnostics& d) { d.registered = false; });
     }
 }
@@ -402,11 +434,13 @@ void SipLine::Call::onRtp(const sa* src, const rtp_header* hdr, mbuf* mb, void* 
     if (hdr->pt != c->codec.payloadType) {
         uint64_t n = 0;
         dev->updateDiag([&](Diagnostics& d) { n = ++d.otherPayloads; });
-        if (n == 1) dev->info(QStringLiteral("ignoring RTP payload type %1").arg(hdr->pt));
+        if (n == 1)
+            dev->info(QStringLiteral("ignoring RTP payload type %1").arg(hdr->pt));
         return;
     }
     if (!c->haveSsrc || hdr->ssrc != c->ssrc) {
-        if (c->haveSsrc) dev->info(QStringLiteral("far end restarted its stream"));
+        if (c->haveSsrc)
+            dev->info(QStringLiteral("far end restarted its stream"));
         c->jitter.reset();
         c->ssrc = hdr->ssrc;
         c->haveSsrc = true;
@@ -414,7 +448,8 @@ void SipLine::Call::onRtp(const sa* src, const rtp_header* hdr, mbuf* mb, void* 
     c->decoded.clear();
     decodeG711(c->codec.law, {mbuf_buf(mb), mbuf_get_left(mb)}, c->decoded);
     c->jitter.push(hdr->ts, c->decoded);
-    if (c->established) c->produceAudio();
+    if (c->established)
+        c->produceAudio();
 }
 
 void SipLine::Call::produceAudio() {
@@ -464,7 +499,8 @@ int SipLine::Call::onOffer(mbuf** descp, const sip_msg* msg, void* arg) {
     const auto sdp = parseSdp(bodyOf(msg), &why);
     const auto codec = sdp ? negotiateAudio(*sdp, dev->cfg.codecs) : std::nullopt;
     if (!sdp || !codec || !c->setRemote(*sdp)) {
-        dev->problem(QStringLiteral("new offer refused: %1").arg(sdp ? QStringLiteral("no common codec") : why));
+        dev->problem(QStringLiteral("new offer refused: %1")
+                         .arg(sdp ? QStringLiteral("no common codec") : why));
         return EPROTO;
     }
     c->codec = *codec;
@@ -479,7 +515,8 @@ int SipLine::Call::onAnswer(const sip_msg* msg, void* arg) {
     const auto sdp = parseSdp(bodyOf(msg), &why);
     const auto codec = sdp ? negotiateAudio(*sdp, dev->cfg.codecs) : std::nullopt;
     if (!sdp || !codec || !c->setRemote(*sdp)) {
-        dev->problem(QStringLiteral("answer unusable: %1").arg(sdp ? QStringLiteral("no common codec") : why));
+        dev->problem(QStringLiteral("answer unusable: %1")
+                         .arg(sdp ? QStringLiteral("no common codec") : why));
         return EPROTO;
     }
     c->codec = *codec;
@@ -495,7 +532,8 @@ void SipLine::Call::onEstablished(const sip_msg* msg, void* arg) {
     (void)msg;
     auto* c = static_cast<Call*>(arg);
     Device* dev = c->dev;
-    if (c->established) return;
+    if (c->established)
+        return;
     c->established = true;
     tmr_cancel(&c->ringTimer);
     c->audioStartMs = tmr_jiffies();
@@ -509,11 +547,12 @@ void SipLine::Call::onEstablished(const sip_msg* msg, void* arg) {
 void SipLine::Call::onClose(int err, const sip_msg* msg, void* arg) {
     auto* c = static_cast<Call*>(arg);
     Device* dev = c->dev;
-    if (dev->call.get() != c) return;
+    if (dev->call.get() != c)
+        return;
     if (!c->established && !c->incoming && msg && msg->scode >= 300) {
-        dev->line->reportNotify(dev->index, QStringLiteral("CALLSTATE %1 %2")
-                                                .arg(msg->scode)
-                                                .arg(printable(plText(msg->reason))));
+        dev->line->reportNotify(
+            dev->index,
+            QStringLiteral("CALLSTATE %1 %2").arg(msg->scode).arg(printable(plText(msg->reason))));
     }
     dev->endCall(true, describeClose(err, msg));
 }
@@ -567,7 +606,8 @@ void SipLine::close(int index) {
     Device& d = device(index);
     loop_->run([&d] {
         d.open = false;
-        if (d.call) d.endCall(false, QStringLiteral("line closed: call ended"));
+        if (d.call)
+            d.endCall(false, QStringLiteral("line closed: call ended"));
     });
 }
 
@@ -575,13 +615,15 @@ void SipLine::answer(int index) {
     Device& d = device(index);
     loop_->run([&d] {
         Call* c = d.call.get();
-        if (!c || !c->incoming || c->answered) return;
+        if (!c || !c->incoming || c->answered)
+            return;
         const uint64_t started = tmr_jiffies();
         mbuf* desc = toMbuf(d.localSdp({c->codec}, *c));
         const int err = desc ? sipsess_answer(c->sess, 200, "OK", desc, nullptr) : ENOMEM;
         mem_deref(desc);
         if (err != 0) {
-            d.problem(QStringLiteral("answer failed (%1)").arg(QString::fromLocal8Bit(std::strerror(err))));
+            d.problem(QStringLiteral("answer failed (%1)")
+                          .arg(QString::fromLocal8Bit(std::strerror(err))));
             d.endCall(true, QStringLiteral("call lost"));
             return;
         }
@@ -597,8 +639,10 @@ void SipLine::drop(int index) {
     Device& d = device(index);
     loop_->run([&d] {
         Call* c = d.call.get();
-        if (!c) return;
-        if (c->incoming && !c->answered) sipsess_reject(c->sess, 603, "Decline", nullptr);
+        if (!c)
+            return;
+        if (c->incoming && !c->answered)
+            sipsess_reject(c->sess, 603, "Decline", nullptr);
         // Releasing the session sends BYE, or CANCEL for our own unanswered call. Our own
         // hang-up is not reported back: the recorder already stopped what it had to.
         d.endCall(false, QStringLiteral("hung up by us"));
@@ -609,12 +653,15 @@ void SipLine::dial(int index, const QString& number) {
     Device& d = device(index);
     const QString target = sipTargetForDial(number, d.cfg.domain);
     if (target.isEmpty()) {
-        throw RuntimeError(kLineDeviceError,
-                           QStringLiteral("Cannot dial \"%1\" on %2").arg(printable(number), d.cfg.name));
+        throw RuntimeError(
+            kLineDeviceError,
+            QStringLiteral("Cannot dial \"%1\" on %2").arg(printable(number), d.cfg.name));
     }
     loop_->run([&d, target] {
-        if (!d.open) throw RuntimeError(kLineDeviceError, QStringLiteral("The line is not open"));
-        if (d.call) throw RuntimeError(kLineDeviceError, QStringLiteral("The line is busy"));
+        if (!d.open)
+            throw RuntimeError(kLineDeviceError, QStringLiteral("The line is not open"));
+        if (d.call)
+            throw RuntimeError(kLineDeviceError, QStringLiteral("The line is busy"));
         auto c = std::make_unique<Call>(&d);
         c->incoming = false;
         if (int err = d.newRtpSocket(*c)) {
@@ -645,7 +692,9 @@ void SipLine::dial(int index, const QString& number) {
     });
 }
 
-bool SipLine::isConnected(int index) const { return device(index).connected; }
+bool SipLine::isConnected(int index) const {
+    return device(index).connected;
+}
 
 int SipLine::audioSampleRate(int index) const {
     device(index);
@@ -656,7 +705,8 @@ SipLine::Diagnostics SipLine::diagnostics(int index) const {
     Device& d = device(index);
     Diagnostics out;
     loop_->run([&] {
-        if (d.call) d.updateDiag([&](Diagnostics& diag) { diag.audio = d.call->jitter.stats(); });
+        if (d.call)
+            d.updateDiag([&](Diagnostics& diag) { diag.audio = d.call->jitter.stats(); });
     });
     std::lock_guard lock(d.diagMutex);
     out = d.diag;

@@ -47,13 +47,13 @@ public:
     struct Diagnostics {
         bool listening = false;
         bool registered = false;
-        int sipPort = 0;            // bound SIP port, 0 before the first open
-        JitterBuffer::Stats audio;  // of the current or last call
-        uint64_t foreignPackets = 0;   // RTP from an address the call did not negotiate
-        uint64_t otherPayloads = 0;    // RTP with a payload type not negotiated
-        uint64_t refusedCalls = 0;     // offers answered 4xx (busy, no codec, bad SDP, closed)
-        qint64 lastAnswerMs = -1;      // time spent inside answer() up to 200 OK being sent
-        QStringList problems;          // the latest problems, newest last
+        int sipPort = 0;              // bound SIP port, 0 before the first open
+        JitterBuffer::Stats audio;    // of the current or last call
+        uint64_t foreignPackets = 0;  // RTP from an address the call did not negotiate
+        uint64_t otherPayloads = 0;   // RTP with a payload type not negotiated
+        uint64_t refusedCalls = 0;    // offers answered 4xx (busy, no codec, bad SDP, closed)
+        qint64 lastAnswerMs = -1;     // time spent inside answer() up to 200 OK being sent
+        QStringList problems;         // the latest problems, newest last
     };
     Diagnostics diagnostics(int device) const;
 

@@ -12,7 +12,8 @@ namespace {
 bool readInt(const IniFile& ini, const QString& section, const QString& key, int low, int high,
              int& target, QStringList* problems) {
     const QString text = ini.read(section, key, QString());
-    if (text.isEmpty()) return true;
+    if (text.isEmpty())
+        return true;
     bool ok = false;
     const int v = text.toInt(&ok);
     if (!ok || v < low || v > high) {
@@ -28,12 +29,15 @@ bool readInt(const IniFile& ini, const QString& section, const QString& key, int
     return true;
 }
 
-bool validAddress(const QString& text) { return !QHostAddress(text).isNull(); }
+bool validAddress(const QString& text) {
+    return !QHostAddress(text).isNull();
+}
 
 }  // namespace
 
 QString SipLineConfig::mediaAddress() const {
-    if (!advertisedAddress.isEmpty()) return advertisedAddress;
+    if (!advertisedAddress.isEmpty())
+        return advertisedAddress;
     return listenAddress;
 }
 
@@ -44,21 +48,26 @@ std::vector<SipLineConfig> loadSipLineConfigs(const QString& iniPath, QStringLis
         SipLineConfig c;
         bool ok = true;
         auto bad = [&](const QString& key, const QString& why) {
-            if (problems) *problems << QStringLiteral("[%1] %2: %3").arg(section, key, why);
+            if (problems)
+                *problems << QStringLiteral("[%1] %2: %3").arg(section, key, why);
             ok = false;
         };
         c.name = ini.read(section, QStringLiteral("Name"), section).trimmed();
-        if (c.name.isEmpty()) c.name = section;
+        if (c.name.isEmpty())
+            c.name = section;
 
         c.listenAddress = ini.read(section, QStringLiteral("ListenAddress"), c.listenAddress);
-        if (!validAddress(c.listenAddress)) bad(QStringLiteral("ListenAddress"), QStringLiteral("not an IP address"));
+        if (!validAddress(c.listenAddress))
+            bad(QStringLiteral("ListenAddress"), QStringLiteral("not an IP address"));
         ok &= readInt(ini, section, QStringLiteral("ListenPort"), 1, 65535, c.listenPort, problems);
         c.advertisedAddress = ini.read(section, QStringLiteral("AdvertisedAddress"), QString());
         if (!c.advertisedAddress.isEmpty() && !validAddress(c.advertisedAddress)) {
             bad(QStringLiteral("AdvertisedAddress"), QStringLiteral("not an IP address"));
         }
-        ok &= readInt(ini, section, QStringLiteral("RtpPortMin"), 1024, 65534, c.rtpPortMin, problems);
-        ok &= readInt(ini, section, QStringLiteral("RtpPortMax"), 1025, 65535, c.rtpPortMax, problems);
+        ok &= readInt(ini, section, QStringLiteral("RtpPortMin"), 1024, 65534, c.rtpPortMin,
+                      problems);
+        ok &= readInt(ini, section, QStringLiteral("RtpPortMax"), 1025, 65535, c.rtpPortMax,
+                      problems);
         if (c.rtpPortMax <= c.rtpPortMin) {
             bad(QStringLiteral("RtpPortMax"), QStringLiteral("must be above RtpPortMin"));
         }
@@ -88,14 +97,16 @@ std::vector<SipLineConfig> loadSipLineConfigs(const QString& iniPath, QStringLis
                     bad(QStringLiteral("Codecs"), QStringLiteral("unknown codec ") + n);
                 }
             }
-            if (c.codecs.isEmpty()) bad(QStringLiteral("Codecs"), QStringLiteral("no codec left"));
+            if (c.codecs.isEmpty())
+                bad(QStringLiteral("Codecs"), QStringLiteral("no codec left"));
         }
         for (const SipLineConfig& other : lines) {
             if (other.name.compare(c.name, Qt::CaseInsensitive) == 0) {
                 bad(QStringLiteral("Name"), QStringLiteral("used by an earlier line"));
             }
         }
-        if (ok) lines.push_back(c);
+        if (ok)
+            lines.push_back(c);
     }
     return lines;
 }
@@ -105,7 +116,8 @@ QString sipTargetForDial(const QString& dialled, const QString& domain) {
     static const QRegularExpression safeUser(QStringLiteral("^[A-Za-z0-9+*#_.!~'()&=$-]+$"));
     static const QRegularExpression safeHost(QStringLiteral("^[A-Za-z0-9.:\\[\\]-]+$"));
     QString text = dialled.trimmed();
-    if (text.startsWith(u"sip:", Qt::CaseInsensitive)) text = text.mid(4);
+    if (text.startsWith(u"sip:", Qt::CaseInsensitive))
+        text = text.mid(4);
     const qsizetype at = text.indexOf(u'@');
     QString user;
     QString host;
@@ -120,8 +132,10 @@ QString sipTargetForDial(const QString& dialled, const QString& domain) {
         }
         host = domain.trimmed();
     }
-    if (user.isEmpty() || host.isEmpty()) return {};
-    if (!safeUser.match(user).hasMatch() || !safeHost.match(host).hasMatch()) return {};
+    if (user.isEmpty() || host.isEmpty())
+        return {};
+    if (!safeUser.match(user).hasMatch() || !safeHost.match(host).hasMatch())
+        return {};
     // '#' must be escaped inside a URI.
     user.replace(u'#', QStringLiteral("%23"));
     return QStringLiteral("sip:") + user + u'@' + host;

@@ -10,18 +10,18 @@ namespace kallomir {
 // One telephone line as the operator configures it in "lines.ini" in the home folder,
 // one section per line (see docs/sip-lines.md).
 struct SipLineConfig {
-    QString name;            // what the settings dialog lists and stores as "Line Device"
+    QString name;  // what the settings dialog lists and stores as "Line Device"
     QString listenAddress = QStringLiteral("0.0.0.0");
     int listenPort = 5060;
     QString advertisedAddress;  // put in Contact and SDP; empty: the listen address
     int rtpPortMin = 10000;
     int rtpPortMax = 10999;
     QString user = QStringLiteral("kallomir");  // user part of our own SIP address
-    QString registrar;       // e.g. "sip:pbx.example.com"; empty: no registration
-    QString authUser;        // empty: user
+    QString registrar;  // e.g. "sip:pbx.example.com"; empty: no registration
+    QString authUser;   // empty: user
     QString password;
     int registerInterval = 600;  // seconds
-    QString domain;          // turns a dialled number into number@domain
+    QString domain;              // turns a dialled number into number@domain
     int ringPeriodMs = 4000;
     QStringList codecs{QStringLiteral("PCMU"), QStringLiteral("PCMA")};
 

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include <sndfile.h>
 #include <sched.h>
+#include <sndfile.h>
 #include <unistd.h>
 
 namespace kallomir::test {
@@ -21,7 +21,8 @@ bool writeWav8k(const QString& path, const std::vector<int16_t>& samples) {
     info.channels = 1;
     info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
     SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
-    if (!f) return false;
+    if (!f)
+        return false;
     const sf_count_t n = sf_write_short(f, samples.data(), sf_count_t(samples.size()));
     sf_close(f);
     return n == sf_count_t(samples.size());
@@ -34,22 +35,27 @@ double bestCorrelation(const std::vector<int16_t>& sent, const std::vector<int16
         double sx = 0, sy = 0, sxy = 0;
         for (size_t i = 0; i < sent.size(); ++i) {
             const long j = long(i) + lag;
-            if (j < 0 || j >= long(recorded.size())) continue;
+            if (j < 0 || j >= long(recorded.size()))
+                continue;
             sx += double(sent[i]) * sent[i];
             sy += double(recorded[size_t(j)]) * recorded[size_t(j)];
             sxy += double(sent[i]) * recorded[size_t(j)];
         }
-        if (sx > 0 && sy > 0) best = std::max(best, sxy / std::sqrt(sx * sy));
+        if (sx > 0 && sy > 0)
+            best = std::max(best, sxy / std::sqrt(sx * sy));
     }
     return best;
 }
 
 QString enterLoopbackOnlyNetwork() {
     static QString result = [] {
-        if (geteuid() != 0) return QStringLiteral("needs root for a private network namespace");
-        if (unshare(CLONE_NEWNET) != 0) return QStringLiteral("unshare(CLONE_NEWNET) failed");
+        if (geteuid() != 0)
+            return QStringLiteral("needs root for a private network namespace");
+        if (unshare(CLONE_NEWNET) != 0)
+            return QStringLiteral("unshare(CLONE_NEWNET) failed");
         const QString ip = QStandardPaths::findExecutable(QStringLiteral("ip"));
-        if (ip.isEmpty()) return QStringLiteral("no ip command to bring loopback up");
+        if (ip.isEmpty())
+            return QStringLiteral("no ip command to bring loopback up");
         if (QProcess::execute(ip, {"link", "set", "lo", "up"}) != 0) {
             return QStringLiteral("could not bring loopback up");
         }
@@ -67,12 +73,15 @@ BaresipPeer::BaresipPeer(Options options) : options_(std::move(options)) {
     process_.setProcessChannelMode(QProcess::MergedChannels);
 }
 
-BaresipPeer::~BaresipPeer() { stop(); }
+BaresipPeer::~BaresipPeer() {
+    stop();
+}
 
 bool BaresipPeer::start() {
     const QString sipAddress = QStringLiteral("127.0.0.1:%1").arg(options_.sipPort);
     QFile config(dir_.filePath(QStringLiteral("config")));
-    if (!config.open(QIODevice::WriteOnly)) return false;
+    if (!config.open(QIODevice::WriteOnly))
+        return false;
     QString c;
     c += "poll_method epoll\n";
     c += "sip_listen " + sipAddress + "\n";
@@ -90,14 +99,18 @@ bool BaresipPeer::start() {
     config.close();
 
     QFile accounts(dir_.filePath(QStringLiteral("accounts")));
-    if (!accounts.open(QIODevice::WriteOnly)) return false;
+    if (!accounts.open(QIODevice::WriteOnly))
+        return false;
     QString a = "<sip:" + options_.user + "@" + sipAddress + ">;regint=0;audio_codecs=PCMU,PCMA";
-    if (options_.autoAnswer) a += ";answermode=auto";
+    if (options_.autoAnswer)
+        a += ";answermode=auto";
     accounts.write((a + "\n").toUtf8());
     accounts.close();
 
     QStringList args{"-f", dir_.path(), "-t", QString::number(options_.quitAfterSec)};
-    if (!options_.dial.isEmpty()) args << "-e" << "/dial " + options_.dial;
+    if (!options_.dial.isEmpty())
+        args << "-e"
+             << "/dial " + options_.dial;
     process_.setStandardInputFile(QProcess::nullDevice());
     // Unbuffered output, so that what it reports arrives when it happens.
     const QString stdbuf = QStandardPaths::findExecutable(QStringLiteral("stdbuf"));
@@ -111,7 +124,8 @@ bool BaresipPeer::start() {
 }
 
 void BaresipPeer::stop() {
-    if (process_.state() == QProcess::NotRunning) return;
+    if (process_.state() == QProcess::NotRunning)
+        return;
     process_.terminate();
     if (!process_.waitForFinished(5000)) {
         process_.kill();
@@ -128,7 +142,8 @@ QString BaresipPeer::log() {
 bool BaresipPeer::waitForLog(const QString& text, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!log().contains(text)) {
-        if (deadline.hasExpired()) return false;
+        if (deadline.hasExpired())
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         process_.waitForReadyRead(20);
     }
@@ -138,7 +153,8 @@ bool BaresipPeer::waitForLog(const QString& text, int timeoutMs) {
 bool BaresipPeer::waitForExit(int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (process_.state() != QProcess::NotRunning) {
-        if (deadline.hasExpired()) return false;
+        if (deadline.hasExpired())
+            return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         process_.waitForFinished(20);
     }

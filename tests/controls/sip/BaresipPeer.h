@@ -33,9 +33,9 @@ public:
         int rtpPortMin = 12000;  // a range of 20
         QString user = QStringLiteral("caller");
         bool autoAnswer = false;
-        QString sendWav;      // 8 kHz mono 16-bit
+        QString sendWav;        // 8 kHz mono 16-bit
         int quitAfterSec = 30;  // baresip's own time limit (-t)
-        QString dial;         // SIP address to call at start; empty: wait for calls
+        QString dial;           // SIP address to call at start; empty: wait for calls
     };
 
     static bool available();

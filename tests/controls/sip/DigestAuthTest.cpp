@@ -9,7 +9,8 @@ namespace {
 TEST(DigestAuth, MatchesTheRfc2617Example) {
     const auto c = parseDigestChallenge(
         "Digest realm=\"testrealm@host.com\", qop=\"auth,auth-int\", "
-        "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"");
+        "nonce=\"dcd98b7102dd2f0e8b11d0f600bfb0c093\", "
+        "opaque=\"5ccc069c403ebaf9f0171e9517f40e41\"");
     ASSERT_TRUE(c);
     EXPECT_TRUE(c->qopAuth);
     EXPECT_EQ(c->opaque, "5ccc069c403ebaf9f0171e9517f40e41");
@@ -36,10 +37,10 @@ TEST(DigestAuth, AuthorizationHeaderVerifiesWithTheRightPasswordOnly) {
          {"Digest realm=\"pbx\", nonce=\"abc\", qop=\"auth\"", "Digest realm=pbx, nonce=abc"}) {
         const auto c = parseDigestChallenge(QString::fromLatin1(challenge));
         ASSERT_TRUE(c) << challenge;
-        const QString header = digestAuthorization(
-            *c, {QStringLiteral("201"), QStringLiteral("s3cret")}, QStringLiteral("REGISTER"),
-            QStringLiteral("sip:pbx.example.com"), QStringLiteral("c0ffee"),
-            QStringLiteral("00000001"));
+        const QString header =
+            digestAuthorization(*c, {QStringLiteral("201"), QStringLiteral("s3cret")},
+                                QStringLiteral("REGISTER"), QStringLiteral("sip:pbx.example.com"),
+                                QStringLiteral("c0ffee"), QStringLiteral("00000001"));
         EXPECT_TRUE(digestAuthorizationValid(header, "s3cret", "REGISTER")) << header.toStdString();
         EXPECT_FALSE(digestAuthorizationValid(header, "wrong", "REGISTER"));
         EXPECT_FALSE(digestAuthorizationValid(header, "s3cret", "INVITE"));
@@ -59,10 +60,11 @@ TEST(DigestAuth, RefusesChallengesItCannotAnswer) {
 }
 
 TEST(DigestAuth, QuotedValuesCannotBreakOutOfTheHeader) {
-    const DigestChallenge c{QStringLiteral("r\"\r\nVia: x"), QStringLiteral("n"), {}, {}, false, false};
-    const QString header = digestAuthorization(c, {QStringLiteral("u\""), QStringLiteral("p")},
-                                               QStringLiteral("REGISTER"), QStringLiteral("sip:x"),
-                                               {}, {});
+    const DigestChallenge c{
+        QStringLiteral("r\"\r\nVia: x"), QStringLiteral("n"), {}, {}, false, false};
+    const QString header =
+        digestAuthorization(c, {QStringLiteral("u\""), QStringLiteral("p")},
+                            QStringLiteral("REGISTER"), QStringLiteral("sip:x"), {}, {});
     EXPECT_FALSE(header.contains(u'\r'));
     EXPECT_FALSE(header.contains(u'\n'));
     const auto params = parseDigestParams(header);

@@ -7,11 +7,14 @@
 namespace kallomir::test {
 
 namespace {
-QByteArray token() { return QByteArray::number(QRandomGenerator::global()->generate64(), 16); }
+QByteArray token() {
+    return QByteArray::number(QRandomGenerator::global()->generate64(), 16);
+}
 }  // namespace
 
 int SipText::status() const {
-    if (!startLine.startsWith("SIP/2.0 ")) return 0;
+    if (!startLine.startsWith("SIP/2.0 "))
+        return 0;
     return startLine.mid(8, 3).toInt();
 }
 
@@ -22,7 +25,8 @@ QByteArray SipText::method() const {
 QByteArray SipText::toTag() const {
     const QByteArray to = header("to");
     const int at = to.indexOf(";tag=");
-    if (at < 0) return {};
+    if (at < 0)
+        return {};
     QByteArray tag = to.mid(at + 5);
     const int semi = tag.indexOf(';');
     return semi < 0 ? tag.trimmed() : tag.left(semi).trimmed();
@@ -30,15 +34,18 @@ QByteArray SipText::toTag() const {
 
 std::optional<SipText> parseSipText(const QByteArray& datagram) {
     const int split = datagram.indexOf("\r\n\r\n");
-    if (split < 0) return std::nullopt;
+    if (split < 0)
+        return std::nullopt;
     SipText t;
     const QList<QByteArray> lines = datagram.left(split).split('\n');
     t.startLine = lines.value(0).trimmed();
     for (int i = 1; i < lines.size(); ++i) {
         const int colon = lines[i].indexOf(':');
-        if (colon < 0) continue;
+        if (colon < 0)
+            continue;
         const QByteArray name = lines[i].left(colon).trimmed().toLower();
-        if (!t.headers.contains(name)) t.headers.insert(name, lines[i].mid(colon + 1).trimmed());
+        if (!t.headers.contains(name))
+            t.headers.insert(name, lines[i].mid(colon + 1).trimmed());
     }
     t.body = datagram.mid(split + 4);
     return t;
@@ -65,21 +72,24 @@ std::optional<SipText> RawSipPeer::receive(int timeoutMs) {
         QByteArray data(int(socket_.pendingDatagramSize()), '\0');
         socket_.readDatagram(data.data(), data.size());
         auto msg = parseSipText(data);
-        if (msg && msg->status() != 100) return msg;
+        if (msg && msg->status() != 100)
+            return msg;
     }
     return std::nullopt;
 }
 
 std::optional<SipText> RawSipPeer::waitFor(int status, int timeoutMs) {
     while (auto msg = receive(timeoutMs)) {
-        if (msg->status() == status) return msg;
+        if (msg->status() == status)
+            return msg;
     }
     return std::nullopt;
 }
 
 std::optional<SipText> RawSipPeer::waitForRequest(const QByteArray& method, int timeoutMs) {
     while (auto msg = receive(timeoutMs)) {
-        if (msg->method() == method) return msg;
+        if (msg->method() == method)
+            return msg;
     }
     return std::nullopt;
 }
@@ -93,7 +103,8 @@ QByteArray RawSipPeer::request(const QByteArray& method, int toPort, int cseq,
          ";rport\r\n";
     m += "Max-Forwards: 70\r\n";
     m += "From: ";
-    if (!displayName_.isEmpty()) m += '"' + displayName_ + "\" ";
+    if (!displayName_.isEmpty())
+        m += '"' + displayName_ + "\" ";
     m += "<sip:" + fromUser_ + "@127.0.0.1:" + QByteArray::number(port()) + ">;tag=" + fromTag_ +
          "\r\n";
     m += "To: <" + ruri + '>' + (toTag.isEmpty() ? QByteArray() : ";tag=" + toTag) + "\r\n";
@@ -101,7 +112,8 @@ QByteArray RawSipPeer::request(const QByteArray& method, int toPort, int cseq,
     m += "CSeq: " + QByteArray::number(cseq) + ' ' + method + "\r\n";
     m += "Contact: <sip:" + fromUser_ + "@127.0.0.1:" + QByteArray::number(port()) + ">\r\n";
     m += extra;
-    if (!body.isEmpty()) m += "Content-Type: application/sdp\r\n";
+    if (!body.isEmpty())
+        m += "Content-Type: application/sdp\r\n";
     m += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
     send(m, toPort);
     return m;
@@ -133,7 +145,8 @@ void RawSipPeer::reply(const SipText& req, int status, const QByteArray& reason,
     m += "Via: " + req.header("via") + "\r\n";
     m += "From: " + req.header("from") + "\r\n";
     QByteArray to = req.header("to");
-    if (!to.contains(";tag=") && status > 100) to += ";tag=" + fromTag_;
+    if (!to.contains(";tag=") && status > 100)
+        to += ";tag=" + fromTag_;
     m += "To: " + to + "\r\n";
     m += "Call-ID: " + req.header("call-id") + "\r\n";
     m += "CSeq: " + req.header("cseq") + "\r\n";
@@ -141,14 +154,16 @@ void RawSipPeer::reply(const SipText& req, int status, const QByteArray& reason,
         m += "Contact: <sip:peer@127.0.0.1:" + QByteArray::number(port()) + ">\r\n";
     }
     m += extraHeaders;
-    if (!sdp.isEmpty()) m += "Content-Type: application/sdp\r\n";
+    if (!sdp.isEmpty())
+        m += "Content-Type: application/sdp\r\n";
     m += "Content-Length: " + QByteArray::number(sdp.size()) + "\r\n\r\n" + sdp;
     send(m, toPort);
 }
 
 QByteArray RawSipPeer::offer(const QByteArray& payloadTypes, const QByteArray& maps) const {
     return "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
-           "m=audio " + QByteArray::number(rtpPort()) + " RTP/AVP " + payloadTypes + "\r\n" + maps +
+           "m=audio " +
+           QByteArray::number(rtpPort()) + " RTP/AVP " + payloadTypes + "\r\n" + maps +
            "a=sendrecv\r\n";
 }
 

@@ -98,8 +98,8 @@ TEST(Sdp, BuildsADescriptionThatReadsBackAsOffered) {
     EXPECT_EQ(back->formats[1].payloadType, 8);
 
     // An answer names the far end's number for the chosen codec.
-    const QByteArray answer = buildSdp(QStringLiteral("192.0.2.7"), 10004,
-                                       {NegotiatedCodec{96, G711Law::ALaw}}, 42, 2);
+    const QByteArray answer =
+        buildSdp(QStringLiteral("192.0.2.7"), 10004, {NegotiatedCodec{96, G711Law::ALaw}}, 42, 2);
     EXPECT_TRUE(answer.contains("m=audio 10004 RTP/AVP 96\r\na=rtpmap:96 PCMA/8000\r\n"));
     EXPECT_TRUE(offerCodecs({QStringLiteral("G729")}).empty());
 }

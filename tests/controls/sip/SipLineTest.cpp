@@ -54,7 +54,8 @@ protected:
         line->answer(0);
         auto ok = peer.waitFor(200);
         EXPECT_TRUE(ok);
-        if (!ok) return {};
+        if (!ok)
+            return {};
         peer.ack(port, ok->toTag());
         EXPECT_TRUE(log.waitFor(QStringLiteral("connected")));
         return *ok;

@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
-#include <QLabel>
 #include <QFile>
+#include <QLabel>
 #include <QTest>
 
 #include <iostream>
@@ -26,11 +26,14 @@ constexpr int kLinePort = 5062;
 class SipRecorderWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!BaresipPeer::available()) GTEST_SKIP() << "baresip is not installed";
+        if (!BaresipPeer::available())
+            GTEST_SKIP() << "baresip is not installed";
         const QString why = test::enterLoopbackOnlyNetwork();
-        if (!why.isEmpty()) GTEST_SKIP() << why.toStdString();
+        if (!why.isEmpty())
+            GTEST_SKIP() << why.toStdString();
         const QString speechPath = qEnvironmentVariable("KALLOMIR_TEST_DATA") + "/speech.wav";
-        if (!QFile::exists(speechPath)) GTEST_SKIP() << "no tests/data/speech.wav";
+        if (!QFile::exists(speechPath))
+            GTEST_SKIP() << "no tests/data/speech.wav";
         speech = ReadMonoSamples(speechPath, 8000).samples;
         speechWav = home.path(QStringLiteral("speech8k.wav"));
         ASSERT_TRUE(writeWav8k(speechWav, speech));
@@ -82,7 +85,8 @@ protected:
     // Waits for the recording to start, then moves the program's clock past its start second
     // (the window keeps no recording that starts and ends in the same second).
     bool waitForRecording(FrmRecorder& w, int timeoutMs) {
-        if (!waitFor([&] { return w.isRecording(); }, timeoutMs)) return false;
+        if (!waitFor([&] { return w.isRecording(); }, timeoutMs))
+            return false;
         home.clock.advanceMs(5000);
         return true;
     }

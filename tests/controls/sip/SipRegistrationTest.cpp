@@ -18,26 +18,30 @@ using test::SipText;
 // its own password. Returns the response sent to the second (0 when none came).
 int actAsRegistrar(RawSipPeer& registrar, int linePort, const QByteArray& password) {
     auto first = registrar.waitForRequest("REGISTER");
-    if (!first) return 0;
+    if (!first)
+        return 0;
     EXPECT_TRUE(first->header("authorization").isEmpty());
     registrar.reply(*first, 401, "Unauthorized", linePort, {},
                     "WWW-Authenticate: Digest realm=\"kallomir-test\", nonce=\"4f1c0e\", "
                     "qop=\"auth\", algorithm=MD5\r\n");
     auto second = registrar.waitForRequest("REGISTER");
-    if (!second) return 0;
+    if (!second)
+        return 0;
     const QString auth = QString::fromUtf8(second->header("authorization"));
     EXPECT_TRUE(auth.contains("username=\"201\"")) << auth.toStdString();
     const bool valid = digestAuthorizationValid(auth, QString::fromUtf8(password), "REGISTER");
     const int status = valid ? 200 : 403;
-    registrar.reply(*second, status, valid ? "OK" : "Forbidden", linePort, {},
-                    valid ? "Contact: " + second->header("contact") + ";expires=600\r\n" : QByteArray());
+    registrar.reply(
+        *second, status, valid ? "OK" : "Forbidden", linePort, {},
+        valid ? "Contact: " + second->header("contact") + ";expires=600\r\n" : QByteArray());
     return status;
 }
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
     QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
-        if (deadline.hasExpired()) return false;
+        if (deadline.hasExpired())
+            return false;
         QThread::msleep(10);
     }
     return true;
