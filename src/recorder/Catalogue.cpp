@@ -1,5 +1,7 @@
 #include "recorder/Catalogue.h"
 
+#include <cstdio>
+
 #include "app/RuntimeError.h"
 #include "app/SettingsStore.h"
 #include "app/VbConvert.h"
@@ -289,10 +291,11 @@ bool Catalogue::playerSave(const QString& nome, const PlayerMarks& marks, const 
 
 int Catalogue::archiveAndEmpty(const QString& archiveFile) const {
     const int rows = rowCount();  // also proves the live file is a readable catalogue
-    if (QFileInfo::exists(archiveFile) && !QFile::remove(archiveFile))
-        throw RuntimeError(errors::kPermissionDenied,
-                           QStringLiteral("Permission denied: '%1'").arg(archiveFile));
-    if (!QFile::copy(file_, archiveFile)) {
+    // The copy is made beside the archive and put in place only once it reads back whole,
+    // so a failed copy never costs an earlier archive of the same name.
+    const QString partial = archiveFile + QStringLiteral(".partial");
+    QFile::remove(partial);
+    if (!QFile::copy(file_, partial)) {
         const int number = QFileInfo(QFileInfo(archiveFile).path()).isDir()
                                ? errors::kPathFileAccess
                                : errors::kPathNotFound;
@@ -301,7 +304,20 @@ int Catalogue::archiveAndEmpty(const QString& archiveFile) const {
                                ? QStringLiteral("Path not found: '%1'").arg(archiveFile)
                                : QStringLiteral("Path/File access error: '%1'").arg(archiveFile));
     }
-    const int archived = Catalogue(archiveFile).rowCount();
+    int archived = -1;
+    try {
+        archived = Catalogue(partial).rowCount();
+    } catch (const RuntimeError&) {
+        QFile::remove(partial);
+        throw;
+    }
+    if (archived != rows) QFile::remove(partial);
+    if (archived == rows && std::rename(QFile::encodeName(partial).constData(),
+                                        QFile::encodeName(archiveFile).constData()) != 0) {
+        QFile::remove(partial);
+        throw RuntimeError(errors::kPermissionDenied,
+                           QStringLiteral("Permission denied: '%1'").arg(archiveFile));
+    }
     if (archived != rows)
         throw RuntimeError(
             errors::kDatabase,

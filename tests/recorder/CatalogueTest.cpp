@@ -2,6 +2,7 @@
 #include "recorder/Catalogue.h"
 #include "support/TempHome.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -124,6 +125,12 @@ TEST_F(CatalogueTest, EndOfServiceArchivesThenEmpties) {
     catalogue.recorderInsert("20240102_100000.Ems", settings());
     EXPECT_EQ(ErrorNumberOf([&] { catalogue.archiveAndEmpty(home.path("nope/datirec.mdb")); }),
               errors::kPathNotFound);
+    EXPECT_EQ(catalogue.rowCount(), 1);
+
+    // A failed copy over an earlier archive of the same name keeps that archive whole.
+    QDir().mkpath(archive + ".partial");  // the copy cannot be written
+    EXPECT_NE(ErrorNumberOf([&] { catalogue.archiveAndEmpty(archive); }), 0);
+    EXPECT_EQ(Catalogue(archive).rowCount(), 3);
     EXPECT_EQ(catalogue.rowCount(), 1);
 }
 

@@ -799,6 +799,10 @@ void FrmRecorder::setVoxThresholdBar(int value, bool visible) {
     ProgressBar1->setVisible(visible);
 }
 
+void FrmRecorder::setLevelBar(int value) {
+    ProgressBar->setValue(std::clamp(value, ProgressBar->minimum(), ProgressBar->maximum()));
+}
+
 void FrmRecorder::setVoxLabel(const QString& text) {
     Label1->setText(text);
 }

@@ -80,6 +80,7 @@ public:
     void setVoxThresholdBar(int value, bool visible) override;
     void setVoxLabel(const QString& text) override;
     void digitKeyPressed(int keyCode) override { Form_KeyDown(keyCode); }
+    void setLevelBar(int value) override;
 
     // State and controls, for the windows that reach in and for tests.
     bool isRecording() const { return isRecording_; }
