@@ -3,6 +3,7 @@
 #include "LineEventLog.h"
 #include "RawSipPeer.h"
 #include "app/RuntimeError.h"
+#include "controls/TelephonyControl.h"
 #include "controls/sip/G711.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +90,26 @@ TEST(SipLineDevices, ListsEachConfiguredLineWithVersionAndCapabilities) {
     EXPECT_THROW(line.dial(0, QStringLiteral("0123")), RuntimeError);  // no domain, not open
     line.answer(0);  // nothing offered: nothing happens
     line.drop(1);
+}
+
+TEST(SipLineDevices, ATakenPortOrASecondStackIsReportedAsAnError) {
+    QUdpSocket taken;
+    ASSERT_TRUE(taken.bind(QHostAddress::LocalHost, 0));
+    SipLineConfig cfg;
+    cfg.name = QStringLiteral("Occupata");
+    cfg.listenAddress = QStringLiteral("127.0.0.1");
+    cfg.listenPort = taken.localPort();
+    SipLine line({cfg});
+    try {
+        line.open(0);
+        ADD_FAILURE() << "opened a line on a port in use";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.number(), kLineDeviceError);
+        EXPECT_TRUE(e.description().contains("cannot listen")) << e.what();
+    }
+    EXPECT_FALSE(line.diagnostics(0).listening);
+    // libre keeps one loop per process.
+    EXPECT_THROW(SipLine({cfg}), RuntimeError);
 }
 
 TEST_F(SipLineTest, RingsAnswersRecordsTheFarEndAndEndsOnItsBye) {
