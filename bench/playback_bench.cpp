@@ -30,13 +30,22 @@ void WriteHourLongRecording(const QString& path) {
     const int rate = 44100, channels = 2, seconds = 3600;
     const qint64 dataBytes = static_cast<qint64>(rate) * channels * 2 * seconds;
     QFile f(path);
-    if (f.exists() && f.size() == dataBytes + 44 + 48) return;
+    if (f.exists() && f.size() == dataBytes + 44 + 48)
+        return;
     f.open(QIODevice::WriteOnly);
-    auto le32 = [](quint32 v) { char b[4]; qToLittleEndian(v, b); return QByteArray(b, 4); };
-    auto le16 = [](quint16 v) { char b[2]; qToLittleEndian(v, b); return QByteArray(b, 2); };
+    auto le32 = [](quint32 v) {
+        char b[4];
+        qToLittleEndian(v, b);
+        return QByteArray(b, 4);
+    };
+    auto le16 = [](quint16 v) {
+        char b[2];
+        qToLittleEndian(v, b);
+        return QByteArray(b, 2);
+    };
     f.write("RIFF" + le32(static_cast<quint32>(36 + dataBytes)) + "WAVEfmt " + le32(16) + le16(1) +
-            le16(channels) + le32(rate) + le32(rate * channels * 2) + le16(channels * 2) + le16(16) +
-            "data" + le32(static_cast<quint32>(dataBytes)));
+            le16(channels) + le32(rate) + le32(rate * channels * 2) + le16(channels * 2) +
+            le16(16) + "data" + le32(static_cast<quint32>(dataBytes)));
     QByteArray second(rate * channels * 2, 0);
     auto* s = reinterpret_cast<qint16*>(second.data());
     for (int i = 0; i < rate; ++i) {
@@ -52,7 +61,8 @@ long ResidentKb() {
     QFile status(QStringLiteral("/proc/self/status"));
     status.open(QIODevice::ReadOnly);
     for (const QByteArray& line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').front().toLong();
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').front().toLong();
     }
     return -1;
 }
@@ -68,13 +78,15 @@ double CpuSeconds() {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const QString path = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/kallomir-hour.Ems");
+    const QString path =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp/kallomir-hour.Ems");
     WriteHourLongRecording(path);
     const qint64 size = QFileInfo(path).size();
 
     QElapsedTimer timer;
     timer.start();
-    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("cat '%1' > /dev/null").arg(path)});
+    QProcess::execute(QStringLiteral("sh"),
+                      {QStringLiteral("-c"), QStringLiteral("cat '%1' > /dev/null").arg(path)});
     const qint64 catMs = timer.elapsed();
 
     const bool real = qEnvironmentVariableIsSet("PULSE_SERVER");
@@ -117,13 +129,16 @@ int main(int argc, char** argv) {
     const double cpuShare = (CpuSeconds() - cpu0) / (static_cast<double>(wall.elapsed()) / 1000.0);
     buffer->Stop();
 
-    std::printf("file %.1f MB (%s output)\n", static_cast<double>(size) / 1e6, real ? "real" : "test");
+    std::printf("file %.1f MB (%s output)\n", static_cast<double>(size) / 1e6,
+                real ? "real" : "test");
     std::printf("cat > /dev/null: %lld ms; open to playable: %lld ms (%.2f times; goal <= 1.5)\n",
                 static_cast<long long>(catMs), static_cast<long long>(openMs),
                 catMs > 0 ? static_cast<double>(openMs) / static_cast<double>(catMs) : 0.0);
-    std::printf("resident while playing: %.1f MB, above start %.1f MB (goal <= file + 40 MB = %.1f MB)\n",
-                static_cast<double>(rssPlaying) / 1024.0, static_cast<double>(rssPlaying - rssBefore) / 1024.0,
-                static_cast<double>(size) / 1048576.0 + 40);
+    std::printf(
+        "resident while playing: %.1f MB, above start %.1f MB (goal <= file + 40 MB = %.1f MB)\n",
+        static_cast<double>(rssPlaying) / 1024.0,
+        static_cast<double>(rssPlaying - rssBefore) / 1024.0,
+        static_cast<double>(size) / 1048576.0 + 40);
     std::printf("CPU at Fast X 10 (99666 Hz): %.2f %% of a core (goal < 5 %%)\n", cpuShare * 100);
     return 0;
 }

@@ -25,23 +25,28 @@ int main(int argc, char** argv) {
         db.setDatabaseName(file);
         db.open();
         QSqlQuery q(db);
-        q.exec(QStringLiteral("CREATE TABLE dati (NOME TEXT, etichetta TEXT, dtfile DATE, ora TEXT, "
-                              "progressivo INTEGER, LETTO BOOLEAN, SCRITTO BOOLEAN, TRADOTTO BOOLEAN, "
-                              "traduzione TEXT, user TEXT)"));
+        q.exec(
+            QStringLiteral("CREATE TABLE dati (NOME TEXT, etichetta TEXT, dtfile DATE, ora TEXT, "
+                           "progressivo INTEGER, LETTO BOOLEAN, SCRITTO BOOLEAN, TRADOTTO BOOLEAN, "
+                           "traduzione TEXT, user TEXT)"));
         db.transaction();
         q.prepare(QStringLiteral("INSERT INTO dati VALUES (?,?,?,?,?,?,?,?,?,?)"));
         for (int i = 0; i < rows; ++i) {
             q.addBindValue(QStringLiteral("rec%1.Ems").arg(i));
             q.addBindValue(QStringLiteral("Not Set"));
             q.addBindValue(QDate(2020, 1, 1).addDays((rows - i) / 40));
-            q.addBindValue(QStringLiteral("%1:%2").arg(i % 24, 2, 10, QChar(u'0')).arg(i % 60, 2, 10, QChar(u'0')));
+            q.addBindValue(QStringLiteral("%1:%2")
+                               .arg(i % 24, 2, 10, QChar(u'0'))
+                               .arg(i % 60, 2, 10, QChar(u'0')));
             q.addBindValue(i + 1);
             q.addBindValue(i % 2 == 0);
             q.addBindValue(i % 3 == 0);
             q.addBindValue(false);
-            q.addBindValue(QStringLiteral("{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0\\fs20 {\\b Trascrizione} "
-                                          "della chiamata %1: il testo prosegue per un po' di righe "
-                                          "come in un verbale vero.\\par Seconda riga.}").arg(i));
+            q.addBindValue(
+                QStringLiteral("{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0\\fs20 {\\b Trascrizione} "
+                               "della chiamata %1: il testo prosegue per un po' di righe "
+                               "come in un verbale vero.\\par Seconda riga.}")
+                    .arg(i));
             q.addBindValue(QStringLiteral("operatore"));
             q.exec();
         }
@@ -65,10 +70,10 @@ int main(int argc, char** argv) {
     QString error;
     report.exportPdf(home.filePath(QStringLiteral("r.pdf")), &error);
     const qint64 pdf = timer.elapsed();
-    std::printf("report of %d rows: %d pages; read+sort+layout %lld ms, first page shown %lld ms "
-                "(goal: under 2000 ms), all pages drawn %lld ms, PDF written %lld ms\n",
-                report.rowCount(), report.pageCount(), static_cast<long long>(built),
-                static_cast<long long>(first),
-                static_cast<long long>(drawn), static_cast<long long>(pdf));
+    std::printf(
+        "report of %d rows: %d pages; read+sort+layout %lld ms, first page shown %lld ms "
+        "(goal: under 2000 ms), all pages drawn %lld ms, PDF written %lld ms\n",
+        report.rowCount(), report.pageCount(), static_cast<long long>(built),
+        static_cast<long long>(first), static_cast<long long>(drawn), static_cast<long long>(pdf));
     return 0;
 }

@@ -10,8 +10,8 @@ namespace kallomir {
 QString FormatDuration(std::int64_t seconds) {
     const bool negative = seconds < 0;
     // The magnitude of INT64_MIN does not fit; it is no real duration anyway.
-    const std::uint64_t total =
-        negative ? static_cast<std::uint64_t>(-(seconds + 1)) + 1 : static_cast<std::uint64_t>(seconds);
+    const std::uint64_t total = negative ? static_cast<std::uint64_t>(-(seconds + 1)) + 1
+                                         : static_cast<std::uint64_t>(seconds);
     const std::uint64_t s = total % 60;
     const std::uint64_t minutes = total / 60;
     const std::uint64_t m = minutes % 60;
@@ -28,37 +28,45 @@ std::int64_t BytesForSeconds(double seconds, std::int64_t bytesPerSecond) {
 }
 
 std::int64_t SecondsForBytes(std::int64_t bytes, std::int64_t bytesPerSecond) {
-    if (bytesPerSecond <= 0) return 0;
-    const double ms = std::floor(static_cast<double>(bytes) / static_cast<double>(bytesPerSecond) *
-                                 1000.0);
+    if (bytesPerSecond <= 0)
+        return 0;
+    const double ms =
+        std::floor(static_cast<double>(bytes) / static_cast<double>(bytesPerSecond) * 1000.0);
     return ToInt64(ms / 1000.0);
 }
 
 std::int64_t PlayStartPosition(int cursor, int scrollerMax, std::int64_t bytesPerSecond) {
-    if (cursor <= 0) return 0;
-    if (cursor == scrollerMax) return BytesForSeconds(cursor - 1, bytesPerSecond);
+    if (cursor <= 0)
+        return 0;
+    if (cursor == scrollerMax)
+        return BytesForSeconds(cursor - 1, bytesPerSecond);
     return BytesForSeconds(cursor, bytesPerSecond);
 }
 
 std::int64_t DragPosition(int sliderValue, std::int64_t bytesPerSecond, std::int64_t bufferBytes) {
     const std::int64_t b = BytesForSeconds(sliderValue, bytesPerSecond);
     const std::int64_t last = bufferBytes > 0 ? bufferBytes - 1 : 0;
-    if (b > last) return last;
+    if (b > last)
+        return last;
     return b < 0 ? 0 : b;
 }
 
 std::optional<int> DigitKeySeconds(int keyCode) {
-    if (keyCode >= 49 && keyCode <= 57) return keyCode - 48;
-    if (keyCode >= 97 && keyCode <= 105) return keyCode - 96;
+    if (keyCode >= 49 && keyCode <= 57)
+        return keyCode - 48;
+    if (keyCode >= 97 && keyCode <= 105)
+        return keyCode - 96;
     return std::nullopt;
 }
 
 std::optional<std::int64_t> DigitRewindPosition(int keyCode, int scrollerValue,
                                                 std::int64_t bytesPerSecond) {
     const auto n = DigitKeySeconds(keyCode);
-    if (!n) return std::nullopt;
+    if (!n)
+        return std::nullopt;
     const std::int64_t b = BytesForSeconds(scrollerValue - *n, bytesPerSecond);
-    if (b > 0) return b;
+    if (b > 0)
+        return b;
     return std::nullopt;
 }
 
@@ -83,11 +91,14 @@ int FastPressedFrequency(int frequency, double factor) {
 }
 
 int FastReleasedFrequency(int frequency, double factor) {
-    if (factor == 0) return frequency;
+    if (factor == 0)
+        return frequency;
     return ToInt32(static_cast<double>(frequency) / factor);
 }
 
-int FrequencyScrollValue(int hertz) { return hertz / 10; }
+int FrequencyScrollValue(int hertz) {
+    return hertz / 10;
+}
 
 QString FrequencyLabel(int hertz) {
     return QStringLiteral("Frequenz: ") + QString::number(hertz) + QStringLiteral(" Hz");

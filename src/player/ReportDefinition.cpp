@@ -7,11 +7,11 @@
 namespace kallomir {
 
 const QStringList& CatalogueFields() {
-    static const QStringList fields = {
-        QStringLiteral("nome"),    QStringLiteral("etichetta"), QStringLiteral("dtfile"),
-        QStringLiteral("ora"),     QStringLiteral("progressivo"), QStringLiteral("letto"),
-        QStringLiteral("scritto"), QStringLiteral("tradotto"),  QStringLiteral("traduzione"),
-        QStringLiteral("user")};
+    static const QStringList fields = {QStringLiteral("nome"),        QStringLiteral("etichetta"),
+                                       QStringLiteral("dtfile"),      QStringLiteral("ora"),
+                                       QStringLiteral("progressivo"), QStringLiteral("letto"),
+                                       QStringLiteral("scritto"),     QStringLiteral("tradotto"),
+                                       QStringLiteral("traduzione"),  QStringLiteral("user")};
     return fields;
 }
 
@@ -21,7 +21,9 @@ QString LineError(int line, const QString& text) {
     return QStringLiteral("riga %1: %2").arg(line).arg(text);
 }
 
-bool KnownField(const QString& field) { return CatalogueFields().contains(field); }
+bool KnownField(const QString& field) {
+    return CatalogueFields().contains(field);
+}
 
 std::optional<ReportColumn> ParseColumn(const QString& value, int line, QString* error) {
     const QStringList parts = value.split(u'|');
@@ -41,7 +43,8 @@ std::optional<ReportColumn> ParseColumn(const QString& value, int line, QString*
         bool ok = false;
         column.width = parts[2].trimmed().toInt(&ok);
         if (!ok || column.width < 1 || column.width > 500) {
-            *error = LineError(line, QStringLiteral("larghezza non valida «%1»").arg(parts[2].trimmed()));
+            *error = LineError(line,
+                               QStringLiteral("larghezza non valida «%1»").arg(parts[2].trimmed()));
             return std::nullopt;
         }
     }
@@ -62,7 +65,8 @@ std::optional<ReportColumn> ParseColumn(const QString& value, int line, QString*
                 bool ok = false;
                 column.transcriptLength = words[1].toInt(&ok);
                 if (!ok || column.transcriptLength < 1) {
-                    *error = LineError(line, QStringLiteral("lunghezza non valida «%1»").arg(words[1]));
+                    *error =
+                        LineError(line, QStringLiteral("lunghezza non valida «%1»").arg(words[1]));
                     return std::nullopt;
                 }
             }
@@ -71,7 +75,8 @@ std::optional<ReportColumn> ParseColumn(const QString& value, int line, QString*
             return std::nullopt;
         }
         if (words.size() > (column.format == ReportColumn::Format::Transcript ? 2 : 1)) {
-            *error = LineError(line, QStringLiteral("formato non valido «%1»").arg(parts[3].trimmed()));
+            *error =
+                LineError(line, QStringLiteral("formato non valido «%1»").arg(parts[3].trimmed()));
             return std::nullopt;
         }
     }
@@ -88,7 +93,8 @@ ReportParseResult ParseReportDefinition(const QString& text) {
     for (int i = 0; i < lines.size(); ++i) {
         const int number = i + 1;
         const QString line = lines[i].trimmed();
-        if (line.isEmpty() || line.startsWith(u'#')) continue;
+        if (line.isEmpty() || line.startsWith(u'#'))
+            continue;
         const qsizetype colon = line.indexOf(u':');
         if (colon <= 0) {
             result.error = LineError(number, QStringLiteral("manca «:» dopo il nome della voce"));
@@ -105,12 +111,14 @@ ReportParseResult ParseReportDefinition(const QString& text) {
             } else if (value.toLower() == u"portrait") {
                 def.landscape = false;
             } else {
-                result.error = LineError(number, QStringLiteral("orientamento sconosciuto «%1»").arg(value));
+                result.error =
+                    LineError(number, QStringLiteral("orientamento sconosciuto «%1»").arg(value));
                 return result;
             }
         } else if (key == u"column") {
             auto column = ParseColumn(value, number, &result.error);
-            if (!column) return result;
+            if (!column)
+                return result;
             def.columns.push_back(*column);
         } else if (key == u"sort") {
             def.sort.clear();
@@ -119,7 +127,8 @@ ReportParseResult ParseReportDefinition(const QString& text) {
                 ReportSortKey sortKey{words.value(0), false};
                 if (!KnownField(sortKey.field) || words.size() > 2 ||
                     (words.size() == 2 && words[1] != u"asc" && words[1] != u"desc")) {
-                    result.error = LineError(number, QStringLiteral("ordinamento non valido «%1»").arg(item.trimmed()));
+                    result.error = LineError(
+                        number, QStringLiteral("ordinamento non valido «%1»").arg(item.trimmed()));
                     return result;
                 }
                 sortKey.descending = words.size() == 2 && words[1] == u"desc";
@@ -128,11 +137,13 @@ ReportParseResult ParseReportDefinition(const QString& text) {
         } else if (key == u"group-by-date") {
             def.groupByDate = value.toLower();
             if (!def.groupByDate.isEmpty() && !KnownField(def.groupByDate)) {
-                result.error = LineError(number, QStringLiteral("campo sconosciuto «%1»").arg(value));
+                result.error =
+                    LineError(number, QStringLiteral("campo sconosciuto «%1»").arg(value));
                 return result;
             }
         } else {
-            result.error = LineError(number, QStringLiteral("voce sconosciuta «%1»").arg(line.left(colon).trimmed()));
+            result.error = LineError(
+                number, QStringLiteral("voce sconosciuta «%1»").arg(line.left(colon).trimmed()));
             return result;
         }
     }
@@ -174,7 +185,8 @@ ReportParseResult LoadReportDefinition(const QString& programFolder) {
         QSaveFile out(path);
         if (!out.open(QIODevice::WriteOnly) ||
             out.write(DefaultReportDefinitionText().toUtf8()) < 0 || !out.commit()) {
-            result.error = QStringLiteral("impossibile scrivere %1: %2").arg(path, out.errorString());
+            result.error =
+                QStringLiteral("impossibile scrivere %1: %2").arg(path, out.errorString());
             return result;
         }
     }
@@ -184,7 +196,8 @@ ReportParseResult LoadReportDefinition(const QString& programFolder) {
         return result;
     }
     result = ParseReportDefinition(QString::fromUtf8(in.readAll()));
-    if (!result.error.isEmpty()) result.error = kReportFileName + QStringLiteral(", ") + result.error;
+    if (!result.error.isEmpty())
+        result.error = kReportFileName + QStringLiteral(", ") + result.error;
     return result;
 }
 

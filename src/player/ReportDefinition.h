@@ -13,7 +13,7 @@ namespace kallomir {
 struct ReportColumn {
     enum class Format { Text, Date, Number, Mark, Transcript };
     QString heading;
-    QString field;  // a field of table dati, lower case
+    QString field;   // a field of table dati, lower case
     int width = 10;  // relative width, in characters
     Format format = Format::Text;
     int transcriptLength = 80;  // Transcript: characters of the text's start shown

@@ -37,8 +37,8 @@ QSizeF ReportDocument::pageSize() const {
 }
 
 int ReportDocument::linesPerPage() const {
-    const double body = pageSize().height() - 2 * kMargin - kTitleHeight - kHeadingHeight -
-                        kFooterHeight;
+    const double body =
+        pageSize().height() - 2 * kMargin - kTitleHeight - kHeadingHeight - kFooterHeight;
     return std::max(2, static_cast<int>(std::floor(body / kLineHeight)));
 }
 
@@ -60,7 +60,8 @@ void ReportDocument::layOut(const std::vector<ReportRow>& rows) {
             if (firstRow || group != currentGroup) {
                 currentGroup = group;
                 // A heading needs its first row beside it on the same page.
-                if (room() < 2) pages_.emplace_back();
+                if (room() < 2)
+                    pages_.emplace_back();
                 Line heading;
                 heading.groupHeading = true;
                 heading.group = group.isEmpty() ? QStringLiteral("Senza data") : group;
@@ -68,7 +69,8 @@ void ReportDocument::layOut(const std::vector<ReportRow>& rows) {
             }
         }
         firstRow = false;
-        if (room() < 1) pages_.emplace_back();
+        if (room() < 1)
+            pages_.emplace_back();
         pages_.back().push_back(std::move(line));
     }
 }
@@ -122,11 +124,14 @@ void ReportDocument::paintPage(QPainter& painter, int index) const {
                 painter.setFont(plain);
                 // Drawing at a baseline point skips the layout a rectangle with flags costs,
                 // which matters over thousands of lines.
-                const double baseline = y + (kLineHeight + metrics.ascent() - metrics.descent()) / 2;
-                for (qsizetype i = 0; i < line.cells.size() && i < static_cast<qsizetype>(xs.size()); ++i) {
+                const double baseline =
+                    y + (kLineHeight + metrics.ascent() - metrics.descent()) / 2;
+                for (qsizetype i = 0;
+                     i < line.cells.size() && i < static_cast<qsizetype>(xs.size()); ++i) {
                     const auto col = static_cast<size_t>(i);
                     const QString& cell = line.cells[i];
-                    if (cell.isEmpty()) continue;
+                    if (cell.isEmpty())
+                        continue;
                     const double room = ws[col] - 4;
                     const QString text = cell.size() * metrics.maxWidth() <= room
                                              ? cell
@@ -159,7 +164,8 @@ QImage ReportDocument::renderPage(int index, double scale) const {
 void ReportDocument::paintAll(QPainter& painter, const std::function<bool()>& newPage,
                               double pointsToDevice) const {
     for (int i = 0; i < pageCount(); ++i) {
-        if (i > 0 && !newPage()) return;
+        if (i > 0 && !newPage())
+            return;
         painter.save();
         painter.scale(pointsToDevice, pointsToDevice);
         paintPage(painter, i);
@@ -171,24 +177,27 @@ bool ReportDocument::exportPdf(const QString& path, QString* error) const {
     QPdfWriter writer(path);
     writer.setTitle(definition_.title);
     writer.setCreator(QStringLiteral("Kallomir"));
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4),
-                                     definition_.landscape ? QPageLayout::Landscape
-                                                           : QPageLayout::Portrait,
-                                     QMarginsF(0, 0, 0, 0)));
+    writer.setPageLayout(
+        QPageLayout(QPageSize(QPageSize::A4),
+                    definition_.landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
+                    QMarginsF(0, 0, 0, 0)));
     writer.setResolution(72);
     QPainter painter;
     if (!painter.begin(&writer)) {
-        if (error) *error = QStringLiteral("impossibile scrivere %1").arg(path);
+        if (error)
+            *error = QStringLiteral("impossibile scrivere %1").arg(path);
         return false;
     }
-    paintAll(painter, [&] { return writer.newPage(); }, 1.0);
+    paintAll(
+        painter, [&] { return writer.newPage(); }, 1.0);
     return painter.end();
 }
 
 ReportDocument BuildReport(const QString& programFolder, const ReportRowSource& source,
                            const QDateTime& printedAt) {
     ReportParseResult parsed = LoadReportDefinition(programFolder);
-    if (!parsed.definition) throw RuntimeError(kReportDefinitionError, parsed.error);
+    if (!parsed.definition)
+        throw RuntimeError(kReportDefinitionError, parsed.error);
     return ReportDocument(*parsed.definition, source.rows(), printedAt);
 }
 

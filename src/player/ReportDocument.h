@@ -27,8 +27,7 @@ public:
     };
     using Page = std::vector<Line>;
 
-    ReportDocument(ReportDefinition definition, std::vector<ReportRow> rows,
-                   QDateTime printedAt);
+    ReportDocument(ReportDefinition definition, std::vector<ReportRow> rows, QDateTime printedAt);
 
     const ReportDefinition& definition() const { return definition_; }
     QSizeF pageSize() const;

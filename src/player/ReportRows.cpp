@@ -18,24 +18,30 @@ namespace kallomir {
 namespace {
 
 QDate DateOf(const QVariant& value) {
-    if (value.isNull()) return {};
-    if (value.typeId() == QMetaType::QDate) return value.toDate();
-    if (value.typeId() == QMetaType::QDateTime) return value.toDateTime().date();
+    if (value.isNull())
+        return {};
+    if (value.typeId() == QMetaType::QDate)
+        return value.toDate();
+    if (value.typeId() == QMetaType::QDateTime)
+        return value.toDateTime().date();
     const QString text = value.toString().trimmed();
     // Dates travel as ISO text; an older catalogue may hold dd/MM/yyyy.
     QDate date = QDate::fromString(text.left(10), Qt::ISODate);
-    if (!date.isValid()) date = QDate::fromString(text.left(10), QStringLiteral("dd/MM/yyyy"));
+    if (!date.isValid())
+        date = QDate::fromString(text.left(10), QStringLiteral("dd/MM/yyyy"));
     return date;
 }
 
 bool Truthy(const QVariant& value) {
-    if (value.isNull()) return false;
+    if (value.isNull())
+        return false;
     const QString text = value.toString().trimmed().toLower();
     return text == u"1" || text == u"true" || text == u"-1" || text == u"vero";
 }
 
 int Compare(const QVariant& a, const QVariant& b, const QString& field) {
-    if (a.isNull() || b.isNull()) return a.isNull() == b.isNull() ? 0 : (a.isNull() ? -1 : 1);
+    if (a.isNull() || b.isNull())
+        return a.isNull() == b.isNull() ? 0 : (a.isNull() ? -1 : 1);
     if (field == u"dtfile") {
         const QDate da = DateOf(a), db = DateOf(b);
         return da < db ? -1 : (db < da ? 1 : 0);
@@ -86,16 +92,19 @@ std::vector<ReportRow> SqlReportRowSource::rows() const {
         }
     }
     QSqlDatabase::removeDatabase(connection);
-    if (!failure.isEmpty()) throw RuntimeError(errors::kDatabase, failure);
+    if (!failure.isEmpty())
+        throw RuntimeError(errors::kDatabase, failure);
     return out;
 }
 
 void SortReportRows(std::vector<ReportRow>& rows, const ReportDefinition& definition) {
-    if (definition.sort.empty()) return;
+    if (definition.sort.empty())
+        return;
     std::stable_sort(rows.begin(), rows.end(), [&](const ReportRow& a, const ReportRow& b) {
         for (const ReportSortKey& key : definition.sort) {
             const int c = Compare(a.value(key.field), b.value(key.field), key.field);
-            if (c != 0) return key.descending ? c > 0 : c < 0;
+            if (c != 0)
+                return key.descending ? c > 0 : c < 0;
         }
         return false;
     });
@@ -113,7 +122,8 @@ QString ReportCellText(const ReportRow& row, const ReportColumn& column) {
         case ReportColumn::Format::Mark:
             return Truthy(value) ? QStringLiteral("Sì") : QString();
         case ReportColumn::Format::Transcript: {
-            if (value.isNull()) return {};
+            if (value.isNull())
+                return {};
             const QString plain = RtfToPlainText(value.toString().toUtf8()).simplified();
             return plain.size() > column.transcriptLength
                        ? plain.left(column.transcriptLength) + QStringLiteral("…")

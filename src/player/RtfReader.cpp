@@ -50,22 +50,62 @@ struct Tables {
 };
 
 bool IsSkippedDestination(const QByteArray& word) {
-    static const QByteArray kSkipped[] = {
-        "stylesheet", "info",      "pict",       "object",     "header",     "footer",
-        "headerl",    "headerr",   "headerf",    "footerl",    "footerr",    "footerf",
-        "footnote",   "annotation", "themedata", "colorschememapping", "latentstyles",
-        "datastore",  "xmlnstbl",  "listtable",  "listoverridetable", "rsidtbl",
-        "revtbl",     "pntext",    "pntxta",     "pntxtb",     "nonshppict", "shp",
-        "shpinst",    "fldinst",   "filetbl",    "generator",  "mmathPr",    "falt",
-        "panose",     "xe",        "tc",         "private",    "bkmkstart",  "bkmkend",
-        "comment",    "atnid",     "atnauthor",  "userprops",  "template",   "docvar"};
+    static const QByteArray kSkipped[] = {"stylesheet",
+                                          "info",
+                                          "pict",
+                                          "object",
+                                          "header",
+                                          "footer",
+                                          "headerl",
+                                          "headerr",
+                                          "headerf",
+                                          "footerl",
+                                          "footerr",
+                                          "footerf",
+                                          "footnote",
+                                          "annotation",
+                                          "themedata",
+                                          "colorschememapping",
+                                          "latentstyles",
+                                          "datastore",
+                                          "xmlnstbl",
+                                          "listtable",
+                                          "listoverridetable",
+                                          "rsidtbl",
+                                          "revtbl",
+                                          "pntext",
+                                          "pntxta",
+                                          "pntxtb",
+                                          "nonshppict",
+                                          "shp",
+                                          "shpinst",
+                                          "fldinst",
+                                          "filetbl",
+                                          "generator",
+                                          "mmathPr",
+                                          "falt",
+                                          "panose",
+                                          "xe",
+                                          "tc",
+                                          "private",
+                                          "bkmkstart",
+                                          "bkmkend",
+                                          "comment",
+                                          "atnid",
+                                          "atnauthor",
+                                          "userprops",
+                                          "template",
+                                          "docvar"};
     return std::find(std::begin(kSkipped), std::end(kSkipped), word) != std::end(kSkipped);
 }
 
 int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -86,7 +126,8 @@ public:
             } else if (c == '}') {
                 ++pos_;
                 pendingSkip_ = 0;
-                if (!closeGroup()) break;  // the outermost group is closed: the document ends
+                if (!closeGroup())
+                    break;  // the outermost group is closed: the document ends
             } else if (c == '\\') {
                 ++pos_;
                 controlSequence();
@@ -116,10 +157,12 @@ private:
             --overflowDepth_;
             return true;
         }
-        if (state().destination == Destination::FontTable) commitFont();
+        if (state().destination == Destination::FontTable)
+            commitFont();
         // stack_[0] holds the defaults, stack_[1] the document's own group: closing that one
         // ends the document, with its paragraph settings still in force for the last block.
-        if (stack_.size() <= 2) return false;
+        if (stack_.size() <= 2)
+            return false;
         stack_.pop_back();
         return true;
     }
@@ -134,7 +177,8 @@ private:
 
     void controlSequence() {
         const qsizetype n = data_.size();
-        if (pos_ >= n) return;
+        if (pos_ >= n)
+            return;
         const char c = data_[pos_];
         const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
         if (!letter) {
@@ -159,12 +203,14 @@ private:
         }
         int digits = 0;
         while (pos_ < n && data_[pos_] >= '0' && data_[pos_] <= '9') {
-            if (digits < 10) param = param * 10 + (data_[pos_] - '0');
+            if (digits < 10)
+                param = param * 10 + (data_[pos_] - '0');
             ++digits;
             ++pos_;
             hasParam = true;
         }
-        if (pos_ < n && data_[pos_] == ' ') ++pos_;
+        if (pos_ < n && data_[pos_] == ' ')
+            ++pos_;
         param = std::clamp(negative ? -param : param, -2147483647LL, 2147483647LL);
         if (pendingSkip_ > 0 && word != "u") {
             --pendingSkip_;
@@ -189,7 +235,8 @@ private:
                 --pendingSkip_;
                 return;
             }
-            if (value >= 0) put(Cp1252ToUnicode(static_cast<unsigned char>(value)));
+            if (value >= 0)
+                put(Cp1252ToUnicode(static_cast<unsigned char>(value)));
             return;
         }
         if (pendingSkip_ > 0) {
@@ -227,9 +274,11 @@ private:
         if (IsSkippedDestination(word)) {
             s.destination = Destination::Skip;
         } else if (word == "fonttbl") {
-            if (s.destination != Destination::Skip) s.destination = Destination::FontTable;
+            if (s.destination != Destination::Skip)
+                s.destination = Destination::FontTable;
         } else if (word == "colortbl") {
-            if (s.destination != Destination::Skip) s.destination = Destination::ColourTable;
+            if (s.destination != Destination::Skip)
+                s.destination = Destination::ColourTable;
         } else if (word == "f") {
             if (s.destination == Destination::FontTable) {
                 commitFont();
@@ -242,9 +291,12 @@ private:
         } else if (word == "red" || word == "green" || word == "blue") {
             const int v = std::clamp(hasParam ? param : 0, 0, 255);
             colourSet_ = true;
-            if (word == "red") red_ = v;
-            if (word == "green") green_ = v;
-            if (word == "blue") blue_ = v;
+            if (word == "red")
+                red_ = v;
+            if (word == "green")
+                green_ = v;
+            if (word == "blue")
+                blue_ = v;
         } else if (word == "b") {
             s.ch.bold = on;
         } else if (word == "i") {
@@ -281,7 +333,8 @@ private:
             if (hasParam) {
                 // A signed 16-bit number: negative values stand for the upper half.
                 const int code = param < 0 ? param + 65536 : param;
-                if (code > 0 && code <= 0xFFFF) put(QChar(static_cast<char16_t>(code)));
+                if (code > 0 && code <= 0xFFFF)
+                    put(QChar(static_cast<char16_t>(code)));
             }
             pendingSkip_ = s.unicodeSkip;
         } else if (word == "emdash") {
@@ -305,7 +358,8 @@ private:
     }
 
     void textByte(unsigned char byte) {
-        if (byte == '\r' || byte == '\n') return;
+        if (byte == '\r' || byte == '\n')
+            return;
         if (pendingSkip_ > 0) {
             --pendingSkip_;
             return;
@@ -314,7 +368,8 @@ private:
             put(QChar(u'\t'));
             return;
         }
-        if (byte < 0x20) return;
+        if (byte < 0x20)
+            return;
         put(Cp1252ToUnicode(byte));
     }
 
@@ -323,7 +378,8 @@ private:
         switch (s.destination) {
             case Destination::Text:
                 // Control characters (from \'hh or \uN) carry nothing a reader can show.
-                if (ch.unicode() >= 0x20 || ch == u'\t') sink_.character(ch, s);
+                if (ch.unicode() >= 0x20 || ch == u'\t')
+                    sink_.character(ch, s);
                 break;
             case Destination::FontTable:
                 if (ch == u';') {
@@ -345,7 +401,8 @@ private:
     }
 
     void paragraph() {
-        if (state().destination == Destination::Text) sink_.paragraphEnd(state());
+        if (state().destination == Destination::Text)
+            sink_.paragraphEnd(state());
     }
 
     const QByteArray& data_;
@@ -367,7 +424,8 @@ public:
         : cursor_(&document), tables_(tables) {}
 
     void character(QChar ch, const GroupState& state) override {
-        if (!run_.isEmpty() && !(state.ch == runState_)) flush();
+        if (!run_.isEmpty() && !(state.ch == runState_))
+            flush();
         runState_ = state.ch;
         run_ += ch;
     }
@@ -389,7 +447,8 @@ private:
     }
 
     void flush() {
-        if (run_.isEmpty()) return;
+        if (run_.isEmpty())
+            return;
         QTextCharFormat format;
         format.setFontWeight(runState_.bold ? QFont::Bold : QFont::Normal);
         format.setFontItalic(runState_.italic);
@@ -405,7 +464,8 @@ private:
         const auto colourIndex = static_cast<size_t>(runState_.colour);
         if (colourIndex < tables_.colours.size()) {
             const QColor& colour = tables_.colours[colourIndex];
-            if (colour.isValid()) format.setForeground(colour);
+            if (colour.isValid())
+                format.setForeground(colour);
         }
         cursor_.insertText(run_, format);
         run_.clear();
@@ -428,7 +488,8 @@ public:
 };
 
 QByteArray WithoutBom(const QByteArray& data) {
-    if (data.startsWith("\xEF\xBB\xBF")) return data.mid(3);
+    if (data.startsWith("\xEF\xBB\xBF"))
+        return data.mid(3);
     return data;
 }
 
@@ -443,7 +504,8 @@ QString DecodePlain(const QByteArray& raw) {
     const QByteArray data = WithoutBom(raw);
     QStringDecoder utf8(QStringDecoder::Utf8);
     QString text = utf8(data);
-    if (!utf8.hasError()) return text;
+    if (!utf8.hasError())
+        return text;
     text.clear();
     text.reserve(data.size());
     for (char c : data) text += Cp1252ToUnicode(static_cast<unsigned char>(c));
@@ -455,8 +517,8 @@ QString DecodePlain(const QByteArray& raw) {
 bool LooksLikeRtf(const QByteArray& data) {
     const QByteArray body = WithoutBom(data);
     qsizetype i = 0;
-    while (i < body.size() && (body[i] == ' ' || body[i] == '\t' || body[i] == '\r' ||
-                               body[i] == '\n')) {
+    while (i < body.size() &&
+           (body[i] == ' ' || body[i] == '\t' || body[i] == '\r' || body[i] == '\n')) {
         ++i;
     }
     return body.mid(i, 5) == "{\\rtf";
@@ -477,7 +539,8 @@ void LoadRtfOrPlainText(QTextDocument& document, const QByteArray& data) {
 }
 
 QString RtfToPlainText(const QByteArray& data) {
-    if (!LooksLikeRtf(data)) return DecodePlain(data);
+    if (!LooksLikeRtf(data))
+        return DecodePlain(data);
     Tables tables;
     PlainSink sink;
     const QByteArray body = RtfBody(data);

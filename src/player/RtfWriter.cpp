@@ -18,15 +18,18 @@ QString FamilyOf(const QTextCharFormat& format, const QTextDocument& document) {
     const QVariant families = format.property(QTextFormat::FontFamilies);
     if (families.isValid()) {
         const QStringList list = families.toStringList();
-        if (!list.isEmpty() && !list.front().isEmpty()) return list.front();
+        if (!list.isEmpty() && !list.front().isEmpty())
+            return list.front();
     }
     return document.defaultFont().family();
 }
 
 int HalfPointsOf(const QTextCharFormat& format, const QTextDocument& document) {
     double points = format.fontPointSize();
-    if (points <= 0) points = document.defaultFont().pointSizeF();
-    if (points <= 0) points = 10;
+    if (points <= 0)
+        points = document.defaultFont().pointSizeF();
+    if (points <= 0)
+        points = 10;
     return static_cast<int>(std::lround(points * 2));
 }
 
@@ -34,7 +37,8 @@ int HalfPointsOf(const QTextCharFormat& format, const QTextDocument& document) {
 QByteArray EscapeFontName(const QString& name) {
     QByteArray out;
     for (QChar ch : name) {
-        if (ch == u';' || ch == u'{' || ch == u'}' || ch == u'\\') continue;
+        if (ch == u';' || ch == u'{' || ch == u'}' || ch == u'\\')
+            continue;
         const auto byte = UnicodeToCp1252(ch);
         if (!byte) {
             out += '?';
@@ -73,9 +77,12 @@ void AppendText(QByteArray& out, const QString& text) {
 }
 
 const char* AlignmentWord(Qt::Alignment alignment) {
-    if (alignment & Qt::AlignHCenter) return "\\qc";
-    if (alignment & Qt::AlignJustify) return "\\qj";
-    if (alignment & (Qt::AlignRight)) return "\\qr";
+    if (alignment & Qt::AlignHCenter)
+        return "\\qc";
+    if (alignment & Qt::AlignJustify)
+        return "\\qj";
+    if (alignment & (Qt::AlignRight))
+        return "\\qr";
     return "\\ql";
 }
 
@@ -93,7 +100,8 @@ QByteArray DocumentToRtf(const QTextDocument& document) {
         return i;
     };
     auto colourIndex = [&](const QTextCharFormat& format) -> qsizetype {
-        if (format.foreground().style() == Qt::NoBrush) return 0;
+        if (format.foreground().style() == Qt::NoBrush)
+            return 0;
         const QColor colour = format.foreground().color();
         qsizetype i = colours.indexOf(colour);
         if (i < 0) {
@@ -107,22 +115,28 @@ QByteArray DocumentToRtf(const QTextDocument& document) {
     QByteArray body;
     bool firstBlock = true;
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
-        if (!firstBlock) body += "\\par\n";
+        if (!firstBlock)
+            body += "\\par\n";
         firstBlock = false;
         body += "\\pard";
         body += AlignmentWord(block.blockFormat().alignment());
         body += ' ';
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
-            if (!fragment.isValid()) continue;
+            if (!fragment.isValid())
+                continue;
             const QTextCharFormat format = fragment.charFormat();
             body += "{\\f" + QByteArray::number(fontIndex(FamilyOf(format, document)));
             body += "\\fs" + QByteArray::number(HalfPointsOf(format, document));
             const qsizetype colour = colourIndex(format);
-            if (colour > 0) body += "\\cf" + QByteArray::number(colour);
-            if (format.fontWeight() > QFont::Normal) body += "\\b";
-            if (format.fontItalic()) body += "\\i";
-            if (format.fontUnderline()) body += "\\ul";
+            if (colour > 0)
+                body += "\\cf" + QByteArray::number(colour);
+            if (format.fontWeight() > QFont::Normal)
+                body += "\\b";
+            if (format.fontItalic())
+                body += "\\i";
+            if (format.fontUnderline())
+                body += "\\ul";
             body += ' ';
             AppendText(body, fragment.text());
             body += '}';

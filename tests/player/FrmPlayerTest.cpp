@@ -14,8 +14,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
-#include <QTextCursor>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
 #include <QToolBar>
@@ -52,7 +52,8 @@ TEST(FrmPlayer, LoadShowsTheInitialArrangement) {
     QStringList keys, tips;
     for (QAction* a : p.Frame2->tlbStandar()->actions()) {
         keys << a->objectName();
-        if (!a->isSeparator() && !a->toolTip().isEmpty() && a->toolTip() != a->text()) tips << a->toolTip();
+        if (!a->isSeparator() && !a->toolTip().isEmpty() && a->toolTip() != a->text())
+            tips << a->toolTip();
     }
     EXPECT_EQ(keys, (QStringList{"Stampa", "open", "save", "sep01", "copy", "cut", "paste", "spe03",
                                  "bold", "italic", "underlinee", "sep04", "aleft", "acenter",
@@ -76,13 +77,15 @@ TEST(FrmPlayer, MissingOutputDeviceIsReportedAtLoadAndOpeningFailsInItsBufferSte
     f.home.boxes.clear();
     f.open(QStringLiteral("20031215_101010.Ems"));
     ASSERT_EQ(f.home.boxes.shown().size(), 1);
-    EXPECT_TRUE(f.home.boxes.last().text.startsWith(QStringLiteral("Errore di Caricamento File \r91/")));
+    EXPECT_TRUE(
+        f.home.boxes.last().text.startsWith(QStringLiteral("Errore di Caricamento File \r91/")));
     EXPECT_FALSE(f.player->PlaybackBuffer());
 }
 
 TEST(FrmPlayer, OpeningANewRecordingCreatesItsRowAndShowsTheFile) {
     PlayerFixture f;
-    const QString name = f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 2, 3.0, kStart, 3661);
+    const QString name =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 2, 3.0, kStart, 3661);
     FrmPlayer& p = f.load();
     p.txtUtente->setText(QStringLiteral("mario"));
     f.open(name);
@@ -130,12 +133,14 @@ TEST(FrmPlayer, OpeningANewRecordingCreatesItsRowAndShowsTheFile) {
 
 TEST(FrmPlayer, StoredRowFillsMarksUserNumberAndFormattedText) {
     PlayerFixture f;
-    const QString name = f.addRecording(QStringLiteral("20240131_142305.Ems"), 8000, 8, 1, 1.0, kStart, 1);
+    const QString name =
+        f.addRecording(QStringLiteral("20240131_142305.Ems"), 8000, 8, 1, 1.0, kStart, 1);
     f.home.context->settings.save(QStringLiteral("progressivo"), QStringLiteral("41"));
     const Catalogue catalogue = Catalogue::InFolder(f.home.home());
     ASSERT_EQ(catalogue.recorderInsert(name, f.home.context->settings), 42);
-    catalogue.playerSave(name, PlayerMarks{true, false, true, QStringLiteral("{\\rtf1 {\\b forte} piano}")},
-                         QStringLiteral("Not Set"), QStringLiteral("anna"));
+    catalogue.playerSave(
+        name, PlayerMarks{true, false, true, QStringLiteral("{\\rtf1 {\\b forte} piano}")},
+        QStringLiteral("Not Set"), QStringLiteral("anna"));
     FrmPlayer& p = f.load();
     f.open(name);
     EXPECT_TRUE(p.Check[0]->isChecked());
@@ -189,7 +194,8 @@ TEST(FrmPlayer, BrokenFilesOpenWithAClearMessageAndNoCrash) {
 
 TEST(FrmPlayer, PlayPauseResumeStopFollowTheBuffer) {
     PlayerFixture f;
-    const QString name = f.addRecording(QStringLiteral("20031215_101010.Ems"), 11025, 16, 1, 20.0, kStart, 20);
+    const QString name =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 11025, 16, 1, 20.0, kStart, 20);
     FrmPlayer& p = f.load();
 
     p.BtiNIReg_Click();  // nothing opened yet
@@ -225,7 +231,8 @@ TEST(FrmPlayer, PlayPauseResumeStopFollowTheBuffer) {
     EXPECT_FALSE(p.Paused);
     f.run(1.0);
     // One second on the clock, less the 0.05 s the output holds before it is heard.
-    EXPECT_NEAR(static_cast<double>(p.PlaybackBuffer()->GetCurrentPosition()), paused + 0.95 * 22050, 800);
+    EXPECT_NEAR(static_cast<double>(p.PlaybackBuffer()->GetCurrentPosition()),
+                paused + 0.95 * 22050, 800);
 
     p.BtFineReg_Click();
     EXPECT_FALSE(p.PlaybackActive);
@@ -255,7 +262,8 @@ TEST(FrmPlayer, PlayPauseResumeStopFollowTheBuffer) {
 
 TEST(FrmPlayer, PlayDoesNothingWhileTheRecorderIsBusy) {
     PlayerFixture f;
-    const QString name = f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 2.0, kStart, 2);
+    const QString name =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 2.0, kStart, 2);
     FrmPlayer& p = f.load();
     f.open(name);
     f.forms.recordEnabled = false;
@@ -268,7 +276,8 @@ TEST(FrmPlayer, PlayDoesNothingWhileTheRecorderIsBusy) {
 TEST(FrmPlayer, PositionSliderPlaysFromWhereItIsLeftAndCountsAsPlaying) {
     PlayerFixture f;
     // 9.6 s: the slider's last second lies past the last byte.
-    const QString name = f.addRecording(QStringLiteral("20031215_101010.Ems"), 11025, 16, 1, 9.6, kStart, 10);
+    const QString name =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 11025, 16, 1, 9.6, kStart, 10);
     FrmPlayer& p = f.load();
 
     p.Scroller->setValue(3);
@@ -296,7 +305,8 @@ TEST(FrmPlayer, PositionSliderPlaysFromWhereItIsLeftAndCountsAsPlaying) {
 
 TEST(FrmPlayer, DigitKeysJumpBackWhilePlaying) {
     PlayerFixture f;
-    const QString name = f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 30.0, kStart, 30);
+    const QString name =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 30.0, kStart, 30);
     FrmPlayer& p = f.load();
     f.open(name);
     p.rewindByDigitKey(51);  // not playing: nothing
@@ -377,7 +387,8 @@ TEST(FrmPlayer, FastButtonsAndFrequencyScrollBar) {
 
 TEST(FrmPlayer, EditSaveAndCancel) {
     PlayerFixture f;
-    const QString name = f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 1.0, kStart, 1);
+    const QString name =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 1.0, kStart, 1);
     f.home.context->settings.save(QStringLiteral("etichetta"), QStringLiteral("Indagine 7"));
     FrmPlayer& p = f.load();
     f.open(name);
@@ -440,7 +451,8 @@ TEST(FrmPlayer, EditSaveAndCancel) {
 
 TEST(FrmPlayer, NamesWithQuotesAreLookedUpSafely) {
     PlayerFixture f;
-    const QString name = f.addRecording(QStringLiteral("20240131_142305 l'altro.Ems"), 8000, 16, 1, 1.0, kStart, 1);
+    const QString name =
+        f.addRecording(QStringLiteral("20240131_142305 l'altro.Ems"), 8000, 16, 1, 1.0, kStart, 1);
     FrmPlayer& p = f.load();
     f.open(name);
     EXPECT_TRUE(f.home.boxes.empty()) << f.home.boxes.texts().join(u'|').toStdString();
@@ -454,7 +466,8 @@ TEST(FrmPlayer, NamesWithQuotesAreLookedUpSafely) {
 
 TEST(FrmPlayer, ClosingWithUnsavedTextIsRefusedOtherwiseItEndsTheProgram) {
     PlayerFixture f;
-    const QString name = f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 3.0, kStart, 3);
+    const QString name =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 3.0, kStart, 3);
     FrmPlayer& p = f.load();
     f.open(name);
     p.BtiNIReg_Click();
@@ -462,7 +475,8 @@ TEST(FrmPlayer, ClosingWithUnsavedTextIsRefusedOtherwiseItEndsTheProgram) {
     QCloseEvent refused;
     QApplication::sendEvent(&p, &refused);
     EXPECT_FALSE(refused.isAccepted());
-    EXPECT_EQ(f.home.boxes.last().text, QStringLiteral("Salvare le modifiche Prima Di Uscire Dal Programma"));
+    EXPECT_EQ(f.home.boxes.last().text,
+              QStringLiteral("Salvare le modifiche Prima Di Uscire Dal Programma"));
     EXPECT_EQ(f.home.boxes.last().icon, MsgIcon::Critical);
     EXPECT_FALSE(f.home.process.ended());
     EXPECT_TRUE(p.PlaybackActive);

@@ -17,10 +17,10 @@ TEST(frmReports, ShowsTheLogbookPageByPageAndExportsIt) {
     const Catalogue catalogue = Catalogue::InFolder(home.home());
     catalogue.create();
     for (int i = 0; i < 80; ++i) {
-        catalogue.playerInsert(QStringLiteral("202401%1_101010.Ems").arg(10 + i % 5), QStringLiteral("Not Set"),
-                               QStringLiteral("op"));
-        catalogue.playerInsert(QStringLiteral("20240110_10%1.Ems").arg(1000 + i), QStringLiteral("Not Set"),
-                               QStringLiteral("op"));
+        catalogue.playerInsert(QStringLiteral("202401%1_101010.Ems").arg(10 + i % 5),
+                               QStringLiteral("Not Set"), QStringLiteral("op"));
+        catalogue.playerInsert(QStringLiteral("20240110_10%1.Ems").arg(1000 + i),
+                               QStringLiteral("Not Set"), QStringLiteral("op"));
     }
     frmReports window(*home.context);
     window.Form_Load();
@@ -54,7 +54,8 @@ TEST(frmReports, BrokenDefinitionIsShownAndReported) {
     EXPECT_FALSE(window.report());
     ASSERT_EQ(home.boxes.shown().size(), 1);
     EXPECT_EQ(home.boxes.last().title, QStringLiteral("Form_Load"));
-    EXPECT_TRUE(home.boxes.last().text.contains(QStringLiteral("report.rpt, riga 2: campo sconosciuto «nomi»")))
+    EXPECT_TRUE(home.boxes.last().text.contains(
+        QStringLiteral("report.rpt, riga 2: campo sconosciuto «nomi»")))
         << home.boxes.last().text.toStdString();
     EXPECT_TRUE(window.view->text().contains(QStringLiteral("riga 2")));
     EXPECT_FALSE(window.pdfButton->isEnabled());

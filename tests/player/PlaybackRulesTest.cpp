@@ -24,10 +24,10 @@ TEST(TransportConversions, BytesAreMultiplesOfThousandRoundedHalfToEven) {
 
 TEST(TransportConversions, SecondsTruncateToMillisecondsThenRoundHalfToEven) {
     EXPECT_EQ(SecondsForBytes(1000000, 22050), 45);  // 45.351 s
-    EXPECT_EQ(SecondsForBytes(11025, 22050), 0);      // exactly 0.5 s -> 0 (even)
-    EXPECT_EQ(SecondsForBytes(33075, 22050), 2);      // 1.5 s -> 2
+    EXPECT_EQ(SecondsForBytes(11025, 22050), 0);     // exactly 0.5 s -> 0 (even)
+    EXPECT_EQ(SecondsForBytes(33075, 22050), 2);     // 1.5 s -> 2
     EXPECT_EQ(SecondsForBytes(11024, 22050), 0);
-    EXPECT_EQ(SecondsForBytes(5000, 0), 0);           // unknown rate never divides by zero
+    EXPECT_EQ(SecondsForBytes(5000, 0), 0);  // unknown rate never divides by zero
 }
 
 TEST(TransportConversions, PlayStartAndDrag) {

@@ -12,8 +12,8 @@
 
 #include <QDir>
 #include <QListWidget>
-#include <QTimer>
 #include <QTextDocument>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -57,12 +57,14 @@ public:
 
 class ScriptedDialogs : public PlayerDialogs {
 public:
-    std::optional<QString> openFileName(QWidget*, const QString& title, const QString& filter) override {
+    std::optional<QString> openFileName(QWidget*, const QString& title,
+                                        const QString& filter) override {
         titles.push_back(title);
         filters.push_back(filter);
         return next();
     }
-    std::optional<QString> saveFileName(QWidget*, const QString& title, const QString& filter) override {
+    std::optional<QString> saveFileName(QWidget*, const QString& title,
+                                        const QString& filter) override {
         titles.push_back(title);
         filters.push_back(filter);
         return next();
@@ -76,7 +78,8 @@ public:
     // The next scripted answer; an empty name (or none left) is a cancelled dialog.
     std::optional<QString> next() {
         if (names.empty() || names.front().isEmpty()) {
-            if (!names.empty()) names.pop_front();
+            if (!names.empty())
+                names.pop_front();
             return std::nullopt;
         }
         const QString n = names.front();
@@ -106,8 +109,10 @@ public:
     QString addRecording(const QString& name, int rate, int bits, int channels, double seconds,
                          const QDateTime& start, qint64 trailerSeconds) {
         const QByteArray trailer =
-            RecordingTrailer::Make(QStringLiteral("CASO1"), start, start.addSecs(trailerSeconds)).toBytes();
-        WriteBytes(QDir(folder).filePath(name), ToneWave(rate, bits, channels, seconds, 440, trailer));
+            RecordingTrailer::Make(QStringLiteral("CASO1"), start, start.addSecs(trailerSeconds))
+                .toBytes();
+        WriteBytes(QDir(folder).filePath(name),
+                   ToneWave(rate, bits, channels, seconds, 440, trailer));
         return name;
     }
 
@@ -139,7 +144,8 @@ public:
     void run(double seconds) {
         for (double t = 0; t < seconds - 1e-9; t += 0.1) {
             device->advance(0.1);
-            if (player->Counter->isActive()) player->Counter_Timer();
+            if (player->Counter->isActive())
+                player->Counter_Timer();
         }
     }
 

@@ -8,10 +8,10 @@
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QSlider>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
+#include <QSlider>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QThread>
@@ -25,15 +25,17 @@ int main(int argc, char** argv) {
     PlayerFixture f;
     const QDateTime start(QDate(2024, 1, 31), QTime(14, 23, 5));
     f.addRecording(QStringLiteral("20240131_142305.Ems"), 22050, 16, 1, 95.0, start, 95);
-    f.addRecording(QStringLiteral("20240131_150102.Ems"), 8000, 16, 2, 10.0, start.addSecs(2200), 10);
+    f.addRecording(QStringLiteral("20240131_150102.Ems"), 8000, 16, 2, 10.0, start.addSecs(2200),
+                   10);
     FrmPlayer& p = f.load();
     f.open(QStringLiteral("20240131_142305.Ems"));
     p.btedit_Click();
     p.Check[0]->click();
     p.txtUtente->setText(QStringLiteral("Mario Rossi"));
     QTextEdit* text = p.Frame2->rtfTesto();
-    text->setPlainText(QStringLiteral(
-        "Trascrizione della telefonata\nA: Pronto, chi parla?\nB: Sono io, ci vediamo alle cinque.\n"));
+    text->setPlainText(
+        QStringLiteral("Trascrizione della telefonata\nA: Pronto, chi parla?\nB: Sono io, ci "
+                       "vediamo alle cinque.\n"));
     QTextCursor c(text->document());
     c.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     text->setTextCursor(c);

@@ -19,29 +19,40 @@ namespace {
 // that sorting has work to do.
 void MakeCatalogue(const QString& file, int count, int days) {
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("mk"));
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("mk"));
         db.setDatabaseName(file);
         ASSERT_TRUE(db.open());
         QSqlQuery q(db);
         ASSERT_TRUE(q.exec(QStringLiteral(
             "CREATE TABLE dati (NOME TEXT, etichetta TEXT, dtfile DATE, ora TEXT, progressivo "
-            "INTEGER, LETTO BOOLEAN, SCRITTO BOOLEAN, TRADOTTO BOOLEAN, traduzione TEXT, user TEXT)")));
+            "INTEGER, LETTO BOOLEAN, SCRITTO BOOLEAN, TRADOTTO BOOLEAN, traduzione TEXT, user "
+            "TEXT)")));
         db.transaction();
         q.prepare(QStringLiteral("INSERT INTO dati VALUES (?,?,?,?,?,?,?,?,?,?)"));
         for (int i = count - 1; i >= 0; --i) {
             const QDate date = QDate(2024, 3, 1).addDays(i * days / count);
-            const QString ora = QStringLiteral("%1:%2").arg(8 + i % 10, 2, 10, QChar(u'0')).arg(i % 60, 2, 10, QChar(u'0'));
+            const QString ora = QStringLiteral("%1:%2")
+                                    .arg(8 + i % 10, 2, 10, QChar(u'0'))
+                                    .arg(i % 60, 2, 10, QChar(u'0'));
             q.addBindValue(date.toString(QStringLiteral("yyyyMMdd")) + QStringLiteral("_") +
                            QString(ora).remove(u':') + QStringLiteral("00.Ems"));
             q.addBindValue(QStringLiteral("Not Set"));
             q.addBindValue(date);
-            q.addBindValue(QStringLiteral("%1:%2").arg(8 + i % 10, 2, 10, QChar(u'0')).arg(i % 60, 2, 10, QChar(u'0')));
+            q.addBindValue(QStringLiteral("%1:%2")
+                               .arg(8 + i % 10, 2, 10, QChar(u'0'))
+                               .arg(i % 60, 2, 10, QChar(u'0')));
             q.addBindValue(i + 1);
             q.addBindValue(i % 2 == 0);
             q.addBindValue(false);
             q.addBindValue(i % 3 == 0);
-            q.addBindValue(i % 5 == 0 ? QVariant(QStringLiteral("{\\rtf1 {\\b Chiamata} numero %1 con un testo abbastanza lungo da essere tagliato nel rapporto\\par seconda riga}").arg(i + 1))
-                                      : QVariant());
+            q.addBindValue(
+                i % 5 == 0
+                    ? QVariant(
+                          QStringLiteral("{\\rtf1 {\\b Chiamata} numero %1 con un testo abbastanza "
+                                         "lungo da essere tagliato nel rapporto\\par seconda riga}")
+                              .arg(i + 1))
+                    : QVariant());
             q.addBindValue(QStringLiteral("op%1").arg(i % 4));
             ASSERT_TRUE(q.exec());
         }
@@ -52,7 +63,8 @@ void MakeCatalogue(const QString& file, int count, int days) {
 
 int PdfPageCount(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return -1;
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
     const QString pdf = QString::fromLatin1(f.readAll());
     return static_cast<int>(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page[^s]"))));
 }
@@ -148,8 +160,8 @@ TEST(Report, FiveHundredRowsSortedGroupedAndPaged) {
             ASSERT_EQ(line.cells.size(), 10);
             const QDate date = QDate::fromString(line.cells[0], QStringLiteral("dd/MM/yyyy"));
             ASSERT_TRUE(date.isValid()) << line.cells[0].toStdString();
-            const QString key = date.toString(Qt::ISODate) + line.cells[1] +
-                                line.cells[2].rightJustified(6, u'0');
+            const QString key =
+                date.toString(Qt::ISODate) + line.cells[1] + line.cells[2].rightJustified(6, u'0');
             EXPECT_LE(lastKey, key) << "rows out of order";
             lastKey = key;
             lastDate = date;
@@ -161,7 +173,8 @@ TEST(Report, FiveHundredRowsSortedGroupedAndPaged) {
     // Cell texts: marks, numbers and the start of the transcription as plain text.
     bool sawTranscript = false;
     for (const auto& line : report.page(0)) {
-        if (line.groupHeading) continue;
+        if (line.groupHeading)
+            continue;
         const int n = line.cells[2].toInt();
         EXPECT_EQ(line.cells[6], (n - 1) % 2 == 0 ? QStringLiteral("Sì") : QString());
         EXPECT_EQ(line.cells[7], QString());

@@ -158,7 +158,8 @@ TEST(Rtf, ReadsWhatOtherWordProcessorsWrite) {
 TEST(Rtf, ReadsOfficeSuiteStyleWithNestedGroupsAndFields) {
     const QByteArray office =
         "{\\rtf1\\ansi\\deff3\\adeflang1025\n"
-        "{\\fonttbl{\\f0\\froman\\fprq2\\fcharset0 Times New Roman;}{\\f3\\fswiss\\fprq2\\fcharset0 "
+        "{\\fonttbl{\\f0\\froman\\fprq2\\fcharset0 Times New "
+        "Roman;}{\\f3\\fswiss\\fprq2\\fcharset0 "
         "Liberation Sans;}}\n"
         "{\\colortbl;\\red0\\green0\\blue0;}\n"
         "{\\*\\listtable{\\list\\listtemplateid1{\\listlevel\\levelnfc23}}}\n"

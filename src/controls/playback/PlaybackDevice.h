@@ -17,10 +17,10 @@ class PlaybackStream {
 public:
     virtual ~PlaybackStream() = default;
     virtual bool start() = 0;
-    virtual void stop() = 0;               // drops what is queued; no callback runs afterwards
-    virtual bool isActive() const = 0;     // started and not yet run out
-    virtual double time() const = 0;       // the output clock, seconds
-    virtual int sampleRate() const = 0;    // the rate the stream really runs at
+    virtual void stop() = 0;             // drops what is queued; no callback runs afterwards
+    virtual bool isActive() const = 0;   // started and not yet run out
+    virtual double time() const = 0;     // the output clock, seconds
+    virtual int sampleRate() const = 0;  // the rate the stream really runs at
 };
 
 // The sound output the player plays through (the default output device).

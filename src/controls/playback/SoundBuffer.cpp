@@ -23,7 +23,8 @@ constexpr double kMaxRatio = 256.0;
 std::unique_ptr<SoundBuffer> SoundBuffer::FromFile(const QString& path, PlaybackDevice& device) {
     QString error;
     auto image = ReadWaveFile(path, &error);
-    if (!image) throw RuntimeError(kInvalidFileFormat, error);
+    if (!image)
+        throw RuntimeError(kInvalidFileFormat, error);
     return std::make_unique<SoundBuffer>(std::move(*image), device);
 }
 
@@ -37,9 +38,10 @@ SoundBuffer::SoundBuffer(WaveImage image, PlaybackDevice& device)
     }
     scratch_.resize(static_cast<size_t>(kSourceBlockFrames * format_.channels));
     int err = 0;
-    resampler_ = src_callback_new(&SoundBuffer::SourceCallback, SRC_SINC_FASTEST,
-                                  format_.channels, &err, this);
-    if (!resampler_) throw RuntimeError(errors::kDeviceIo, QString::fromUtf8(src_strerror(err)));
+    resampler_ = src_callback_new(&SoundBuffer::SourceCallback, SRC_SINC_FASTEST, format_.channels,
+                                  &err, this);
+    if (!resampler_)
+        throw RuntimeError(errors::kDeviceIo, QString::fromUtf8(src_strerror(err)));
     QString error;
     stream_ = device.open(
         format_.sampleRate, format_.channels,
@@ -56,9 +58,11 @@ SoundBuffer::SoundBuffer(WaveImage image, PlaybackDevice& device)
 
 SoundBuffer::~SoundBuffer() {
     // The stream goes first: no render may run on a released resampler.
-    if (stream_) stream_->stop();
+    if (stream_)
+        stream_->stop();
     stream_.reset();
-    if (resampler_) src_delete(resampler_);
+    if (resampler_)
+        src_delete(resampler_);
 }
 
 void SoundBuffer::settle() {
@@ -72,7 +76,8 @@ void SoundBuffer::settle() {
 
 void SoundBuffer::Play() {
     settle();
-    if (playing_) return;
+    if (playing_)
+        return;
     stream_->stop();
     ended_.store(false);
     segmentStart_.store(static_cast<double>(positionFrame_));
@@ -83,7 +88,8 @@ void SoundBuffer::Play() {
 
 void SoundBuffer::Stop() {
     settle();
-    if (!playing_) return;
+    if (!playing_)
+        return;
     const double heard = heardFrame();
     stream_->stop();
     playing_ = false;
@@ -107,8 +113,10 @@ void SoundBuffer::SetCurrentPosition(std::int64_t bytes) {
 }
 
 std::int64_t SoundBuffer::GetCurrentPosition() const {
-    if (!playing_) return positionFrame_ * format_.blockAlign;
-    if (!stream_->isActive()) return 0;
+    if (!playing_)
+        return positionFrame_ * format_.blockAlign;
+    if (!stream_->isActive())
+        return 0;
     return static_cast<std::int64_t>(heardFrame()) * format_.blockAlign;
 }
 
@@ -125,17 +133,20 @@ double SoundBuffer::heardFrame() const {
     double dac = 0, frame = 0, end = 0, rate = 0;
     for (;;) {
         const std::uint32_t before = markSeq_.load(std::memory_order_acquire);
-        if (before & 1U) continue;
+        if (before & 1U)
+            continue;
         generation = markGeneration_.load(std::memory_order_relaxed);
         dac = markDacTime_.load(std::memory_order_relaxed);
         frame = markFrame_.load(std::memory_order_relaxed);
         end = markEndFrame_.load(std::memory_order_relaxed);
         rate = markRate_.load(std::memory_order_relaxed);
         std::atomic_thread_fence(std::memory_order_acquire);
-        if (markSeq_.load(std::memory_order_relaxed) == before) break;
+        if (markSeq_.load(std::memory_order_relaxed) == before)
+            break;
     }
     const double start = segmentStart_.load();
-    if (generation != generation_.load()) return start;
+    if (generation != generation_.load())
+        return start;
     // The block's first frame is heard at dac; frames before and after it at the source
     // rate the block was made with.
     const double heard = frame + (stream_->time() - dac) * rate;
@@ -159,10 +170,11 @@ bool SoundBuffer::render(float* out, unsigned long count, double dacTime) {
         return tailLeft_ > 0;
     }
     const int hertz = frequency_.load();
-    const double ratio =
-        std::clamp(static_cast<double>(deviceRate_) / static_cast<double>(hertz), kMinRatio, kMaxRatio);
+    const double ratio = std::clamp(static_cast<double>(deviceRate_) / static_cast<double>(hertz),
+                                    kMinRatio, kMaxRatio);
     long produced = src_callback_read(resampler_, ratio, static_cast<long>(count), out);
-    if (produced < 0) produced = 0;
+    if (produced < 0)
+        produced = 0;
     if (static_cast<unsigned long>(produced) < count) {
         std::fill(out + static_cast<size_t>(produced) * channels, out + count * channels, 0.0f);
     }
@@ -192,16 +204,18 @@ long SoundBuffer::SourceCallback(void* self, float** data) {
     auto* s = static_cast<SoundBuffer*>(self);
     *data = s->scratch_.data();
     const std::int64_t remain = s->frames() - s->readFrame_;
-    if (remain <= 0) return 0;
+    if (remain <= 0)
+        return 0;
     const long n = static_cast<long>(std::min<std::int64_t>(remain, kSourceBlockFrames));
     const WaveFormat& f = s->format_;
-    const auto* src = reinterpret_cast<const uchar*>(s->data_.constData()) +
-                      s->readFrame_ * f.blockAlign;
+    const auto* src =
+        reinterpret_cast<const uchar*>(s->data_.constData()) + s->readFrame_ * f.blockAlign;
     const size_t samples = static_cast<size_t>(n) * static_cast<size_t>(f.channels);
     float* dst = s->scratch_.data();
     switch (f.bitsPerSample) {
         case 8:
-            for (size_t i = 0; i < samples; ++i) dst[i] = (static_cast<float>(src[i]) - 128.0f) / 128.0f;
+            for (size_t i = 0; i < samples; ++i)
+                dst[i] = (static_cast<float>(src[i]) - 128.0f) / 128.0f;
             break;
         case 16:
             for (size_t i = 0; i < samples; ++i) {
@@ -227,7 +241,8 @@ long SoundBuffer::SourceCallback(void* self, float** data) {
                 }
             } else {
                 for (size_t i = 0; i < samples; ++i) {
-                    dst[i] = static_cast<float>(qFromLittleEndian<qint32>(src + 4 * i)) / 2147483648.0f;
+                    dst[i] =
+                        static_cast<float>(qFromLittleEndian<qint32>(src + 4 * i)) / 2147483648.0f;
                 }
             }
             break;

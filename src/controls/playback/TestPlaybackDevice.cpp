@@ -9,7 +9,8 @@ public:
     Stream(TestPlaybackDevice& device, int rate, int channels, RenderFunction render)
         : device_(device), rate_(rate), channels_(channels), render_(std::move(render)) {}
     ~Stream() override {
-        if (device_.current_ == this) device_.current_ = nullptr;
+        if (device_.current_ == this)
+            device_.current_ = nullptr;
     }
 
     bool start() override {
@@ -25,7 +26,8 @@ public:
     int sampleRate() const override { return rate_; }
 
     void renderBlock(unsigned long frames) {
-        if (!started_ || finished_) return;
+        if (!started_ || finished_)
+            return;
         std::vector<float> block(frames * static_cast<size_t>(channels_));
         const double dac = device_.now_ + device_.latency_;
         const bool more = render_(block.data(), frames, dac);
@@ -49,7 +51,8 @@ private:
 std::unique_ptr<PlaybackStream> TestPlaybackDevice::open(int preferredRate, int channels,
                                                          RenderFunction render, QString* error) {
     if (!failReason_.isEmpty()) {
-        if (error) *error = failReason_;
+        if (error)
+            *error = failReason_;
         failReason_.clear();
         return nullptr;
     }

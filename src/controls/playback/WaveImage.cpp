@@ -16,17 +16,19 @@ quint32 Le32(const char* p) {
 }
 
 quint16 Le16(const char* p) {
-    return static_cast<quint16>(static_cast<unsigned char>(p[0]) |
-                                static_cast<unsigned char>(p[1]) << 8);
+    return static_cast<quint16>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1])
+                                                                       << 8);
 }
 
 bool Fail(QString* error, const QString& text) {
-    if (error) *error = text;
+    if (error)
+        *error = text;
     return false;
 }
 
 bool ReadFormat(const QByteArray& chunk, WaveFormat& format, QString* error) {
-    if (chunk.size() < 16) return Fail(error, QStringLiteral("formato del file non valido"));
+    if (chunk.size() < 16)
+        return Fail(error, QStringLiteral("formato del file non valido"));
     const char* p = chunk.constData();
     format.formatTag = Le16(p);
     format.channels = Le16(p + 2);
@@ -38,19 +40,20 @@ bool ReadFormat(const QByteArray& chunk, WaveFormat& format, QString* error) {
         // WAVE_FORMAT_EXTENSIBLE: the sub-format GUID starts with the plain format tag.
         format.formatTag = Le16(p + 24);
     }
-    const bool pcm = format.formatTag == 1 && (format.bitsPerSample == 8 ||
-                                               format.bitsPerSample == 16 ||
-                                               format.bitsPerSample == 24 ||
-                                               format.bitsPerSample == 32);
+    const bool pcm =
+        format.formatTag == 1 && (format.bitsPerSample == 8 || format.bitsPerSample == 16 ||
+                                  format.bitsPerSample == 24 || format.bitsPerSample == 32);
     const bool floating = format.formatTag == 3 && format.bitsPerSample == 32;
-    if (!pcm && !floating) return Fail(error, QStringLiteral("formato audio non supportato"));
+    if (!pcm && !floating)
+        return Fail(error, QStringLiteral("formato audio non supportato"));
     if (format.channels < 1 || format.channels > 8 || format.sampleRate < 1000 ||
         format.sampleRate > 384000) {
         return Fail(error, QStringLiteral("formato audio non supportato"));
     }
     // The block size follows from the format; a wrong stored value must not misalign frames.
     format.blockAlign = format.channels * format.bitsPerSample / 8;
-    if (format.avgBytesPerSecond <= 0) format.avgBytesPerSecond = format.blockAlign * format.sampleRate;
+    if (format.avgBytesPerSecond <= 0)
+        format.avgBytesPerSecond = format.blockAlign * format.sampleRate;
     return true;
 }
 
@@ -75,20 +78,24 @@ std::optional<WaveImage> ReadWaveFile(const QString& path, QString* error) {
     qint64 pos = 12;
     while (pos + 8 <= size) {
         char chunk[8];
-        if (!file.seek(pos) || file.read(chunk, 8) != 8) break;
+        if (!file.seek(pos) || file.read(chunk, 8) != 8)
+            break;
         const qint64 length = Le32(chunk + 4);
         const qint64 body = pos + 8;
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             const QByteArray fmt = file.read(std::min<qint64>(length, 64));
-            if (!ReadFormat(fmt, image.format, error)) return std::nullopt;
+            if (!ReadFormat(fmt, image.format, error))
+                return std::nullopt;
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
-            if (!haveFormat) break;
+            if (!haveFormat)
+                break;
             qint64 available = std::min(length, size - body);
             available -= available % image.format.blockAlign;
             if (available > 0) {
                 if (uchar* mapped = file.map(body, available)) {
-                    image.data = QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), available);
+                    image.data =
+                        QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), available);
                     image.mapping = owner;
                     return image;
                 }

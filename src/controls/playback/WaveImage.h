@@ -24,7 +24,7 @@ struct WaveFormat {
 // hour-long recording then costs no copy), else a copy read from the file.
 struct WaveImage {
     WaveFormat format;
-    QByteArray data;                // refers into `mapping` when the file is mapped
+    QByteArray data;                 // refers into `mapping` when the file is mapped
     std::shared_ptr<QFile> mapping;  // keeps the mapped file open as long as `data` is used
 };
 

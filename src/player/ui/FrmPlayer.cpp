@@ -74,9 +74,13 @@ FrmPlayer::FrmPlayer(AppContext& ctx, QWidget* parent)
 
 FrmPlayer::~FrmPlayer() = default;
 
-void FrmPlayer::setDialogs(PlayerDialogs& dialogs) { Frame2->setDialogs(dialogs); }
+void FrmPlayer::setDialogs(PlayerDialogs& dialogs) {
+    Frame2->setDialogs(dialogs);
+}
 
-MediaCommands& FrmPlayer::media() { return ctx_.media ? *ctx_.media : ownMedia_; }
+MediaCommands& FrmPlayer::media() {
+    return ctx_.media ? *ctx_.media : ownMedia_;
+}
 
 void FrmPlayer::buildControls() {
     // Positions follow the window's arrangement in twips, divided by 15.
@@ -93,7 +97,8 @@ void FrmPlayer::buildControls() {
     Dir1->setGeometry(16, 68, 160, 110);
     connect(Dir1, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
         const QString target = item->data(Qt::UserRole).toString();
-        if (!target.isEmpty()) setFolderPath(target);
+        if (!target.isEmpty())
+            setFolderPath(target);
     });
 
     Caption(this, QStringLiteral("File"), 16, 182);
@@ -101,13 +106,15 @@ void FrmPlayer::buildControls() {
     FOpener->setObjectName(QStringLiteral("FOpener"));
     FOpener->setGeometry(16, 200, 160, 380);
     connect(FOpener, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row < 0) return;
+        if (row < 0)
+            return;
         openedByChange_ = true;
         FOpener_Click();
     });
     // A click on the name already selected opens that recording afresh.
     connect(FOpener, &QListWidget::itemClicked, this, [this](QListWidgetItem*) {
-        if (!openedByChange_) FOpener_Click();
+        if (!openedByChange_)
+            FOpener_Click();
         openedByChange_ = false;
     });
 
@@ -237,20 +244,25 @@ void FrmPlayer::resizeEvent(QResizeEvent* event) {
 // ---- Window load and the folder lists ------------------------------------------------
 
 void FrmPlayer::Form_Load() {
-    if (ctx_.forms) ctx_.forms->show(FormId::Mixer);
-    if (auto* frame = parentWidget()) frame->move(0, 2200 / 15);
+    if (ctx_.forms)
+        ctx_.forms->show(FormId::Mixer);
+    if (auto* frame = parentWidget())
+        frame->move(0, 2200 / 15);
 
     const QString dataPath = ctx_.config.dataPath;
     const QString folder = ctx_.config.recordingsFolder();
-    if (!dataPath.isEmpty()) QDir().mkpath(dataPath);
-    if (!folder.isEmpty()) QDir().mkpath(folder);
+    if (!dataPath.isEmpty())
+        QDir().mkpath(dataPath);
+    if (!folder.isEmpty())
+        QDir().mkpath(folder);
     setFolderPath(folder.isEmpty() ? QDir::homePath() : QDir::cleanPath(folder));
 
     SetEditMode(false);
 
     try {
         device_ = deviceFactory_ ? deviceFactory_() : std::make_unique<PortAudioPlaybackDevice>();
-        if (!device_) throw RuntimeError(kObjectNotSet, QStringLiteral("Nessun dispositivo audio"));
+        if (!device_)
+            throw RuntimeError(kObjectNotSet, QStringLiteral("Nessun dispositivo audio"));
     } catch (const RuntimeError& e) {
         device_.reset();
         ctx_.boxes.show(QStringLiteral("Direct Sound non è stato inizializzato ") + u'\r' +
@@ -261,7 +273,8 @@ void FrmPlayer::Form_Load() {
 
 void FrmPlayer::Drive1_Change() {
     const QString drive = Drive1->currentText();
-    if (QDir(drive).exists()) setFolderPath(drive);
+    if (QDir(drive).exists())
+        setFolderPath(drive);
 }
 
 void FrmPlayer::setFolderPath(const QString& path) {
@@ -293,12 +306,13 @@ void FrmPlayer::refreshFileList() {
     const QString keep = selectedName();
     const QSignalBlocker block(FOpener);
     FOpener->clear();
-    const QStringList files = QDir(dirPath_).entryList(
-        {QStringLiteral("*.Ems")}, QDir::Files, QDir::Name | QDir::IgnoreCase);
+    const QStringList files = QDir(dirPath_).entryList({QStringLiteral("*.Ems")}, QDir::Files,
+                                                       QDir::Name | QDir::IgnoreCase);
     FOpener->addItems(files);
     if (!keep.isEmpty()) {
         const auto found = FOpener->findItems(keep, Qt::MatchExactly);
-        if (!found.isEmpty()) FOpener->setCurrentItem(found.front());
+        if (!found.isEmpty())
+            FOpener->setCurrentItem(found.front());
     }
 }
 
@@ -320,7 +334,8 @@ void FrmPlayer::ShowMciError(int code) {
 
 void FrmPlayer::FOpener_Click() {
     const QString name = selectedName();
-    if (name.isEmpty()) return;
+    if (name.isEmpty())
+        return;
     const QString path = QDir(dirPath_).filePath(name);
     openedName_ = name;
     Paused = false;
@@ -332,9 +347,9 @@ void FrmPlayer::FOpener_Click() {
         const Catalogue catalogue = Catalogue::InFolder(ctx_.homeFolder);
         std::optional<CatalogueRow> row = catalogue.find(name);
         if (!row) {
-            catalogue.playerInsert(name, ctx_.settings.get(QStringLiteral("etichetta"),
-                                                           QStringLiteral("Not Set")),
-                                   txtUtente->text());
+            catalogue.playerInsert(
+                name, ctx_.settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set")),
+                txtUtente->text());
             row = catalogue.find(name);
         }
         if (row) {
@@ -346,7 +361,8 @@ void FrmPlayer::FOpener_Click() {
             if (row->progressivo && ctx_.forms) {
                 ctx_.forms->recorder().setProgressiveNumber(QString::number(*row->progressivo));
             }
-            if (row->traduzione) Frame2->setTextRtf(row->traduzione->toUtf8());
+            if (row->traduzione)
+                Frame2->setTextRtf(row->traduzione->toUtf8());
         }
     } catch (const RuntimeError& e) {
         // Listening still works without the catalogue; the operator learns why the marks
@@ -376,7 +392,8 @@ void FrmPlayer::FOpener_Click() {
     }
 
     // The format through the media alias.
-    int code = media().send(QStringLiteral("open ") + path + QStringLiteral(" type waveaudio alias capture"));
+    int code = media().send(QStringLiteral("open ") + path +
+                            QStringLiteral(" type waveaudio alias capture"));
     if (code != 0) {
         ShowMciError(code);
         return;
@@ -391,7 +408,8 @@ void FrmPlayer::FOpener_Click() {
             ShowMciError(code);
             return;
         }
-        if (!reply.isEmpty()) *targets[i] = reply;
+        if (!reply.isEmpty())
+            *targets[i] = reply;
     }
     lblq[0]->setText(SampleRate);
     lblq[1]->setText(BitsPerSample);
@@ -406,7 +424,8 @@ void FrmPlayer::FOpener_Click() {
     RecordingLoaded = true;
     try {
         loadBuffer(path);
-        if (!timesKnown) LbCont->setText(FormatDuration(Scroller->maximum()));
+        if (!timesKnown)
+            LbCont->setText(FormatDuration(Scroller->maximum()));
     } catch (const RuntimeError& e) {
         ctx_.boxes.show(QStringLiteral("Errore di Caricamento File ") + u'\r' +
                             QString::number(e.number()) + u'/' + e.description(),
@@ -415,7 +434,8 @@ void FrmPlayer::FOpener_Click() {
 }
 
 void FrmPlayer::loadBuffer(const QString& path) {
-    if (!device_) throw RuntimeError(kObjectNotSet, QStringLiteral("Dispositivo audio non inizializzato"));
+    if (!device_)
+        throw RuntimeError(kObjectNotSet, QStringLiteral("Dispositivo audio non inizializzato"));
     // The new buffer replaces the old one only once it exists.
     std::unique_ptr<SoundBuffer> fresh = SoundBuffer::FromFile(path, *device_);
     buffer_ = std::move(fresh);
@@ -424,8 +444,8 @@ void FrmPlayer::loadBuffer(const QString& path) {
     NativeFrequencyValue = frequency / 10;
     BufferBytes = buffer_->length();
     const std::int64_t perSecond = buffer_->format().avgBytesPerSecond;
-    const auto range = static_cast<int>(std::clamp<std::int64_t>(
-        SecondsForBytes(BufferBytes, perSecond), 0, INT_MAX));
+    const auto range = static_cast<int>(
+        std::clamp<std::int64_t>(SecondsForBytes(BufferBytes, perSecond), 0, INT_MAX));
     Scroller->setMaximum(range);
     HS_Cursor->setMaximum(range);
     BytesPerSecond = perSecond;
@@ -440,14 +460,16 @@ bool FrmPlayer::recorderBusy() {
 }
 
 void FrmPlayer::BtiNIReg_Click() {
-    if (recorderBusy()) return;
+    if (recorderBusy())
+        return;
     if (!RecordingLoaded) {
         ctx_.boxes.show(kSelectFirst, kApplicationTitle, MsgButtons::Ok);
         return;
     }
     FastX10->setEnabled(true);
     FastX5->setEnabled(true);
-    if (!buffer_) return;
+    if (!buffer_)
+        return;
     if (Paused) {
         buffer_->Play();
         Counter->start();
@@ -455,20 +477,23 @@ void FrmPlayer::BtiNIReg_Click() {
         Paused = false;
         return;
     }
-    buffer_->SetCurrentPosition(PlayStartPosition(HS_Cursor->value(), Scroller->maximum(), BytesPerSecond));
+    buffer_->SetCurrentPosition(
+        PlayStartPosition(HS_Cursor->value(), Scroller->maximum(), BytesPerSecond));
     buffer_->Play();
     Counter->start();
     PlaybackActive = true;
 }
 
 void FrmPlayer::Btpause_Click() {
-    if (buffer_) buffer_->Stop();
+    if (buffer_)
+        buffer_->Stop();
     Paused = true;
     BtiNIReg->setEnabled(true);
 }
 
 void FrmPlayer::BtFineReg_Click() {
-    if (!PlaybackActive) return;
+    if (!PlaybackActive)
+        return;
     PlaybackActive = false;
     if (buffer_) {
         buffer_->Stop();
@@ -478,11 +503,13 @@ void FrmPlayer::BtFineReg_Click() {
 }
 
 void FrmPlayer::showTimeAt(std::int64_t seconds) {
-    if (StartTime.isValid()) LbNow->setText(FormatDateTime(StartTime.addSecs(seconds)));
+    if (StartTime.isValid())
+        LbNow->setText(FormatDateTime(StartTime.addSecs(seconds)));
 }
 
 void FrmPlayer::Counter_Timer() {
-    if (!buffer_) return;
+    if (!buffer_)
+        return;
     const int status = buffer_->GetStatus();
     if (status == 1 || status == 5) {
         BtiNIReg->setEnabled(false);
@@ -507,7 +534,8 @@ void FrmPlayer::Counter_Timer() {
 }
 
 void FrmPlayer::Scroller_MouseDown() {
-    if (RecordingLoaded && buffer_) buffer_->Stop();
+    if (RecordingLoaded && buffer_)
+        buffer_->Stop();
 }
 
 void FrmPlayer::Scroller_Scroll() {
@@ -516,11 +544,13 @@ void FrmPlayer::Scroller_Scroll() {
         ctx_.boxes.show(kSelectFirst, kApplicationTitle, MsgButtons::Ok);
         return;
     }
-    if (buffer_) buffer_->SetCurrentPosition(DragPosition(Scroller->value(), BytesPerSecond, BufferBytes));
+    if (buffer_)
+        buffer_->SetCurrentPosition(DragPosition(Scroller->value(), BytesPerSecond, BufferBytes));
 }
 
 void FrmPlayer::Scroller_MouseUp() {
-    if (!RecordingLoaded || !buffer_) return;
+    if (!RecordingLoaded || !buffer_)
+        return;
     buffer_->Play();
     Counter->start();
     // A play started here is a play like any other: Stop and the recorder must see it.
@@ -533,11 +563,13 @@ void FrmPlayer::Scroller_MouseUp() {
 void FrmPlayer::HS_Frequenz_Change() {
     const int hertz = HS_Frequenz->value() * 10;
     lbl_Frequenz->setText(FrequencyLabel(hertz));
-    if (buffer_) buffer_->SetFrequency(hertz);
+    if (buffer_)
+        buffer_->SetFrequency(hertz);
 }
 
 void FrmPlayer::CmdResetVel_Click() {
-    if (NativeFrequencyValue > 0) HS_Frequenz->setValue(NativeFrequencyValue);
+    if (NativeFrequencyValue > 0)
+        HS_Frequenz->setValue(NativeFrequencyValue);
 }
 
 void FrmPlayer::fastDown(bool ten) {
@@ -545,7 +577,8 @@ void FrmPlayer::fastDown(bool ten) {
         ctx_.boxes.show(kSelectFirst, kApplicationTitle, MsgButtons::Ok);
         return;
     }
-    if (!buffer_) return;
+    if (!buffer_)
+        return;
     if (const auto factors = FastFactorTable(NativeFrequencyValue)) {
         const int f = buffer_->GetFrequency();
         buffer_->SetFrequency(FastPressedFrequency(f, ten ? factors->x10 : factors->x5));
@@ -556,7 +589,8 @@ void FrmPlayer::fastDown(bool ten) {
 }
 
 void FrmPlayer::fastUp(bool ten) {
-    if (!RecordingLoaded || !buffer_) return;
+    if (!RecordingLoaded || !buffer_)
+        return;
     if (const auto factors = FastFactorTable(NativeFrequencyValue)) {
         const int f = buffer_->GetFrequency();
         // When the press was capped at the buffer's highest frequency, dividing would not
@@ -604,9 +638,10 @@ void FrmPlayer::cmdSalva_Click() {
         marks.traduzione = QString::fromLatin1(Frame2->textRtf());
         // The opened recording's name: a refresh of the list while editing (a recording
         // saved meanwhile) must not send the text to another row or to none.
-        catalogue.playerSave(openedName_, marks,
-                             ctx_.settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set")),
-                             txtUtente->text());
+        catalogue.playerSave(
+            openedName_, marks,
+            ctx_.settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set")),
+            txtUtente->text());
     } catch (const RuntimeError& e) {
         // Editing stays on, so nothing typed is lost and the operator can save again.
         ReportError(ctx_.boxes, e, QStringLiteral("cmdSalva_Click"));
@@ -618,33 +653,49 @@ void FrmPlayer::cmdSalva_Click() {
 }
 
 void FrmPlayer::CheckN_Click(int index) {
-    if (index >= 0 && index < 3) Image[index]->setVisible(Check[index]->isChecked());
+    if (index >= 0 && index < 3)
+        Image[index]->setVisible(Check[index]->isChecked());
 }
 
 // ---- Links and closing ---------------------------------------------------------------
 
-bool FrmPlayer::saveButtonEnabled() const { return cmdSalva->isEnabled(); }
+bool FrmPlayer::saveButtonEnabled() const {
+    return cmdSalva->isEnabled();
+}
 
 void FrmPlayer::stopPlaybackBuffer() {
-    if (buffer_) buffer_->Stop();
+    if (buffer_)
+        buffer_->Stop();
 }
 
 void FrmPlayer::setPlaybackPosition(long long bytes) {
-    if (buffer_) buffer_->SetCurrentPosition(bytes);
+    if (buffer_)
+        buffer_->SetCurrentPosition(bytes);
 }
 
-int FrmPlayer::positionSliderValue() const { return Scroller->value(); }
+int FrmPlayer::positionSliderValue() const {
+    return Scroller->value();
+}
 
-void FrmPlayer::setPositionSliderValue(int seconds) { Scroller->setValue(seconds); }
+void FrmPlayer::setPositionSliderValue(int seconds) {
+    Scroller->setValue(seconds);
+}
 
-void FrmPlayer::setStatusText(const QString& text) { lbstatus->setText(text); }
+void FrmPlayer::setStatusText(const QString& text) {
+    lbstatus->setText(text);
+}
 
-QString FrmPlayer::folderSizeText() const { return LblFolderSize->text(); }
+QString FrmPlayer::folderSizeText() const {
+    return LblFolderSize->text();
+}
 
-void FrmPlayer::setFolderSizeText(const QString& text) { LblFolderSize->setText(text); }
+void FrmPlayer::setFolderSizeText(const QString& text) {
+    LblFolderSize->setText(text);
+}
 
 void FrmPlayer::rewindByDigitKey(int keyCode) {
-    if (!PlaybackActive || !buffer_) return;
+    if (!PlaybackActive || !buffer_)
+        return;
     if (const auto b = DigitRewindPosition(keyCode, Scroller->value(), BytesPerSecond)) {
         buffer_->SetCurrentPosition(*b);
     }
@@ -683,7 +734,8 @@ void FrmPlayer::closeEvent(QCloseEvent* event) {
     media().send(QStringLiteral("close all"));
     Counter->stop();
     buffer_.reset();
-    if (ctx_.forms) ctx_.forms->unload(FormId::Mixer);
+    if (ctx_.forms)
+        ctx_.forms->unload(FormId::Mixer);
     // Ending the process closes every other window.
     ctx_.process.endProcess(0);
     event->accept();

@@ -151,7 +151,7 @@ private:
     std::unique_ptr<SoundBuffer> buffer_;
     MediaCommands ownMedia_;
     QString dirPath_;
-    QString openedName_;  // the file list's name of the last opening
+    QString openedName_;           // the file list's name of the last opening
     bool openedByChange_ = false;  // the selection change of this click already opened it
     QPushButton* btDirUp_ = nullptr;
     std::optional<int> fastRestore_;  // the frequency before a fast button was pressed

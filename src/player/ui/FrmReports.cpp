@@ -62,20 +62,24 @@ frmReports::frmReports(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_
         const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Esporta PDF"),
                                                           QStringLiteral("brogliaccio.pdf"),
                                                           QStringLiteral("PDF (*.pdf)"));
-        if (!path.isEmpty()) exportPdf(path);
+        if (!path.isEmpty())
+            exportPdf(path);
     });
 }
 
 frmReports::~frmReports() = default;
 
-void frmReports::setRowSource(std::unique_ptr<ReportRowSource> source) { source_ = std::move(source); }
+void frmReports::setRowSource(std::unique_ptr<ReportRowSource> source) {
+    source_ = std::move(source);
+}
 
 void frmReports::Form_Load() {
     if (!source_) {
         source_ = std::make_unique<SqlReportRowSource>(Catalogue::InFolder(ctx_.homeFolder).file());
     }
     try {
-        report_ = std::make_unique<ReportDocument>(BuildReport(ctx_.homeFolder, *source_, ctx_.clock.now()));
+        report_ = std::make_unique<ReportDocument>(
+            BuildReport(ctx_.homeFolder, *source_, ctx_.clock.now()));
         setWindowTitle(report_->definition().title);
         showPage(0);
     } catch (const RuntimeError& e) {
@@ -92,7 +96,8 @@ void frmReports::Form_Load() {
 }
 
 void frmReports::showPage(int index) {
-    if (!report_) return;
+    if (!report_)
+        return;
     page_ = std::clamp(index, 0, report_->pageCount() - 1);
     view->setPixmap(QPixmap::fromImage(report_->renderPage(page_, zoom_)));
     view->adjustSize();
@@ -107,7 +112,8 @@ void frmReports::setZoom(double value) {
 }
 
 bool frmReports::exportPdf(const QString& path) {
-    if (!report_) return false;
+    if (!report_)
+        return false;
     QString error;
     if (!report_->exportPdf(path, &error)) {
         ctx_.boxes.show(error, kApplicationTitle, MsgButtons::Ok, MsgIcon::Critical);
@@ -117,16 +123,20 @@ bool frmReports::exportPdf(const QString& path) {
 }
 
 void frmReports::print() {
-    if (!report_) return;
+    if (!report_)
+        return;
     QPrinter printer;
     printer.setPageOrientation(report_->definition().landscape ? QPageLayout::Landscape
                                                                : QPageLayout::Portrait);
     QPrintDialog dialog(&printer, this);
-    if (dialog.exec() != QDialog::Accepted) return;
+    if (dialog.exec() != QDialog::Accepted)
+        return;
     QPainter painter;
-    if (!painter.begin(&printer)) return;
+    if (!painter.begin(&printer))
+        return;
     const double scale = printer.resolution() / 72.0;
-    report_->paintAll(painter, [&] { return printer.newPage(); }, scale);
+    report_->paintAll(
+        painter, [&] { return printer.newPage(); }, scale);
     painter.end();
 }
 

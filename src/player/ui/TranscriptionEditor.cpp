@@ -26,13 +26,15 @@ namespace kallomir {
 
 namespace {
 
-const QString kFileFilter = QStringLiteral(
-    "File di testo (*.txt);;Rich Text File (*.rtf);;Tutti i file (*)");
+const QString kFileFilter =
+    QStringLiteral("File di testo (*.txt);;Rich Text File (*.rtf);;Tutti i file (*)");
 
 // True when every character of the selection (or the format at the cursor when nothing is
 // selected) satisfies the test; a mixed selection is not.
-bool SelectionAll(const QTextCursor& cursor, const std::function<bool(const QTextCharFormat&)>& test) {
-    if (!cursor.hasSelection()) return test(cursor.charFormat());
+bool SelectionAll(const QTextCursor& cursor,
+                  const std::function<bool(const QTextCharFormat&)>& test) {
+    if (!cursor.hasSelection())
+        return test(cursor.charFormat());
     const int start = cursor.selectionStart();
     const int end = cursor.selectionEnd();
     QTextDocument* doc = cursor.document();
@@ -40,8 +42,10 @@ bool SelectionAll(const QTextCursor& cursor, const std::function<bool(const QTex
          block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment f = it.fragment();
-            if (f.position() + f.length() <= start || f.position() >= end) continue;
-            if (!test(f.charFormat())) return false;
+            if (f.position() + f.length() <= start || f.position() >= end)
+                continue;
+            if (!test(f.charFormat()))
+                return false;
         }
     }
     return true;
@@ -56,7 +60,9 @@ QIcon AlignmentIcon(Qt::Alignment alignment) {
     const int widths[4] = {14, 9, 12, 7};
     for (int i = 0; i < 4; ++i) {
         const int w = widths[i];
-        const int x = alignment & Qt::AlignLeft ? 1 : alignment & Qt::AlignRight ? 15 - w : (16 - w) / 2;
+        const int x = alignment & Qt::AlignLeft    ? 1
+                      : alignment & Qt::AlignRight ? 15 - w
+                                                   : (16 - w) / 2;
         painter.drawLine(x, 2 + 4 * i, x + w - 1, 2 + 4 * i);
     }
     return QIcon(pixmap);
@@ -83,7 +89,8 @@ TranscriptionEditor::TranscriptionEditor(MessageBoxService& boxes, PlayerDialogs
     toolbar_->setIconSize(QSize(16, 16));
     text_ = new QTextEdit(this);
     text_->setObjectName(QStringLiteral("rtfTesto"));
-    text_->setAcceptRichText(false);  // pasted text arrives as text, as the clipboard command gives it
+    text_->setAcceptRichText(
+        false);  // pasted text arrives as text, as the clipboard command gives it
     layout->addWidget(toolbar_);
     layout->addWidget(text_, 1);
 
@@ -122,7 +129,8 @@ TranscriptionEditor::TranscriptionEditor(MessageBoxService& boxes, PlayerDialogs
             continue;
         }
         QAction* action = toolbar_->addAction(b.label ? QString::fromUtf8(b.label) : key);
-        if (b.icon != QStyle::SP_CustomBase) action->setIcon(style()->standardIcon(b.icon));
+        if (b.icon != QStyle::SP_CustomBase)
+            action->setIcon(style()->standardIcon(b.icon));
         if (key == u"aleft" || key == u"acenter" || key == u"aright") {
             action->setIcon(AlignmentIcon(key == u"aleft"     ? Qt::AlignLeft
                                           : key == u"acenter" ? Qt::AlignHCenter
@@ -130,8 +138,10 @@ TranscriptionEditor::TranscriptionEditor(MessageBoxService& boxes, PlayerDialogs
         }
         action->setObjectName(key);
         action->setData(key);
-        if (b.tooltip) action->setToolTip(QString::fromUtf8(b.tooltip));
-        if (key == u"bold" || key == u"italic" || key == u"underlinee") action->setCheckable(true);
+        if (b.tooltip)
+            action->setToolTip(QString::fromUtf8(b.tooltip));
+        if (key == u"bold" || key == u"italic" || key == u"underlinee")
+            action->setCheckable(true);
         if (key == u"bold") {
             QFont f = action->font();
             f.setBold(true);
@@ -154,7 +164,9 @@ TranscriptionEditor::TranscriptionEditor(MessageBoxService& boxes, PlayerDialogs
     connect(text_, &QTextEdit::currentCharFormatChanged, this, &TranscriptionEditor::Timer1_Timer);
 }
 
-QByteArray TranscriptionEditor::textRtf() const { return DocumentToRtf(*text_->document()); }
+QByteArray TranscriptionEditor::textRtf() const {
+    return DocumentToRtf(*text_->document());
+}
 
 void TranscriptionEditor::setTextRtf(const QByteArray& rtf) {
     LoadRtfOrPlainText(*text_->document(), rtf);
@@ -165,15 +177,16 @@ void TranscriptionEditor::toggle(const QString& key) {
     QTextCursor cursor = text_->textCursor();
     QTextCharFormat change;
     if (key == u"bold") {
-        const bool all = SelectionAll(cursor, [](const QTextCharFormat& f) {
-            return f.fontWeight() > QFont::Normal;
-        });
+        const bool all = SelectionAll(
+            cursor, [](const QTextCharFormat& f) { return f.fontWeight() > QFont::Normal; });
         change.setFontWeight(all ? QFont::Normal : QFont::Bold);
     } else if (key == u"italic") {
-        const bool all = SelectionAll(cursor, [](const QTextCharFormat& f) { return f.fontItalic(); });
+        const bool all =
+            SelectionAll(cursor, [](const QTextCharFormat& f) { return f.fontItalic(); });
         change.setFontItalic(!all);
     } else {
-        const bool all = SelectionAll(cursor, [](const QTextCharFormat& f) { return f.fontUnderline(); });
+        const bool all =
+            SelectionAll(cursor, [](const QTextCharFormat& f) { return f.fontUnderline(); });
         change.setFontUnderline(!all);
     }
     cursor.mergeCharFormat(change);
@@ -190,21 +203,25 @@ void TranscriptionEditor::tlbStandar_ButtonClick(const QString& key) {
     QTextCursor cursor = text_->textCursor();
     if (key == u"open") {
         const auto name = dialogs_->openFileName(this, QStringLiteral("Apri file..."), kFileFilter);
-        if (!name) return;
+        if (!name)
+            return;
         QFile file(*name);
         if (!file.open(QIODevice::ReadOnly)) {
-            reportFileError(QStringLiteral("Impossibile aprire il file"), *name, file.errorString());
+            reportFileError(QStringLiteral("Impossibile aprire il file"), *name,
+                            file.errorString());
             return;
         }
         setTextRtf(file.readAll());
     } else if (key == u"save") {
         const auto name =
             dialogs_->saveFileName(this, QStringLiteral("Salva file con nome..."), kFileFilter);
-        if (!name) return;
+        if (!name)
+            return;
         // Rich text whatever the name's extension; written whole or not at all.
         QSaveFile file(*name);
         if (!file.open(QIODevice::WriteOnly) || file.write(textRtf()) < 0 || !file.commit()) {
-            reportFileError(QStringLiteral("Impossibile salvare il file"), *name, file.errorString());
+            reportFileError(QStringLiteral("Impossibile salvare il file"), *name,
+                            file.errorString());
         }
     } else if (key == u"copy") {
         QApplication::clipboard()->setText(SelectionText(cursor));
@@ -227,15 +244,18 @@ void TranscriptionEditor::tlbStandar_ButtonClick(const QString& key) {
         cursor.mergeBlockFormat(format);
     } else if (key == u"font") {
         const auto font = dialogs_->font(this, cursor.charFormat().font());
-        if (!font) return;
+        if (!font)
+            return;
         QTextCharFormat change;
         change.setFontFamilies({font->family()});
-        if (font->pointSizeF() > 0) change.setFontPointSize(font->pointSizeF());
+        if (font->pointSizeF() > 0)
+            change.setFontPointSize(font->pointSizeF());
         cursor.mergeCharFormat(change);
         text_->mergeCurrentCharFormat(change);
     } else if (key == u"color") {
         const auto colour = dialogs_->color(this, cursor.charFormat().foreground().color());
-        if (!colour) return;
+        if (!colour)
+            return;
         QTextCharFormat change;
         change.setForeground(*colour);
         cursor.mergeCharFormat(change);
@@ -255,12 +275,14 @@ void TranscriptionEditor::tlbStandar_ButtonClick(const QString& key) {
 
 void TranscriptionEditor::Timer1_Timer() {
     const QTextCursor cursor = text_->textCursor();
-    buttons_.value(QStringLiteral("bold"))->setChecked(SelectionAll(
-        cursor, [](const QTextCharFormat& f) { return f.fontWeight() > QFont::Normal; }));
-    buttons_.value(QStringLiteral("italic"))->setChecked(
-        SelectionAll(cursor, [](const QTextCharFormat& f) { return f.fontItalic(); }));
-    buttons_.value(QStringLiteral("underlinee"))->setChecked(
-        SelectionAll(cursor, [](const QTextCharFormat& f) { return f.fontUnderline(); }));
+    buttons_.value(QStringLiteral("bold"))
+        ->setChecked(SelectionAll(
+            cursor, [](const QTextCharFormat& f) { return f.fontWeight() > QFont::Normal; }));
+    buttons_.value(QStringLiteral("italic"))
+        ->setChecked(SelectionAll(cursor, [](const QTextCharFormat& f) { return f.fontItalic(); }));
+    buttons_.value(QStringLiteral("underlinee"))
+        ->setChecked(
+            SelectionAll(cursor, [](const QTextCharFormat& f) { return f.fontUnderline(); }));
 }
 
 }  // namespace kallomir

@@ -18,7 +18,8 @@ class PlayerDialogs;
 class TranscriptionEditor : public QFrame {
     Q_OBJECT
 public:
-    TranscriptionEditor(MessageBoxService& boxes, PlayerDialogs& dialogs, QWidget* parent = nullptr);
+    TranscriptionEditor(MessageBoxService& boxes, PlayerDialogs& dialogs,
+                        QWidget* parent = nullptr);
 
     QTextEdit* rtfTesto() const { return text_; }
     QToolBar* tlbStandar() const { return toolbar_; }

@@ -24,7 +24,8 @@ double SoundingSeconds(const QByteArray& raw, int rate) {
     qsizetype first = -1, last = -1;
     for (qsizetype i = 0; i < n; ++i) {
         if (s[i] > 3000 || s[i] < -3000) {
-            if (first < 0) first = i;
+            if (first < 0)
+                first = i;
             last = i;
         }
     }
@@ -36,12 +37,13 @@ double SoundingSeconds(const QByteArray& raw, int rate) {
 double CapturedToneSeconds(const QString& wav, int frequency, const QString& rawFile) {
     QProcess recorder;
     recorder.setStandardOutputFile(rawFile);
-    recorder.start(QStringLiteral("parec"),
-                   {QStringLiteral("-d"), QStringLiteral("ci_sink.monitor"),
-                    QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
-                    QStringLiteral("--rate=44100"), QStringLiteral("--channels=1"),
-                    QStringLiteral("--latency-msec=20")});
-    if (!recorder.waitForStarted()) return -1;
+    recorder.start(
+        QStringLiteral("parec"),
+        {QStringLiteral("-d"), QStringLiteral("ci_sink.monitor"), QStringLiteral("--raw"),
+         QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
+         QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20")});
+    if (!recorder.waitForStarted())
+        return -1;
     // The null sink delivers in large blocks until a reader has been attached for a while.
     QThread::msleep(2000);
     {
@@ -57,7 +59,8 @@ double CapturedToneSeconds(const QString& wav, int frequency, const QString& raw
     ::kill(static_cast<pid_t>(recorder.processId()), SIGINT);
     recorder.waitForFinished(5000);
     QFile f(rawFile);
-    if (!f.open(QIODevice::ReadOnly)) return -1;
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
     return SoundingSeconds(f.readAll(), 44100);
 }
 

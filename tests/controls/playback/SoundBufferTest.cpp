@@ -35,7 +35,8 @@ double PitchOf(const std::vector<float>& samples, int channels, int rate) {
     for (size_t i = static_cast<size_t>(channels); i < end; i += static_cast<size_t>(channels)) {
         const float a = samples[i - static_cast<size_t>(channels)];
         const float b = samples[i];
-        if ((a < 0 && b >= 0) || (a >= 0 && b < 0)) ++crossings;
+        if ((a < 0 && b >= 0) || (a >= 0 && b < 0))
+            ++crossings;
         ++counted;
     }
     return counted ? crossings / 2.0 / (static_cast<double>(counted) / rate) : 0;
@@ -77,7 +78,7 @@ TEST(WaveImage, CutShortCaptureAndForeignFiles) {
 
     for (const QByteArray& bad :
          {QByteArray(), QByteArray("RIFF"), QByteArray("plain text, no audio at all"),
-          QByteArray("RIFF\x04\0\0\0WAVEdata\x10\0\0\0"),            // data before format
+          QByteArray("RIFF\x04\0\0\0WAVEdata\x10\0\0\0"),               // data before format
           ToneWave(8000, 16, 1, 0.1, 0).replace(20, 2, "\x55\x00")}) {  // MP3 format tag
         WriteBytes(path, bad);
         error.clear();
@@ -99,7 +100,8 @@ TEST(SoundBuffer, PlaysOnceToTheEndThenStandsAtTheStart) {
     buffer.Play();
     EXPECT_EQ(buffer.GetStatus(), SoundBuffer::kStatusPlaying);
     const double lasted = PlayOut(device, buffer, 5);
-    EXPECT_NEAR(lasted, 1.0 + 0.05 + SoundBuffer::kEndTailSeconds, 0.1);  // plus the output delay, the last block, the filter
+    EXPECT_NEAR(lasted, 1.0 + 0.05 + SoundBuffer::kEndTailSeconds,
+                0.1);  // plus the output delay, the last block, the filter
     EXPECT_EQ(buffer.GetStatus(), 0);
     EXPECT_EQ(buffer.GetCurrentPosition(), 0);
     EXPECT_NEAR(PitchOf(device.played, 1, 8000), 500, 15);

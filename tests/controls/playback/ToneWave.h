@@ -22,7 +22,8 @@ inline QByteArray ToneWave(int rate, int bits, int channels, double seconds, dou
         const double v = amplitude * std::sin(2 * M_PI * hertz * static_cast<double>(i) / rate);
         for (int c = 0; c < channels; ++c) {
             if (bits == 8) {
-                data.append(static_cast<char>(static_cast<std::uint8_t>(std::lround(128 + v * 127))));
+                data.append(
+                    static_cast<char>(static_cast<std::uint8_t>(std::lround(128 + v * 127))));
             } else {
                 const auto s = static_cast<std::int16_t>(std::lround(v * 32767));
                 char b[2];
@@ -41,17 +42,18 @@ inline QByteArray ToneWave(int rate, int bits, int channels, double seconds, dou
         qToLittleEndian(v, b);
         return QByteArray(b, 2);
     };
-    QByteArray out = "RIFF" + le32(static_cast<quint32>(36 + data.size())) + "WAVEfmt " + le32(16) +
-                     le16(1) + le16(static_cast<quint16>(channels)) + le32(static_cast<quint32>(rate)) +
-                     le32(static_cast<quint32>(rate * blockAlign)) +
-                     le16(static_cast<quint16>(blockAlign)) + le16(static_cast<quint16>(bits)) +
-                     "data" + le32(static_cast<quint32>(data.size())) + data;
+    QByteArray out =
+        "RIFF" + le32(static_cast<quint32>(36 + data.size())) + "WAVEfmt " + le32(16) + le16(1) +
+        le16(static_cast<quint16>(channels)) + le32(static_cast<quint32>(rate)) +
+        le32(static_cast<quint32>(rate * blockAlign)) + le16(static_cast<quint16>(blockAlign)) +
+        le16(static_cast<quint16>(bits)) + "data" + le32(static_cast<quint32>(data.size())) + data;
     return out + trailer;
 }
 
 inline void WriteBytes(const QString& path, const QByteArray& bytes) {
     QFile f(path);
-    if (f.open(QIODevice::WriteOnly)) f.write(bytes);
+    if (f.open(QIODevice::WriteOnly))
+        f.write(bytes);
 }
 
 }  // namespace kallomir::test
