@@ -30,7 +30,6 @@ std::unique_ptr<SoundBuffer> SoundBuffer::FromFile(const QString& path, Playback
 
 SoundBuffer::SoundBuffer(WaveImage image, PlaybackDevice& device)
     : format_(image.format),
-      mapping_(std::move(image.mapping)),
       data_(std::move(image.data)),
       frequency_(image.format.sampleRate) {
     if (format_.blockAlign <= 0 || format_.channels <= 0) {

@@ -57,7 +57,6 @@ private:
     void settle();
 
     WaveFormat format_;
-    std::shared_ptr<QFile> mapping_;  // declared before data_, so it outlives it
     QByteArray data_;
     std::unique_ptr<PlaybackStream> stream_;
     SRC_STATE* resampler_ = nullptr;

@@ -60,8 +60,7 @@ bool ReadFormat(const QByteArray& chunk, WaveFormat& format, QString* error) {
 }  // namespace
 
 std::optional<WaveImage> ReadWaveFile(const QString& path, QString* error) {
-    auto owner = std::make_shared<QFile>(path);
-    QFile& file = *owner;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         Fail(error, QStringLiteral("impossibile aprire il file: ") + file.errorString());
         return std::nullopt;
@@ -92,15 +91,12 @@ std::optional<WaveImage> ReadWaveFile(const QString& path, QString* error) {
                 break;
             qint64 available = std::min(length, size - body);
             available -= available % image.format.blockAlign;
-            if (available > 0) {
-                if (uchar* mapped = file.map(body, available)) {
-                    image.data =
-                        QByteArray::fromRawData(reinterpret_cast<const char*>(mapped), available);
-                    image.mapping = owner;
-                    return image;
-                }
+            // Read, not mapped: a mapping would crash the program (SIGBUS) if another program
+            // cut the file short while it plays. Uninitialised: the read fills every byte.
+            if (!file.seek(body)) {
+                Fail(error, QStringLiteral("errore di lettura del file"));
+                return std::nullopt;
             }
-            // Uninitialised: the read fills every byte.
             image.data = QByteArray(available, Qt::Uninitialized);
             if (file.read(image.data.data(), available) != available) {
                 Fail(error, QStringLiteral("errore di lettura del file"));

@@ -19,13 +19,11 @@ struct WaveFormat {
     int avgBytesPerSecond = 0;
 };
 
-// A wave file's audio held in memory: its format and the bytes of its data chunk. The
-// bytes are the file's own pages mapped into memory when the system allows it (opening an
-// hour-long recording then costs no copy), else a copy read from the file.
+// A wave file's audio held in memory: its format and a copy of the bytes of its data chunk,
+// so nothing another program does to the file afterwards can disturb playback.
 struct WaveImage {
     WaveFormat format;
-    QByteArray data;                 // refers into `mapping` when the file is mapped
-    std::shared_ptr<QFile> mapping;  // keeps the mapped file open as long as `data` is used
+    QByteArray data;
 };
 
 // Reads a RIFF/WAVE file into memory. Bytes after the data chunk (the recording trailer of

@@ -4,6 +4,7 @@
 
 #include "app/RuntimeError.h"
 
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -89,6 +90,21 @@ TEST(WaveImage, CutShortCaptureAndForeignFiles) {
     TestPlaybackDevice device;
     EXPECT_THROW(SoundBuffer::FromFile(dir.filePath(QStringLiteral("missing.wav")), device),
                  RuntimeError);
+}
+
+TEST(SoundBuffer, FileCutShortByAnotherProgramWhilePlayingChangesNothing) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("cut.wav"));
+    WriteBytes(path, ToneWave(8000, 16, 1, 1.0, 500));
+    QString error;
+    auto image = ReadWaveFile(path, &error);
+    ASSERT_TRUE(image) << error.toStdString();
+    ASSERT_TRUE(QFile::resize(path, 44));  // another program truncates the recording
+    TestPlaybackDevice device(0, 0.05);
+    SoundBuffer buffer(std::move(*image), device);
+    buffer.Play();
+    EXPECT_NEAR(PlayOut(device, buffer, 5), 1.0 + 0.05 + SoundBuffer::kEndTailSeconds, 0.1);
+    EXPECT_NEAR(PitchOf(device.played, 1, 8000), 500, 15);
 }
 
 TEST(SoundBuffer, PlaysOnceToTheEndThenStandsAtTheStart) {
