@@ -17,6 +17,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
+#include <QMdiSubWindow>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -243,11 +244,40 @@ void FrmPlayer::resizeEvent(QResizeEvent* event) {
 
 // ---- Window load and the folder lists ------------------------------------------------
 
+// The player goes at the left edge, 2200 twips down, as the original layout had it; this
+// program's recorder window is taller than the original's, so the player starts below the
+// recorder instead of covering its buttons, and the mixer stands beside the recorder. The
+// player takes the height that is left when that is enough to work in.
+void FrmPlayer::ArrangeFrames() {
+    auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
+    QWidget* area = frame ? frame->parentWidget() : nullptr;
+    if (!frame || !area) return;
+    QMdiSubWindow* recorder = nullptr;
+    QMdiSubWindow* mixer = nullptr;
+    for (auto* sub : area->findChildren<QMdiSubWindow*>(Qt::FindDirectChildrenOnly)) {
+        if (dynamic_cast<RecorderLink*>(sub->widget())) recorder = sub;
+        if (dynamic_cast<MixerLink*>(sub->widget())) mixer = sub;
+    }
+    int top = 2200 / 15;
+    if (recorder) top = std::max(top, recorder->geometry().bottom() + 1);
+    if (mixer) {
+        const int besideRecorder = recorder ? recorder->geometry().right() + 1 : 0;
+        if (besideRecorder + mixer->width() <= area->width()) {
+            mixer->move(besideRecorder, 0);
+            top = std::max(top, mixer->geometry().bottom() + 1);
+        } else {
+            mixer->move(0, std::max(0, area->height() - mixer->height()));
+        }
+    }
+    frame->move(0, top);
+    const int room = area->height() - top;
+    if (room >= 400) frame->resize(frame->width(), room);
+}
+
 void FrmPlayer::Form_Load() {
     if (ctx_.forms)
         ctx_.forms->show(FormId::Mixer);
-    if (auto* frame = parentWidget())
-        frame->move(0, 2200 / 15);
+    ArrangeFrames();
 
     const QString dataPath = ctx_.config.dataPath;
     const QString folder = ctx_.config.recordingsFolder();

@@ -46,6 +46,7 @@ public:
 
     // Window events.
     void Form_Load();
+    void ArrangeFrames();
     void Drive1_Change();
     void Dir1_Change();
     void FOpener_Click();
