@@ -22,16 +22,16 @@ constexpr double kMaxRatio = 256.0;
 
 std::unique_ptr<SoundBuffer> SoundBuffer::FromFile(const QString& path, PlaybackDevice& device) {
     QString error;
-    auto image = ReadWaveFile(path, &error);
+    auto image = WaveImage::Open(path, &error);
     if (!image)
         throw RuntimeError(kInvalidFileFormat, error);
-    return std::make_unique<SoundBuffer>(std::move(*image), device);
+    // The start is in memory before the buffer exists: playing at once plays audio.
+    image->waitUntilLoaded(WaveImage::kFirstPiece);
+    return std::make_unique<SoundBuffer>(std::move(image), device);
 }
 
-SoundBuffer::SoundBuffer(WaveImage image, PlaybackDevice& device)
-    : format_(image.format),
-      data_(std::move(image.data)),
-      frequency_(image.format.sampleRate) {
+SoundBuffer::SoundBuffer(std::unique_ptr<WaveImage> image, PlaybackDevice& device)
+    : format_(image->format()), image_(std::move(image)), frequency_(format_.sampleRate) {
     if (format_.blockAlign <= 0 || format_.channels <= 0) {
         throw RuntimeError(kInvalidFileFormat, QStringLiteral("formato audio non valido"));
     }
@@ -171,6 +171,12 @@ bool SoundBuffer::render(float* out, unsigned long count, double dacTime) {
     const int hertz = frequency_.load();
     const double ratio = std::clamp(static_cast<double>(deviceRate_) / static_cast<double>(hertz),
                                     kMinRatio, kMaxRatio);
+    if (waitingForLoad(count, ratio)) {
+        // Moved ahead of the loader: silence, and the position holds, until the audio is in.
+        std::fill(out, out + count * channels, 0.0f);
+        publishMark(generation, dacTime, logicalFrame_, logicalFrame_, 0.0);
+        return true;
+    }
     long produced = src_callback_read(resampler_, ratio, static_cast<long>(count), out);
     if (produced < 0)
         produced = 0;
@@ -179,16 +185,7 @@ bool SoundBuffer::render(float* out, unsigned long count, double dacTime) {
     }
     const double consumed = static_cast<double>(produced) / ratio;
     const double end = std::min(logicalFrame_ + consumed, static_cast<double>(frames()));
-
-    markSeq_.fetch_add(1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    markGeneration_.store(generation, std::memory_order_relaxed);
-    markDacTime_.store(dacTime, std::memory_order_relaxed);
-    markFrame_.store(logicalFrame_, std::memory_order_relaxed);
-    markEndFrame_.store(end, std::memory_order_relaxed);
-    markRate_.store(static_cast<double>(deviceRate_) / ratio, std::memory_order_relaxed);
-    markSeq_.fetch_add(1, std::memory_order_release);
-
+    publishMark(generation, dacTime, logicalFrame_, end, static_cast<double>(deviceRate_) / ratio);
     logicalFrame_ = end;
     if (static_cast<unsigned long>(produced) < count) {
         // Some outputs drop what is still queued when a stream completes: a short silent
@@ -199,16 +196,45 @@ bool SoundBuffer::render(float* out, unsigned long count, double dacTime) {
     return true;
 }
 
+bool SoundBuffer::waitingForLoad(unsigned long count, double ratio) const {
+    const std::int64_t loadedFrames = image_->loadedBytes() / format_.blockAlign;
+    if (loadedFrames >= frames())
+        return false;
+    // What this block may draw: its share of the source plus what the resampler reads ahead.
+    const auto needed = readFrame_ + static_cast<std::int64_t>(static_cast<double>(count) / ratio) +
+                        2 * kSourceBlockFrames;
+    return needed > loadedFrames;
+}
+
+void SoundBuffer::publishMark(std::uint64_t generation, double dacTime, double frame, double end,
+                              double rate) {
+    markSeq_.fetch_add(1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    markGeneration_.store(generation, std::memory_order_relaxed);
+    markDacTime_.store(dacTime, std::memory_order_relaxed);
+    markFrame_.store(frame, std::memory_order_relaxed);
+    markEndFrame_.store(end, std::memory_order_relaxed);
+    markRate_.store(rate, std::memory_order_relaxed);
+    markSeq_.fetch_add(1, std::memory_order_release);
+}
+
 long SoundBuffer::SourceCallback(void* self, float** data) {
     auto* s = static_cast<SoundBuffer*>(self);
     *data = s->scratch_.data();
     const std::int64_t remain = s->frames() - s->readFrame_;
     if (remain <= 0)
         return 0;
-    const long n = static_cast<long>(std::min<std::int64_t>(remain, kSourceBlockFrames));
     const WaveFormat& f = s->format_;
+    const std::int64_t loaded = s->image_->loadedBytes() / f.blockAlign - s->readFrame_;
+    if (loaded <= 0) {
+        // Never read what the loader has not written; render() holds still before this
+        // happens, so this is only a safety net: a moment of silence.
+        std::fill_n(s->scratch_.data(), 64 * f.channels, 0.0f);
+        return 64;
+    }
+    const long n = static_cast<long>(std::min({remain, loaded, kSourceBlockFrames}));
     const auto* src =
-        reinterpret_cast<const uchar*>(s->data_.constData()) + s->readFrame_ * f.blockAlign;
+        reinterpret_cast<const uchar*>(s->image_->bytes()) + s->readFrame_ * f.blockAlign;
     const size_t samples = static_cast<size_t>(n) * static_cast<size_t>(f.channels);
     float* dst = s->scratch_.data();
     switch (f.bitsPerSample) {

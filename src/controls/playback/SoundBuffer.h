@@ -12,7 +12,7 @@ typedef struct SRC_STATE_tag SRC_STATE;
 
 namespace kallomir {
 
-// A whole recording in memory, played through an output stream with a live playback
+// A whole recording in memory (loaded in the background, see WaveImage), played through an output stream with a live playback
 // frequency: a lower frequency plays slower and lower, a higher one faster and higher.
 // Positions are byte offsets into the audio data, as the transport counts them; the play
 // cursor is what is being heard now (the queued output is taken off). The window thread
@@ -28,7 +28,7 @@ public:
     // Reads the wave file and opens a stream on device; throws RuntimeError when the file is
     // no playable wave file or the stream cannot be opened.
     static std::unique_ptr<SoundBuffer> FromFile(const QString& path, PlaybackDevice& device);
-    SoundBuffer(WaveImage image, PlaybackDevice& device);
+    SoundBuffer(std::unique_ptr<WaveImage> image, PlaybackDevice& device);
     ~SoundBuffer();
     SoundBuffer(const SoundBuffer&) = delete;
     SoundBuffer& operator=(const SoundBuffer&) = delete;
@@ -45,19 +45,23 @@ public:
     void SetFrequency(int hertz);
     int GetFrequency() const { return frequency_.load(); }
 
-    std::int64_t length() const { return data_.size(); }
+    std::int64_t length() const { return image_->size(); }
     const WaveFormat& format() const { return format_; }
+    const WaveImage& image() const { return *image_; }
     int nativeFrequency() const { return format_.sampleRate; }
 
 private:
     static long SourceCallback(void* self, float** data);
     bool render(float* out, unsigned long frames, double dacTime);
-    std::int64_t frames() const { return data_.size() / format_.blockAlign; }
+    std::int64_t frames() const { return image_->size() / format_.blockAlign; }
+    bool waitingForLoad(unsigned long count, double ratio) const;
+    void publishMark(std::uint64_t generation, double dacTime, double frame, double end,
+                     double rate);
     double heardFrame() const;
     void settle();
 
     WaveFormat format_;
-    QByteArray data_;
+    std::unique_ptr<WaveImage> image_;
     std::unique_ptr<PlaybackStream> stream_;
     SRC_STATE* resampler_ = nullptr;
     int deviceRate_ = 0;

@@ -1,8 +1,15 @@
 #include "controls/playback/WaveImage.h"
 
+#include <QByteArray>
 #include <QFile>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <memory>
+#include <new>
+
+#include <unistd.h>
 
 namespace kallomir {
 
@@ -57,22 +64,85 @@ bool ReadFormat(const QByteArray& chunk, WaveFormat& format, QString* error) {
     return true;
 }
 
+struct FileDescriptor {
+    explicit FileDescriptor(int fd) : value(fd) {}
+    ~FileDescriptor() {
+        if (value >= 0)
+            ::close(value);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    int value;
+};
+
+std::int64_t PreadAll(int fd, char* into, std::int64_t offset, std::int64_t max) {
+    for (;;) {
+        const ssize_t got =
+            ::pread(fd, into, static_cast<size_t>(max), static_cast<off_t>(offset));
+        if (got >= 0 || errno != EINTR)
+            return got;
+    }
+}
+
 }  // namespace
 
-std::optional<WaveImage> ReadWaveFile(const QString& path, QString* error) {
+WaveImage::WaveImage(const WaveFormat& format, std::int64_t size)
+    : format_(format), size_(size), bytes_(new (std::nothrow) char[static_cast<size_t>(size)]) {}
+
+WaveImage::~WaveImage() {
+    cancel_.store(true);
+    if (loader_.joinable())
+        loader_.join();
+}
+
+void WaveImage::waitUntilLoaded(std::int64_t bytes) const {
+    bytes = std::min(bytes, size_);
+    for (std::int64_t now = loadedBytes(); now < bytes; now = loadedBytes())
+        loaded_.wait(now, std::memory_order_acquire);
+}
+
+void WaveImage::load(const Reader& read) {
+    constexpr std::int64_t kPiece = 8 * 1024 * 1024;
+    std::int64_t done = 0;
+    while (done < size_ && !cancel_.load(std::memory_order_relaxed)) {
+        const std::int64_t want = std::min(size_ - done, done == 0 ? kFirstPiece : kPiece);
+        const std::int64_t got = read(bytes_.get() + done, done, want);
+        if (got <= 0)
+            break;  // cut short or unreadable: the rest is silence
+        done += got;
+        loaded_.store(done, std::memory_order_release);
+        loaded_.notify_all();
+    }
+    if (cancel_.load(std::memory_order_relaxed))
+        return;
+    std::memset(bytes_.get() + done, 0, static_cast<size_t>(size_ - done));
+    loaded_.store(size_, std::memory_order_release);
+    loaded_.notify_all();
+}
+
+std::unique_ptr<WaveImage> WaveImage::Load(const WaveFormat& format, std::int64_t size,
+                                           Reader read) {
+    std::unique_ptr<WaveImage> image(new WaveImage(format, size));
+    if (!image->bytes_)
+        return nullptr;
+    image->loader_ = std::thread([raw = image.get(), r = std::move(read)] { raw->load(r); });
+    return image;
+}
+
+std::unique_ptr<WaveImage> WaveImage::Open(const QString& path, QString* error) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         Fail(error, QStringLiteral("impossibile aprire il file: ") + file.errorString());
-        return std::nullopt;
+        return nullptr;
     }
     const qint64 size = file.size();
     char header[12];
     if (file.read(header, 12) != 12 || std::memcmp(header, "RIFF", 4) != 0 ||
         std::memcmp(header + 8, "WAVE", 4) != 0) {
         Fail(error, QStringLiteral("il file non è un file audio wave"));
-        return std::nullopt;
+        return nullptr;
     }
-    WaveImage image;
+    WaveFormat format;
     bool haveFormat = false;
     qint64 pos = 12;
     while (pos + 8 <= size) {
@@ -83,32 +153,41 @@ std::optional<WaveImage> ReadWaveFile(const QString& path, QString* error) {
         const qint64 body = pos + 8;
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             const QByteArray fmt = file.read(std::min<qint64>(length, 64));
-            if (!ReadFormat(fmt, image.format, error))
-                return std::nullopt;
+            if (!ReadFormat(fmt, format, error))
+                return nullptr;
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (!haveFormat)
                 break;
             qint64 available = std::min(length, size - body);
-            available -= available % image.format.blockAlign;
+            available -= available % format.blockAlign;
             // Read, not mapped: a mapping would crash the program (SIGBUS) if another program
-            // cut the file short while it plays. Uninitialised: the read fills every byte.
-            if (!file.seek(body)) {
+            // cut the file short while it plays.
+            auto fd = std::make_shared<FileDescriptor>(::dup(file.handle()));
+            if (fd->value < 0) {
                 Fail(error, QStringLiteral("errore di lettura del file"));
-                return std::nullopt;
+                return nullptr;
             }
-            image.data = QByteArray(available, Qt::Uninitialized);
-            if (file.read(image.data.data(), available) != available) {
-                Fail(error, QStringLiteral("errore di lettura del file"));
-                return std::nullopt;
-            }
+            auto image = Load(format, available,
+                              [fd, body](char* into, std::int64_t offset, std::int64_t max) {
+                                  return PreadAll(fd->value, into, body + offset, max);
+                              });
+            if (!image)
+                Fail(error, QStringLiteral("memoria insufficiente per il file"));
             return image;
         }
         pos = body + length + (length & 1);  // chunks are padded to even sizes
     }
     Fail(error, haveFormat ? QStringLiteral("il file non contiene dati audio")
                            : QStringLiteral("il file non è un file audio wave"));
-    return std::nullopt;
+    return nullptr;
+}
+
+std::unique_ptr<WaveImage> WaveImage::Read(const QString& path, QString* error) {
+    auto image = Open(path, error);
+    if (image)
+        image->waitUntilComplete();
+    return image;
 }
 
 }  // namespace kallomir

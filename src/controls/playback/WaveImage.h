@@ -1,11 +1,12 @@
 #pragma once
 
-#include <QByteArray>
-#include <QFile>
 #include <QString>
 
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
-#include <optional>
+#include <thread>
 
 namespace kallomir {
 
@@ -19,17 +20,51 @@ struct WaveFormat {
     int avgBytesPerSecond = 0;
 };
 
-// A wave file's audio held in memory: its format and a copy of the bytes of its data chunk,
-// so nothing another program does to the file afterwards can disturb playback.
-struct WaveImage {
-    WaveFormat format;
-    QByteArray data;
-};
+// A wave file's audio held in memory: a copy of the bytes of its data chunk, so nothing
+// another program does to the file afterwards can disturb playback. Reading an hour of audio
+// takes most of a second, so the copy is filled front to back by a thread of its own while
+// the caller goes on: bytes below loadedBytes() are final and may be read from any thread.
+// If the file turns out shorter than its header said, or a read fails, what is missing is
+// silence.
+class WaveImage {
+public:
+    // The loader reads this much first, so the start of a recording is in memory at once.
+    static constexpr std::int64_t kFirstPiece = 256 * 1024;
 
-// Reads a RIFF/WAVE file into memory. Bytes after the data chunk (the recording trailer of
-// the program's files) are not audio and stay out; a data chunk whose size runs past the end
-// of the file (a capture cut short) is taken up to the last whole frame. Nothing, with a
-// reason in error, for a file that is missing, not a wave file or not PCM.
-std::optional<WaveImage> ReadWaveFile(const QString& path, QString* error);
+    // Reads the header and starts loading. Bytes after the data chunk (the recording trailer
+    // of the program's files) are not audio and stay out; a data chunk whose size runs past
+    // the end of the file (a capture cut short) is taken up to the last whole frame. Nothing,
+    // with a reason in error, for a file that is missing, not a wave file or not PCM.
+    static std::unique_ptr<WaveImage> Open(const QString& path, QString* error);
+    // Open, then waits until every byte is in memory.
+    static std::unique_ptr<WaveImage> Read(const QString& path, QString* error);
+    // Reads `size` bytes of audio through `read`, which fills `max` bytes or fewer at an offset
+    // into the audio and returns how many (0 or less: no more). It runs on the loader thread.
+    using Reader = std::function<std::int64_t(char* into, std::int64_t offset, std::int64_t max)>;
+    static std::unique_ptr<WaveImage> Load(const WaveFormat& format, std::int64_t size,
+                                           Reader read);
+    ~WaveImage();
+    WaveImage(const WaveImage&) = delete;
+    WaveImage& operator=(const WaveImage&) = delete;
+
+    const WaveFormat& format() const { return format_; }
+    std::int64_t size() const { return size_; }
+    const char* bytes() const { return bytes_.get(); }
+    std::int64_t loadedBytes() const { return loaded_.load(std::memory_order_acquire); }
+    bool complete() const { return loadedBytes() == size_; }
+    void waitUntilLoaded(std::int64_t bytes) const;
+    void waitUntilComplete() const { waitUntilLoaded(size_); }
+
+private:
+    WaveImage(const WaveFormat& format, std::int64_t size);
+    void load(const Reader& read);
+
+    WaveFormat format_;
+    std::int64_t size_ = 0;
+    std::unique_ptr<char[]> bytes_;
+    std::atomic<std::int64_t> loaded_{0};
+    std::atomic<bool> cancel_{false};
+    std::thread loader_;
+};
 
 }  // namespace kallomir

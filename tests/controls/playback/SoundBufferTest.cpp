@@ -9,7 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
 
 using namespace kallomir;
 using kallomir::test::ToneWave;
@@ -17,14 +21,14 @@ using kallomir::test::WriteBytes;
 
 namespace {
 
-WaveImage Image(const QByteArray& bytes) {
+std::unique_ptr<WaveImage> Image(const QByteArray& bytes) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("a.wav"));
     WriteBytes(path, bytes);
     QString error;
-    auto image = ReadWaveFile(path, &error);
+    auto image = WaveImage::Read(path, &error);
     EXPECT_TRUE(image) << error.toStdString();
-    return image ? *image : WaveImage{};
+    return image;
 }
 
 // Zero crossings per second of one channel of the played output: twice the tone's pitch.
@@ -52,17 +56,51 @@ double PlayOut(TestPlaybackDevice& device, SoundBuffer& buffer, double limit) {
     return device.now() - start;
 }
 
+// Audio that arrives only as far as the test lets it: a stand-in for a slow disk.
+class GatedAudio {
+public:
+    explicit GatedAudio(QByteArray bytes, std::int64_t allowed)
+        : bytes_(std::move(bytes)), allowed_(allowed) {}
+    ~GatedAudio() { allow(bytes_.size()); }
+
+    void allow(std::int64_t upTo) {
+        std::lock_guard lock(mutex_);
+        allowed_ = upTo;
+        changed_.notify_all();
+    }
+    WaveImage::Reader reader() {
+        return [this](char* into, std::int64_t offset, std::int64_t max) {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return allowed_ > offset; });
+            const std::int64_t n = std::min({max, allowed_ - offset, static_cast<std::int64_t>(bytes_.size()) - offset});
+            std::memcpy(into, bytes_.constData() + offset, static_cast<size_t>(n));
+            return n;
+        };
+    }
+
+private:
+    QByteArray bytes_;
+    std::int64_t allowed_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+};
+
+WaveFormat Mono16(int rate) {
+    return WaveFormat{1, rate, 16, 1, 2, rate * 2};
+}
+
 }  // namespace
 
 TEST(WaveImage, ReadsFormatAndKeepsTrailerOut) {
     const QByteArray trailer(48, 'T');
-    const WaveImage image = Image(ToneWave(8000, 16, 2, 0.5, 440, trailer));
-    EXPECT_EQ(image.format.sampleRate, 8000);
-    EXPECT_EQ(image.format.bitsPerSample, 16);
-    EXPECT_EQ(image.format.channels, 2);
-    EXPECT_EQ(image.format.blockAlign, 4);
-    EXPECT_EQ(image.format.avgBytesPerSecond, 32000);
-    EXPECT_EQ(image.data.size(), 16000);  // the trailer is no audio
+    const auto image = Image(ToneWave(8000, 16, 2, 0.5, 440, trailer));
+    ASSERT_TRUE(image);
+    EXPECT_EQ(image->format().sampleRate, 8000);
+    EXPECT_EQ(image->format().bitsPerSample, 16);
+    EXPECT_EQ(image->format().channels, 2);
+    EXPECT_EQ(image->format().blockAlign, 4);
+    EXPECT_EQ(image->format().avgBytesPerSecond, 32000);
+    EXPECT_EQ(image->size(), 16000);  // the trailer is no audio
 }
 
 TEST(WaveImage, CutShortCaptureAndForeignFiles) {
@@ -73,9 +111,9 @@ TEST(WaveImage, CutShortCaptureAndForeignFiles) {
     cut.chop(1001);
     WriteBytes(path, cut);
     QString error;
-    auto image = ReadWaveFile(path, &error);
+    auto image = WaveImage::Read(path, &error);
     ASSERT_TRUE(image);
-    EXPECT_EQ(image->data.size(), 22050 - 1002);
+    EXPECT_EQ(image->size(), 22050 - 1002);
 
     for (const QByteArray& bad :
          {QByteArray(), QByteArray("RIFF"), QByteArray("plain text, no audio at all"),
@@ -83,10 +121,10 @@ TEST(WaveImage, CutShortCaptureAndForeignFiles) {
           ToneWave(8000, 16, 1, 0.1, 0).replace(20, 2, "\x55\x00")}) {  // MP3 format tag
         WriteBytes(path, bad);
         error.clear();
-        EXPECT_FALSE(ReadWaveFile(path, &error));
+        EXPECT_FALSE(WaveImage::Open(path, &error));
         EXPECT_FALSE(error.isEmpty());
     }
-    EXPECT_FALSE(ReadWaveFile(dir.filePath(QStringLiteral("missing.wav")), &error));
+    EXPECT_FALSE(WaveImage::Open(dir.filePath(QStringLiteral("missing.wav")), &error));
     TestPlaybackDevice device;
     EXPECT_THROW(SoundBuffer::FromFile(dir.filePath(QStringLiteral("missing.wav")), device),
                  RuntimeError);
@@ -97,14 +135,67 @@ TEST(SoundBuffer, FileCutShortByAnotherProgramWhilePlayingChangesNothing) {
     const QString path = dir.filePath(QStringLiteral("cut.wav"));
     WriteBytes(path, ToneWave(8000, 16, 1, 1.0, 500));
     QString error;
-    auto image = ReadWaveFile(path, &error);
+    auto image = WaveImage::Read(path, &error);
     ASSERT_TRUE(image) << error.toStdString();
     ASSERT_TRUE(QFile::resize(path, 44));  // another program truncates the recording
     TestPlaybackDevice device(0, 0.05);
-    SoundBuffer buffer(std::move(*image), device);
+    SoundBuffer buffer(std::move(image), device);
     buffer.Play();
     EXPECT_NEAR(PlayOut(device, buffer, 5), 1.0 + 0.05 + SoundBuffer::kEndTailSeconds, 0.1);
     EXPECT_NEAR(PitchOf(device.played, 1, 8000), 500, 15);
+}
+
+TEST(SoundBuffer, PlaysWhileLoadingAndHoldsStillWhereAudioHasNotArrived) {
+    const QByteArray audio = ToneWave(8000, 16, 1, 10.0, 500).mid(44);
+    GatedAudio disk(audio, 32000);  // the first 2 s
+    auto image = WaveImage::Load(Mono16(8000), audio.size(), disk.reader());
+    WaveImage* loading = image.get();
+    TestPlaybackDevice device(0, 0.0);
+    SoundBuffer buffer(std::move(image), device);
+    EXPECT_EQ(buffer.length(), 160000);  // known before the audio is in
+    loading->waitUntilLoaded(32000);
+    buffer.Play();
+    device.advance(1.0);
+    EXPECT_NEAR(static_cast<double>(buffer.GetCurrentPosition()), 16000, 400);
+    device.advance(3.0);
+    const std::int64_t held = buffer.GetCurrentPosition();
+    EXPECT_LE(held, 32000);  // never past what is loaded
+    EXPECT_GT(held, 24000);
+    device.advance(1.0);
+    EXPECT_EQ(buffer.GetCurrentPosition(), held);
+    EXPECT_EQ(buffer.GetStatus(), SoundBuffer::kStatusPlaying);
+
+    // A seek ahead of the loader holds at the new place, then plays on once the audio is in.
+    buffer.SetCurrentPosition(120000);
+    device.advance(0.5);
+    EXPECT_EQ(buffer.GetCurrentPosition(), 120000);
+    disk.allow(audio.size());
+    loading->waitUntilComplete();
+    device.advance(0.5);
+    EXPECT_NEAR(static_cast<double>(buffer.GetCurrentPosition()), 128000, 400);
+    device.clearPlayed();
+    EXPECT_NEAR(PlayOut(device, buffer, 5), 2.0 + SoundBuffer::kEndTailSeconds, 0.1);
+    EXPECT_NEAR(PitchOf(device.played, 1, 8000), 500, 15);  // no gaps or garbage in the rest
+}
+
+TEST(SoundBuffer, AudioThatCannotBeReadPlaysAsSilence) {
+    const QByteArray audio = ToneWave(8000, 16, 1, 2.0, 500).mid(44);
+    auto image = WaveImage::Load(Mono16(8000), audio.size(),
+                                 [&](char* into, std::int64_t offset, std::int64_t max) {
+                                     if (offset >= 16000)
+                                         return std::int64_t{-1};  // a read error half-way
+                                     const std::int64_t n = std::min<std::int64_t>(max, 16000);
+                                     std::memcpy(into, audio.constData() + offset,
+                                                 static_cast<size_t>(n));
+                                     return n;
+                                 });
+    image->waitUntilComplete();
+    EXPECT_EQ(image->size(), 32000);
+    EXPECT_EQ(std::count(image->bytes() + 16000, image->bytes() + 32000, '\0'), 16000);
+    TestPlaybackDevice device(0, 0.0);
+    SoundBuffer buffer(std::move(image), device);
+    buffer.Play();
+    EXPECT_NEAR(PlayOut(device, buffer, 5), 2.0 + SoundBuffer::kEndTailSeconds, 0.1);
 }
 
 TEST(SoundBuffer, PlaysOnceToTheEndThenStandsAtTheStart) {
