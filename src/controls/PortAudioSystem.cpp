@@ -1,9 +1,9 @@
 #include "controls/PortAudioSystem.h"
 
 #include "app/RuntimeError.h"
+#include "controls/QuietAudioLibraries.h"
 #include "controls/RecordFormat.h"
 
-#include <alsa/asoundlib.h>
 #include <portaudio.h>
 
 namespace kallomir {
@@ -11,8 +11,6 @@ namespace kallomir {
 namespace {
 
 // ALSA prints dozens of probing complaints while PortAudio looks for devices.
-void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
-
 RuntimeError DeviceError(PaError code, const QString& what) {
     return RuntimeError(errors::kDeviceIo, QStringLiteral("%1: %2").arg(
                                                what, QString::fromUtf8(Pa_GetErrorText(code))));
@@ -65,9 +63,7 @@ private:
 }  // namespace
 
 PortAudioSystem::PortAudioSystem() {
-    snd_lib_error_set_handler(&QuietAlsa);
-    // No JACK server is started on our behalf just to list its devices.
-    qputenv("JACK_NO_START_SERVER", "1");
+    QuietAudioLibraries();
     initialized_ = Pa_Initialize() == paNoError;
     if (!initialized_)
         return;

@@ -1,8 +1,8 @@
 #include "controls/playback/PortAudioPlaybackDevice.h"
 
 #include "app/RuntimeError.h"
+#include "controls/QuietAudioLibraries.h"
 
-#include <alsa/asoundlib.h>
 #include <portaudio.h>
 
 #include <algorithm>
@@ -14,8 +14,6 @@ namespace kallomir {
 namespace {
 
 // ALSA reports every probe PortAudio makes on stderr; none of it concerns the operator.
-void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
-
 class PortAudioStream : public PlaybackStream {
 public:
     PortAudioStream(PaStream* stream, int rate, int channels, int deviceChannels,
@@ -87,7 +85,7 @@ public:
 }  // namespace
 
 PortAudioPlaybackDevice::PortAudioPlaybackDevice() {
-    snd_lib_error_set_handler(&QuietAlsa);
+    QuietAudioLibraries();
     const PaError err = Pa_Initialize();
     if (err != paNoError) {
         throw RuntimeError(err, QString::fromUtf8(Pa_GetErrorText(err)));
