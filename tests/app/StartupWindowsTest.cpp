@@ -3,6 +3,7 @@
 #include "app/ui/PasswordWindow.h"
 #include "app/ui/WindowRegistry.h"
 #include "app/RuntimeError.h"
+#include "support/FakeWindows.h"
 #include "support/TempHome.h"
 
 #include <QApplication>
@@ -21,6 +22,8 @@
 #include <gtest/gtest.h>
 
 using namespace kallomir;
+using kallomir::test::FakePlayer;
+using kallomir::test::FakeRecorder;
 using kallomir::test::TempHome;
 
 namespace {
@@ -33,19 +36,9 @@ struct Journal {
     bool settingsFail = false;
 };
 
-class JournalRecorder : public QWidget, public RecorderLink {
+class JournalRecorder : public QWidget, public FakeRecorder {
 public:
     explicit JournalRecorder(Journal& j) : journal(j) { setWindowTitle(QStringLiteral("Recorder")); }
-    TelephonyControl& amTapiPro1() override { throw RuntimeError(1, QString()); }
-    WaveControl& amWavePro1() override { throw RuntimeError(1, QString()); }
-    bool recordButtonEnabled() const override { return true; }
-    void setProgressiveNumber(const QString&) override {}
-    void setFolderSizeLimit(double) override {}
-    void setTelephoneSourceEnabled(bool) override {}
-    void selectLineInSource() override {}
-    void setVoxThresholdBar(int, bool) override {}
-    void setVoxLabel(const QString&) override {}
-    void digitKeyPressed(int) override {}
 
 protected:
     void closeEvent(QCloseEvent* e) override {
@@ -55,24 +48,10 @@ protected:
     Journal& journal;
 };
 
-class JournalPlayer : public QWidget, public PlayerLink {
+class JournalPlayer : public QWidget, public FakePlayer {
 public:
     explicit JournalPlayer(Journal& j) : journal(j) { setWindowTitle(QStringLiteral("Player")); }
     bool saveButtonEnabled() const override { return journal.unsaved; }
-    bool playbackActive() const override { return false; }
-    void setPlaybackActive(bool) override {}
-    void stopPlaybackBuffer() override {}
-    void setPlaybackPosition(long long) override {}
-    int positionSliderValue() const override { return 0; }
-    void setPositionSliderValue(int) override {}
-    long long bytesPerSecond() const override { return 0; }
-    void setStatusText(const QString&) override {}
-    QString folderPath() const override { return QString(); }
-    void setFolderPath(const QString&) override {}
-    void refreshFileList() override {}
-    QString folderSizeText() const override { return QString(); }
-    void setFolderSizeText(const QString&) override {}
-    void rewindByDigitKey(int) override {}
 
 protected:
     void closeEvent(QCloseEvent* e) override {

@@ -99,7 +99,7 @@ TEST(FrmPlayer, OpeningANewRecordingCreatesItsRowAndShowsTheFile) {
     EXPECT_EQ(row->etichetta, QStringLiteral("Not Set"));
     EXPECT_EQ(row->user, QStringLiteral("mario"));
     EXPECT_FALSE(row->progressivo);
-    EXPECT_EQ(f.forms.progressive, QStringLiteral("untouched"));  // no number to show
+    EXPECT_EQ(f.forms.fakeRecorder.progressive, QStringLiteral("untouched"));  // no number to show
 
     EXPECT_EQ(p.Label1->text(), QStringLiteral("CASO1   "));
     EXPECT_EQ(p.LbInizio->text(), QStringLiteral("15/12/2003 10:10:10"));
@@ -149,7 +149,7 @@ TEST(FrmPlayer, StoredRowFillsMarksUserNumberAndFormattedText) {
     EXPECT_TRUE(p.Image[0]->isVisibleTo(&p));
     EXPECT_FALSE(p.Image[1]->isVisibleTo(&p));
     EXPECT_EQ(p.txtUtente->text(), QStringLiteral("anna"));
-    EXPECT_EQ(f.forms.progressive, QStringLiteral("42"));
+    EXPECT_EQ(f.forms.fakeRecorder.progressive, QStringLiteral("42"));
     EXPECT_EQ(p.Frame2->rtfTesto()->toPlainText(), QStringLiteral("forte piano"));
     QTextCursor c(p.Frame2->rtfTesto()->document());
     c.setPosition(1);
@@ -266,7 +266,7 @@ TEST(FrmPlayer, PlayDoesNothingWhileTheRecorderIsBusy) {
         f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 2.0, kStart, 2);
     FrmPlayer& p = f.load();
     f.open(name);
-    f.forms.recordEnabled = false;
+    f.forms.fakeRecorder.recordEnabled = false;
     p.BtiNIReg_Click();
     EXPECT_FALSE(p.PlaybackActive);
     EXPECT_TRUE(f.home.boxes.empty());

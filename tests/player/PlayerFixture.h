@@ -8,6 +8,7 @@
 #include "player/ui/PlayerDialogs.h"
 #include "recorder/Catalogue.h"
 #include "recorder/RecordingTrailer.h"
+#include "support/FakeWindows.h"
 #include "support/TempHome.h"
 
 #include <QDir>
@@ -21,39 +22,6 @@
 #include <memory>
 
 namespace kallomir::test {
-
-// The recorder and the rest of the registry as the player sees them.
-class FakeForms : public Forms, public RecorderLink, public MixerLink {
-public:
-    TelephonyControl& amTapiPro1() override { throw RuntimeError(errors::kDeviceIo, "none"); }
-    WaveControl& amWavePro1() override { throw RuntimeError(errors::kDeviceIo, "none"); }
-    bool recordButtonEnabled() const override { return recordEnabled; }
-    void setProgressiveNumber(const QString& text) override { progressive = text; }
-    void setFolderSizeLimit(double) override {}
-    void setTelephoneSourceEnabled(bool) override {}
-    void selectLineInSource() override {}
-    void setVoxThresholdBar(int, bool) override {}
-    void setVoxLabel(const QString&) override {}
-    void digitKeyPressed(int) override {}
-    void setTimeVoxSlider(int) override {}
-
-    RecorderLink& recorder() override { return *this; }
-    PlayerLink& player() override { return *playerLink; }
-    MixerLink& mixer() override { return *this; }
-    void show(FormId form) override { shown.push_back(form); }
-    bool unload(FormId form) override {
-        unloaded.push_back(form);
-        return form != FormId::Recorder || recorderCloses;
-    }
-    bool isLoaded(FormId) const override { return true; }
-    void showPasswordWindow(const QString&) override {}
-
-    bool recordEnabled = true;
-    bool recorderCloses = true;
-    QString progressive = QStringLiteral("untouched");
-    PlayerLink* playerLink = nullptr;
-    std::vector<FormId> shown, unloaded;
-};
 
 class ScriptedDialogs : public PlayerDialogs {
 public:
@@ -118,7 +86,7 @@ public:
 
     FrmPlayer& load() {
         player = std::make_unique<FrmPlayer>(*home.context);
-        forms.playerLink = player.get();
+        forms.playerWindow = player.get();
         player->setDeviceFactory([this] {
             auto d = std::make_unique<TestPlaybackDevice>(0, 0.05);
             device = d.get();

@@ -8,6 +8,7 @@
 #include "controls/WaveControl.h"
 #include "recorder/Catalogue.h"
 #include "recorder/ui/FrmRecorder.h"
+#include "support/FakeWindows.h"
 #include "support/TempHome.h"
 
 #include <QCoreApplication>
@@ -18,60 +19,6 @@
 #include <memory>
 
 namespace kallomir::test {
-
-// The player as the recorder sees it.
-class FakePlayer : public PlayerLink {
-public:
-    bool saveButtonEnabled() const override { return false; }
-    bool playbackActive() const override { return playing; }
-    void setPlaybackActive(bool active) override { playing = active; }
-    void stopPlaybackBuffer() override { ++bufferStops; }
-    void setPlaybackPosition(long long bytes) override { position = bytes; }
-    int positionSliderValue() const override { return slider; }
-    void setPositionSliderValue(int seconds) override { slider = seconds; }
-    long long bytesPerSecond() const override { return 16000; }
-    void setStatusText(const QString& text) override { status = text; }
-    QString folderPath() const override { return folder; }
-    void setFolderPath(const QString& path) override { folder = path; }
-    void refreshFileList() override { ++refreshes; }
-    QString folderSizeText() const override { return folderSize; }
-    void setFolderSizeText(const QString& text) override { folderSize = text; }
-    void rewindByDigitKey(int keyCode) override { rewinds << keyCode; }
-
-    bool playing = false;
-    int bufferStops = 0;
-    long long position = -1;
-    int slider = 0;
-    QString status;
-    QString folder;
-    int refreshes = 0;
-    QString folderSize = "0";
-    QList<int> rewinds;
-};
-
-class FakeMixer : public MixerLink {
-public:
-    void setTimeVoxSlider(int) override {}
-};
-
-class FakeForms : public Forms {
-public:
-    RecorderLink& recorder() override { return *recorderWindow; }
-    PlayerLink& player() override { return playerWindow; }
-    MixerLink& mixer() override { return mixerWindow; }
-    void show(FormId) override {}
-    bool unload(FormId form) override {
-        unloaded << int(form);
-        return true;
-    }
-    bool isLoaded(FormId) const override { return true; }
-    void showPasswordWindow(const QString&) override {}
-
-    RecorderLink* recorderWindow = nullptr;
-    FakePlayer playerWindow;
-    FakeMixer mixerWindow;
-    QList<int> unloaded;
-};
 
 // A program folder with the simulated line, test sound cards and a loaded recorder window
 // whose timers are driven by the test.

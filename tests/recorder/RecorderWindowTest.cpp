@@ -73,7 +73,7 @@ TEST_F(RecorderWindowTest, AnsweredCallIsRecordedSavedAndCatalogued) {
     EXPECT_TRUE(w.isRecording());
     EXPECT_TRUE(w.amTapiPro1().member46());
     EXPECT_EQ(w.amTapiPro1().member61(), 65535);
-    EXPECT_EQ(forms.playerWindow.status, "Stopped");
+    EXPECT_EQ(forms.fakePlayer.status, "Stopped");
     const QDateTime start = w.startTime();
 
     runLine(5000);  // the caller speaks, then hangs up when the speech ends
@@ -103,8 +103,8 @@ TEST_F(RecorderWindowTest, AnsweredCallIsRecordedSavedAndCatalogued) {
     EXPECT_EQ(row->progressivo, 42);
     EXPECT_EQ(w.txtprog->text(), "42");
     EXPECT_EQ(settings().get("progressivo", ""), "42");
-    EXPECT_EQ(forms.playerWindow.folder, home.config.recordingsFolder());
-    EXPECT_GE(forms.playerWindow.refreshes, 1);
+    EXPECT_EQ(forms.fakePlayer.folder, home.config.recordingsFolder());
+    EXPECT_GE(forms.fakePlayer.refreshes, 1);
     EXPECT_FALSE(CaptureMarker(home.path("Record.wav")).isSet());
 }
 
@@ -279,7 +279,7 @@ TEST_F(CardRecordingTest, FolderLimitMovesRecordingToTheNextFolder) {
     EXPECT_EQ(ReadIniValue(home.config.iniFile, "PATH", "FOLDER", ""), "4");
     EXPECT_EQ(recordings(home.config.dataPath + "Quendral/3").size(), 2);
     EXPECT_TRUE(w.isRecording());
-    EXPECT_EQ(forms.playerWindow.folder, home.config.dataPath + "Quendral/4");
+    EXPECT_EQ(forms.fakePlayer.folder, home.config.dataPath + "Quendral/4");
     EXPECT_EQ(w.USEDIR->text(), "Quendral/4");
     runCard(1500);
     w.BtFineReg_Click();
@@ -383,7 +383,7 @@ TEST_F(CardRecordingTest, LeavingWhileRecordingAsksAndSavesOnYes) {
     EXPECT_EQ(recordings().size(), 1);
     EXPECT_EQ(catalogue().rowCount(), 1);
     EXPECT_FALSE(w.amTapiPro1().lineOpen());
-    EXPECT_TRUE(forms.unloaded.contains(int(FormId::Mixer)));
+    EXPECT_TRUE(forms.wasUnloaded(FormId::Mixer));
 }
 
 TEST_F(CardRecordingTest, VanishedRecordingsFolderEndsInTheFallbackFolder) {

@@ -138,7 +138,7 @@ TEST_F(MixerWindow, DigitKeysRewindOnlyWhilePlaying) {
 
 TEST_F(MixerWindow, SettingsDialogPlacesTheVoxHoldTime) {
     auto mixer = load();
-    rig.forms->setMixer(*mixer);
+    rig.forms.mixerWindow = mixer.get();
     rig.wave->setVoxHoldMs(11400);
     CfrmSettingsWp dialog(rig.ctx());
     dialog.SetTapiControl(*rig.tapi);

@@ -29,9 +29,9 @@ SettingsRig::SettingsRig() {
     audio.addOutput({QStringLiteral("Card Out 2"), 0x03});
     tapi = std::make_unique<TelephonyControl>(line, &audio);
     wave = std::make_unique<WaveControl>(audio, nullptr);
-    recorder = std::make_unique<FakeRecorder>(*tapi, *wave);
-    forms = std::make_unique<FakeForms>(*recorder, player, mixer);
-    ctx().forms = forms.get();
+    forms.fakeRecorder.tapi = tapi.get();
+    forms.fakeRecorder.wave = wave.get();
+    ctx().forms = &forms;
     ctx().mixer = &card;
 }
 

@@ -6,6 +6,7 @@
 #include "controls/TestAudioSystem.h"
 #include "controls/WaveControl.h"
 #include "settings/TestMixerBackend.h"
+#include "support/FakeWindows.h"
 #include "support/TempHome.h"
 
 #include <memory>
@@ -32,86 +33,6 @@ public:
     int audioSampleRate(int) const override { return 8000; }
 };
 
-class FakeRecorder : public RecorderLink {
-public:
-    FakeRecorder(TelephonyControl& tapi, WaveControl& wave) : tapi_(tapi), wave_(wave) {}
-    TelephonyControl& amTapiPro1() override { return tapi_; }
-    WaveControl& amWavePro1() override { return wave_; }
-    bool recordButtonEnabled() const override { return true; }
-    void setProgressiveNumber(const QString&) override {}
-    void setFolderSizeLimit(double limit) override { folderLimits.append(limit); }
-    void setTelephoneSourceEnabled(bool enabled) override { telephoneEnabled = enabled; }
-    void selectLineInSource() override { lineInSelected = true; }
-    void setVoxThresholdBar(int value, bool visible) override {
-        thresholdBar = value;
-        thresholdBarVisible = visible;
-    }
-    void setVoxLabel(const QString& text) override { voxLabel = text; }
-    void setLevelBar(int value) override { levelBar = value; }
-    void digitKeyPressed(int) override {}
-
-    QList<double> folderLimits;
-    bool telephoneEnabled = true;
-    bool lineInSelected = false;
-    int thresholdBar = -1;
-    bool thresholdBarVisible = true;
-    QString voxLabel = QStringLiteral("unset");
-    int levelBar = -1;
-
-private:
-    TelephonyControl& tapi_;
-    WaveControl& wave_;
-};
-
-class FakePlayer : public PlayerLink {
-public:
-    bool saveButtonEnabled() const override { return false; }
-    bool playbackActive() const override { return playing; }
-    void setPlaybackActive(bool active) override { playing = active; }
-    void stopPlaybackBuffer() override {}
-    void setPlaybackPosition(long long) override {}
-    int positionSliderValue() const override { return 0; }
-    void setPositionSliderValue(int) override {}
-    long long bytesPerSecond() const override { return 0; }
-    void setStatusText(const QString&) override {}
-    QString folderPath() const override { return folder; }
-    void setFolderPath(const QString& path) override { folder = path; }
-    void refreshFileList() override { ++refreshes; }
-    QString folderSizeText() const override { return {}; }
-    void setFolderSizeText(const QString&) override {}
-    void rewindByDigitKey(int keyCode) override { rewinds.append(keyCode); }
-
-    bool playing = false;
-    QString folder;
-    int refreshes = 0;
-    QList<int> rewinds;
-};
-
-class FakeMixer : public MixerLink {
-public:
-    void setTimeVoxSlider(int seconds) override { timeVox.append(seconds); }
-    QList<int> timeVox;
-};
-
-class FakeForms : public Forms {
-public:
-    FakeForms(RecorderLink& recorder, PlayerLink& player, MixerLink& mixer)
-        : recorder_(recorder), player_(player), mixer_(&mixer) {}
-    RecorderLink& recorder() override { return recorder_; }
-    PlayerLink& player() override { return player_; }
-    MixerLink& mixer() override { return *mixer_; }
-    void setMixer(MixerLink& mixer) { mixer_ = &mixer; }
-    void show(FormId) override {}
-    bool unload(FormId) override { return true; }
-    bool isLoaded(FormId) const override { return true; }
-    void showPasswordWindow(const QString&) override {}
-
-private:
-    RecorderLink& recorder_;
-    PlayerLink& player_;
-    MixerLink* mixer_;
-};
-
 // A configured program folder, two sound-card inputs and outputs, three line devices (offered:
 // "Line A" TAPI 2.1 and "Line B" TAPI 3.0; "Fax Only" lacks automated voice), an empty mixer
 // card, and fakes for the recorder, player and mixer windows.
@@ -130,10 +51,10 @@ public:
     TestMixerBackend card;
     std::unique_ptr<TelephonyControl> tapi;
     std::unique_ptr<WaveControl> wave;
-    std::unique_ptr<FakeRecorder> recorder;
-    FakePlayer player;
-    FakeMixer mixer;
-    std::unique_ptr<FakeForms> forms;
+    FakeForms forms;
+    FakeRecorder* recorder = &forms.fakeRecorder;
+    FakePlayer& player = forms.fakePlayer;
+    FakeMixer& mixer = forms.fakeMixer;
 };
 
 }  // namespace kallomir::test
