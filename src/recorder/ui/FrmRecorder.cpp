@@ -439,19 +439,24 @@ void FrmRecorder::amTapiPro1_Connected() {
         tapi_->setMember51(4);
         tapi_->setMember51(4);
         tapi_->setMember61(65535);
-        if (PlayerLink* p = player())
-            p->setPlaybackActive(false);
-        mci(QStringLiteral("stop capture"));
-        BtiNIReg->setEnabled(true);
-        BtFineReg->setEnabled(false);
-        if (PlayerLink* p = player()) {
-            p->setPositionSliderValue(0);
-            p->setStatusText(QStringLiteral("Stopped"));
-        }
+        ResetForCapture();
         engine_->StartWaveCapture(!recNull());
         ShowRecordingStarted();
     } catch (const RuntimeError&) {
         // This handler ends silently on errors.
+    }
+}
+
+void FrmRecorder::ResetForCapture() {
+    // The player gives the sound device up, and the buttons and its status start over.
+    if (PlayerLink* p = player())
+        p->setPlaybackActive(false);
+    mci(QStringLiteral("stop capture"));
+    BtiNIReg->setEnabled(true);
+    BtFineReg->setEnabled(false);
+    if (PlayerLink* p = player()) {
+        p->setPositionSliderValue(0);
+        p->setStatusText(QStringLiteral("Stopped"));
     }
 }
 
@@ -478,15 +483,7 @@ void FrmRecorder::BtiNIReg_Click() {
             p->setPositionSliderValue(0);
         }
         if (OptionWaveDevice[1]->isChecked()) {
-            if (PlayerLink* p = player())
-                p->setPlaybackActive(false);
-            mci(QStringLiteral("stop capture"));
-            BtiNIReg->setEnabled(true);
-            BtFineReg->setEnabled(false);
-            if (PlayerLink* p = player()) {
-                p->setPositionSliderValue(0);
-                p->setStatusText(QStringLiteral("Stopped"));
-            }
+            ResetForCapture();
             if (!engine_->StartWaveCapture(!recNull())) {
                 engine_->StopDevices();
                 return;

@@ -129,6 +129,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    void ResetForCapture();
     void buildControls();
     void connectControls();
     // Runs one handler; a RuntimeError that escapes it is shown under the handler's name,
