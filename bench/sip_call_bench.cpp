@@ -4,7 +4,8 @@
 //   kallomir_sip_call_bench [seconds of call audio, default 30] [calls for latency, default 10]
 //
 // The far end is a hand-written SIP peer in this process, on 127.0.0.1; its RTP sender runs on
-// a thread of its own whose CPU time is measured and taken out of the figure.
+// a thread of its own whose CPU time is measured and taken out of the figure. The figure is
+// broken down by thread (CPU and wake-ups), so that a regression points at its cause.
 #include "RawSipPeer.h"
 #include "controls/TelephonyControl.h"
 #include "controls/TestAudioSystem.h"
@@ -15,6 +16,9 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -22,10 +26,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <map>
 #include <thread>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -38,6 +44,37 @@ double cpuSeconds(clockid_t clock) {
     timespec ts{};
     clock_gettime(clock, &ts);
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+// Time on the CPU and wake-ups (voluntary context switches) of each thread of this process.
+struct ThreadUse {
+    QByteArray name;
+    double cpu = 0;
+    long long wakeups = 0;
+};
+
+QByteArray readProc(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::map<int, ThreadUse> threadUse() {
+    std::map<int, ThreadUse> out;
+    const QString base = QStringLiteral("/proc/self/task/");
+    for (const QString& tid : QDir(base).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        ThreadUse u;
+        u.name = readProc(base + tid + QStringLiteral("/comm")).trimmed();
+        // schedstat: nanoseconds on the CPU, more precise than the tick counts of stat.
+        u.cpu = readProc(base + tid + QStringLiteral("/schedstat")).split(' ').value(0).toDouble() /
+                1e9;
+        for (const QByteArray& line :
+             readProc(base + tid + QStringLiteral("/status")).split('\n')) {
+            if (line.startsWith("voluntary_ctxt_switches:"))
+                u.wakeups = line.mid(24).trimmed().toLongLong();
+        }
+        out[tid.toInt()] = u;
+    }
+    return out;
 }
 
 // Runs the event loop (sleeping while idle) until done() or the time limit.
@@ -63,6 +100,7 @@ double streamRtp(int toPort, const std::vector<uint8_t>& coded, double seconds) 
     sockaddr_in from = to;
     from.sin_port = 0;
     bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    pthread_setname_np(pthread_self(), "bench-rtp-tx");
     const double cpu0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
     const int packets = int(seconds * 50);
     uint8_t pkt[12 + 160];
@@ -185,21 +223,23 @@ int main(int argc, char** argv) {
         calls, latencies.front(), latencies[latencies.size() / 2], latencies.back(),
         static_cast<long long>(line.diagnostics(0).lastAnswerMs));
 
-    // CPU of the last call while it carries audio.
+    // CPU of the last call while it carries audio. The GUI thread sleeps in its event loop
+    // until the sender is done, as a recorder's would.
     std::atomic<double> senderCpu{0};
+    QEventLoop waitLoop;
+    const auto use0 = threadUse();
     const double cpu0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
     const auto wall0 = std::chrono::steady_clock::now();
-    std::thread sender([&] { senderCpu = streamRtp(rtpPort, coded, seconds); });
-    std::atomic<bool> senderDone{false};
-    std::thread waiter([&] {
-        sender.join();
-        senderDone = true;
+    std::thread sender([&] {
+        senderCpu = streamRtp(rtpPort, coded, seconds);
+        QMetaObject::invokeMethod(&waitLoop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    pumpUntil([&] { return senderDone.load(); }, int(seconds * 1000) + 10000);
-    waiter.join();
+    waitLoop.exec();
+    const auto use1 = threadUse();
     const double wall =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
     const double cpu = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0 - senderCpu;
+    sender.join();
     keep->bye(cfg.listenPort, lastOk.toTag());
     keep->waitFor(200, 5000);
     pumpUntil([&] { return !connected; }, 5000);
@@ -209,6 +249,18 @@ int main(int argc, char** argv) {
         "receive + decode + record: %.3f s CPU over %.1f s of call = %.3f %% of a core "
         "(%.3f s CPU per call-minute; goal under 0.2 %%)\n",
         cpu, wall, 100.0 * cpu / wall, cpu * 60.0 / wall);
+    std::printf("per thread over the call (CPU ms, wake-ups per second):\n");
+    for (const auto& [tid, after] : use1) {
+        const auto before = use0.find(tid);
+        if (before == use0.end() || after.name == "bench-rtp-tx")
+            continue;
+        const double ms = (after.cpu - before->second.cpu) * 1000.0;
+        const double wakeups = double(after.wakeups - before->second.wakeups) / wall;
+        if (ms < 0.5 && wakeups < 0.5)
+            continue;
+        std::printf("  %-16s %s %8.1f ms %7.1f /s\n", after.name.constData(),
+                    tid == getpid() ? "(main)" : "      ", ms, wakeups);
+    }
     std::printf("packets %llu, late %llu, concealed samples %llu\n",
                 static_cast<unsigned long long>(diag.audio.packets),
                 static_cast<unsigned long long>(diag.audio.late),

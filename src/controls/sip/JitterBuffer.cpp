@@ -122,4 +122,12 @@ void JitterBuffer::pull(int count, std::vector<int16_t>& out) {
     }
 }
 
+void JitterBuffer::drain(std::vector<int16_t>& out) {
+    if (primed_) {
+        started_ = true;
+        pull(distance(readTs_, end_), out);
+    }
+    reset();
+}
+
 }  // namespace kallomir

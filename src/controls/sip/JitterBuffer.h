@@ -31,6 +31,10 @@ public:
     // Appends exactly count samples to out: held audio, or silence where none is held.
     void pull(int count, std::vector<int16_t>& out);
 
+    // Appends everything held from the play position on (silence in its holes), whether or
+    // not the pre-buffer has filled, then starts afresh: the end of a call.
+    void drain(std::vector<int16_t>& out);
+
     // Forgets everything (a new sender or stream); the next packet starts afresh.
     void reset();
 

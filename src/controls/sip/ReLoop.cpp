@@ -7,6 +7,8 @@
 #include <exception>
 #include <future>
 
+#include <pthread.h>
+
 namespace kallomir {
 
 namespace {
@@ -50,6 +52,7 @@ ReLoop::~ReLoop() {
 }
 
 void ReLoop::threadMain(std::function<void(int)> started) {
+    pthread_setname_np(pthread_self(), "kallomir-sip");  // for top -H and profilers
     int err = libre_init();
     if (err == 0)
         err = mqueue_alloc(&queue_, &ReLoop::onMessage, this);

@@ -24,7 +24,39 @@ QString connectionAddress(const QString& value) {
     return QHostAddress(addr).isNull() ? QString() : addr;
 }
 
+std::optional<MediaDirection> directionOf(const QString& attribute) {
+    if (attribute == u"sendrecv")
+        return MediaDirection::SendRecv;
+    if (attribute == u"sendonly")
+        return MediaDirection::SendOnly;
+    if (attribute == u"recvonly")
+        return MediaDirection::RecvOnly;
+    if (attribute == u"inactive")
+        return MediaDirection::Inactive;
+    return std::nullopt;
+}
+
+const char* attributeOf(MediaDirection direction) {
+    switch (direction) {
+        case MediaDirection::SendRecv:
+            return "a=sendrecv\r\n";
+        case MediaDirection::SendOnly:
+            return "a=sendonly\r\n";
+        case MediaDirection::RecvOnly:
+            return "a=recvonly\r\n";
+        case MediaDirection::Inactive:
+            break;
+    }
+    return "a=inactive\r\n";
+}
+
 }  // namespace
+
+MediaDirection answerDirection(MediaDirection offered) {
+    return offered == MediaDirection::SendRecv || offered == MediaDirection::SendOnly
+               ? MediaDirection::RecvOnly
+               : MediaDirection::Inactive;
+}
 
 std::optional<NegotiatedCodec> g711Codec(const QString& name) {
     if (name.compare(u"PCMU", Qt::CaseInsensitive) == 0)
@@ -39,7 +71,7 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
     std::optional<SdpAudio> audio;
     bool inAudio = false;
     bool seenAudio = false;
-    bool sessionSendOnly = false;
+    MediaDirection sessionDirection = MediaDirection::SendRecv;
     bool mediaDirSet = false;
 
     const QList<QByteArray> lines = text.split('\n');
@@ -100,13 +132,12 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
                 sessionAddress = addr;
             }
         } else if (type == 'a') {
-            const bool sendOnly = value == u"sendonly" || value == u"inactive";
-            const bool direction = sendOnly || value == u"sendrecv" || value == u"recvonly";
+            const auto direction = directionOf(value);
             if (inAudio && direction) {
-                audio->sendOnly = sendOnly;
+                audio->direction = *direction;
                 mediaDirSet = true;
             } else if (!seenAudio && direction) {
-                sessionSendOnly = sendOnly;
+                sessionDirection = *direction;
             } else if (inAudio && value.startsWith(u"rtpmap:")) {
                 // a=rtpmap:<pt> <name>/<rate>[/<channels>]
                 const QString rest = value.mid(7);
@@ -135,7 +166,7 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
         return std::nullopt;
     }
     if (!mediaDirSet)
-        audio->sendOnly = sessionSendOnly;
+        audio->direction = sessionDirection;
     return audio;
 }
 
@@ -164,7 +195,7 @@ std::vector<NegotiatedCodec> offerCodecs(const QStringList& names) {
 }
 
 QByteArray buildSdp(const QString& address, int rtpPort, const std::vector<NegotiatedCodec>& codecs,
-                    uint64_t sessionId, uint64_t version) {
+                    MediaDirection direction, uint64_t sessionId, uint64_t version) {
     const bool v6 = address.contains(u':');
     const QByteArray ip = (v6 ? "IP6 " : "IP4 ") + address.toLatin1();
     QByteArray pts;
@@ -184,7 +215,7 @@ QByteArray buildSdp(const QString& address, int rtpPort, const std::vector<Negot
     out += "m=audio " + QByteArray::number(rtpPort) + " RTP/AVP" + pts + "\r\n";
     out += maps;
     out += "a=ptime:20\r\n";
-    out += "a=sendrecv\r\n";
+    out += attributeOf(direction);
     return out;
 }
 

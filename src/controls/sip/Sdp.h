@@ -11,6 +11,9 @@
 
 namespace kallomir {
 
+// Direction of a media stream as the author of a description states it (a=sendrecv, ...).
+enum class MediaDirection { SendRecv, SendOnly, RecvOnly, Inactive };
+
 // The part of a session description a telephone line needs: where the far end wants its
 // audio and which payload formats it offers, in its order of preference.
 struct SdpAudio {
@@ -22,7 +25,7 @@ struct SdpAudio {
     QString address;  // connection address (media level wins over session level)
     int port = 0;     // 0: the stream is refused
     std::vector<Format> formats;
-    bool sendOnly = false;  // the far end will not receive (a=sendonly / inactive)
+    MediaDirection direction = MediaDirection::SendRecv;
 };
 
 // Reads the first audio stream of a description; nullopt when the text is not a usable
@@ -41,7 +44,11 @@ std::optional<NegotiatedCodec> negotiateAudio(const SdpAudio& remote, const QStr
 // A description of our audio stream listing the given codecs in order (an offer), or the
 // one chosen (an answer, with the far end's payload number).
 QByteArray buildSdp(const QString& address, int rtpPort, const std::vector<NegotiatedCodec>& codecs,
-                    uint64_t sessionId, uint64_t version = 1);
+                    MediaDirection direction, uint64_t sessionId, uint64_t version = 1);
+
+// Our direction in the answer to an offer: we record and have nothing to say, so we receive
+// what the far end sends (recvonly) and take no part in a stream it does not send (inactive).
+MediaDirection answerDirection(MediaDirection offered);
 
 // Our codec names ("PCMU", "PCMA") as an offer list; unknown names are left out.
 std::vector<NegotiatedCodec> offerCodecs(const QStringList& names);

@@ -5,6 +5,8 @@
 #include "controls/sip/G711.h"
 #include "controls/sip/ReHeaders.h"
 #include "controls/sip/ReLoop.h"
+#include "controls/sip/Rtp.h"
+#include "controls/sip/RtpSocket.h"
 #include "controls/sip/Sdp.h"
 
 #include <QLoggingCategory>
@@ -22,9 +24,16 @@ namespace {
 Q_LOGGING_CATEGORY(lcSipLine, "kallomir.sip")
 
 constexpr int kFrameSamples = 160;  // 20 ms at 8 kHz
-// Audio goes out as each far-end packet comes in; the timer only covers a far end that
-// stops sending, so that the line does not wake up twice per packet.
-constexpr int kAudioTickMs = 60;
+// A connected call wakes the SIP thread once per tick, not once per packet: the tick reads
+// every RTP packet queued since the last one and hands the audio due by the clock to the
+// recorder in one piece, which wakes the recorder's writer once too. Each wake-up costs more
+// than the work it does; a recording does not mind the audio arriving a tick late.
+constexpr int kMediaTickMs = 200;
+// Packets reach the jitter buffer a tick at a time, so it holds a tick more than the 40 ms
+// that absorb the network's own jitter.
+constexpr int kPreBufferSamples = 320 + kMediaTickMs * kG711SampleRate / 1000;
+// We only receive; a header-only packet this often keeps NAT bindings open.
+constexpr uint64_t kKeepaliveMs = 5000;
 constexpr int kMaxProblems = 20;
 
 QString plText(const pl& p) {
@@ -78,33 +87,35 @@ struct SipLine::Call {
     bool answered = false;
     bool established = false;
     sipsess* sess = nullptr;
-    struct rtp_sock* rtp = nullptr;
+    RtpSocket rtp;
     NegotiatedCodec codec;
     sa remote{};
-    bool remoteReceives = true;
+    MediaDirection remoteDirection = MediaDirection::SendRecv;
+    std::vector<int> remotePayloadTypes;
     tmr ringTimer{};
-    tmr audioTimer{};
+    tmr mediaTimer{};
     int rings = 0;
-    JitterBuffer jitter;
+    JitterBuffer jitter{kPreBufferSamples};
     bool haveSsrc = false;
     uint32_t ssrc = 0;
     uint64_t audioStartMs = 0;
     uint64_t samplesOut = 0;
-    uint32_t txTimestamp = 0;
-    bool firstTx = true;
-    std::vector<int16_t> farEnd, ours, mixed, decoded;
-    std::vector<uint8_t> coded;
+    std::vector<int16_t> farEnd, decoded;
+    RtpKeepalive keepalive{kKeepaliveMs};
+    uint32_t ourSsrc = 0;
+    uint16_t keepaliveSeq = 0;
 
     explicit Call(Device* d) : dev(d) {
         tmr_init(&ringTimer);
-        tmr_init(&audioTimer);
-        txTimestamp = std::random_device{}();
+        tmr_init(&mediaTimer);
+        std::random_device random;
+        ourSsrc = random();
+        keepaliveSeq = uint16_t(random());
     }
     ~Call() {
         tmr_cancel(&ringTimer);
-        tmr_cancel(&audioTimer);
+        tmr_cancel(&mediaTimer);
         sess = static_cast<sipsess*>(mem_deref(sess));  // BYE or CANCEL when still up
-        rtp = static_cast<struct rtp_sock*>(mem_deref(rtp));
     }
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
@@ -115,20 +126,25 @@ struct SipLine::Call {
             return false;
         }
         remote = addr;
-        remoteReceives = !sdp.sendOnly;
+        remoteDirection = sdp.direction;
+        remotePayloadTypes.clear();
+        for (const SdpAudio::Format& f : sdp.formats) remotePayloadTypes.push_back(f.payloadType);
         return true;
     }
 
     static void onRing(void* arg);
-    static void onAudioTick(void* arg);
-    static void onRtp(const sa* src, const rtp_header* hdr, mbuf* mb, void* arg);
+    static void onMediaTick(void* arg);
     static int onOffer(mbuf** descp, const sip_msg* msg, void* arg);
     static int onAnswer(const sip_msg* msg, void* arg);
     static void onProgress(const sip_msg* msg, void* arg);
     static void onEstablished(const sip_msg* msg, void* arg);
     static void onClose(int err, const sip_msg* msg, void* arg);
 
+    void receiveMedia(bool keep);
+    void takePacket(const sockaddr_storage& from, std::span<const uint8_t> datagram);
     void produceAudio();
+    void flushAudio();
+    void sendKeepaliveIfDue();
 };
 
 struct SipLine::Device {
@@ -175,7 +191,8 @@ struct SipLine::Device {
     void stop();
     void endCall(bool report, const QString& why);
     int newRtpSocket(Call& c);
-    QByteArray localSdp(const std::vector<NegotiatedCodec>& codecs, const Call& c);
+    QByteArray localSdp(const std::vector<NegotiatedCodec>& codecs, MediaDirection direction,
+                        const Call& c);
 
     static void onInvite(const sip_msg* msg, void* arg);
     static bool onRequest(const sip_msg* msg, void* arg);
@@ -275,7 +292,9 @@ void SipLine::Device::endCall(bool report, const QString& why) {
     const bool wasConnected = call->established;
     info(why);
     tmr_cancel(&call->ringTimer);
-    tmr_cancel(&call->audioTimer);
+    tmr_cancel(&call->mediaTimer);
+    if (wasConnected)
+        call->flushAudio();
     updateDiag([&](Diagnostics& d) { d.audio = call->jitter.stats(); });
     connected = false;
     // The session may be the one calling us: release it on the next loop turn.
@@ -293,14 +312,12 @@ void SipLine::Device::onReap(void* arg) {
 }
 
 int SipLine::Device::newRtpSocket(Call& c) {
-    sa local = laddr;
-    sa_set_port(&local, 0);
-    return rtp_listen(&c.rtp, IPPROTO_UDP, &local, uint16_t(cfg.rtpPortMin),
-                      uint16_t(cfg.rtpPortMax), false, &Call::onRtp, nullptr, &c);
+    return c.rtp.open(&laddr.u.sa, laddr.len, cfg.rtpPortMin, cfg.rtpPortMax);
 }
 
-QByteArray SipLine::Device::localSdp(const std::vector<NegotiatedCodec>& codecs, const Call& c) {
-    return buildSdp(QString::fromLatin1(mediaAddress), sa_port(rtp_local(c.rtp)), codecs, sessionId,
+QByteArray SipLine::Device::localSdp(const std::vector<NegotiatedCodec>& codecs,
+                                     MediaDirection direction, const Call& c) {
+    return buildSdp(QString::fromLatin1(mediaAddress), c.rtp.port(), codecs, direction, sessionId,
                     ++sdpVersion);
 }
 
@@ -416,79 +433,104 @@ void SipLine::Call::onRing(void* arg) {
     dev->line->reportRing(dev->index, c->rings);
 }
 
-void SipLine::Call::onRtp(const sa* src, const rtp_header* hdr, mbuf* mb, void* arg) {
-    auto* c = static_cast<Call*>(arg);
-    Device* dev = c->dev;
-    if (!sa_cmp(src, &c->remote, SA_ADDR)) {
+void SipLine::Call::receiveMedia(bool keep) {
+    // Bounded, so that a flood cannot hold the SIP thread: 50 packets a second of audio
+    // leave the socket in one or two reads.
+    for (int batch = 0; batch < 64; ++batch) {
+        for (const RtpSocket::Datagram& d : rtp.receive()) {
+            if (keep)
+                takePacket(*d.from, d.bytes);
+        }
+        if (!rtp.more())
+            break;
+    }
+}
+
+void SipLine::Call::takePacket(const sockaddr_storage& from, std::span<const uint8_t> datagram) {
+    sa src{};
+    sa_set_sa(&src, reinterpret_cast<const sockaddr*>(&from));
+    if (!sa_cmp(&src, &remote, SA_ADDR)) {
         uint64_t n = 0;
         dev->updateDiag([&](Diagnostics& d) { n = ++d.foreignPackets; });
         if (n == 1 || n % 500 == 0) {
             char text[64] = {};
-            re_snprintf(text, sizeof text, "%J", src);
+            re_snprintf(text, sizeof text, "%J", &src);
             dev->problem(QStringLiteral("RTP from unexpected source %1 ignored (%2 so far)")
                              .arg(QString::fromLatin1(text))
                              .arg(n));
         }
         return;
     }
-    if (hdr->pt != c->codec.payloadType) {
+    const auto packet = parseRtp(datagram);
+    if (!packet)
+        return;  // not RTP: a STUN check or noise
+    if (packet->payloadType != codec.payloadType) {
         uint64_t n = 0;
         dev->updateDiag([&](Diagnostics& d) { n = ++d.otherPayloads; });
         if (n == 1)
-            dev->info(QStringLiteral("ignoring RTP payload type %1").arg(hdr->pt));
+            dev->info(QStringLiteral("ignoring RTP payload type %1").arg(packet->payloadType));
         return;
     }
-    if (!c->haveSsrc || hdr->ssrc != c->ssrc) {
-        if (c->haveSsrc)
+    if (!haveSsrc || packet->ssrc != ssrc) {
+        if (haveSsrc)
             dev->info(QStringLiteral("far end restarted its stream"));
-        c->jitter.reset();
-        c->ssrc = hdr->ssrc;
-        c->haveSsrc = true;
+        jitter.reset();
+        ssrc = packet->ssrc;
+        haveSsrc = true;
     }
-    c->decoded.clear();
-    decodeG711(c->codec.law, {mbuf_buf(mb), mbuf_get_left(mb)}, c->decoded);
-    c->jitter.push(hdr->ts, c->decoded);
-    if (c->established)
-        c->produceAudio();
+    decoded.clear();
+    decodeG711(codec.law, packet->payload, decoded);
+    jitter.push(packet->timestamp, decoded);
 }
 
 void SipLine::Call::produceAudio() {
     // Paced by the monotonic clock, not by timer ticks, which drift and bunch up.
-    const uint64_t now = tmr_jiffies();
-    const uint64_t due = (now - audioStartMs) * kG711SampleRate / 1000;
-    while (samplesOut + kFrameSamples <= due) {
-        farEnd.clear();
-        jitter.pull(kFrameSamples, farEnd);
-        ours.assign(kFrameSamples, 0);  // what the recorder says: silence
-        mixed.resize(kFrameSamples);
-        for (int i = 0; i < kFrameSamples; ++i) {
-            mixed[size_t(i)] = int16_t(std::clamp(int(farEnd[size_t(i)]) + int(ours[size_t(i)]),
-                                                  int(INT16_MIN), int(INT16_MAX)));
-        }
-        dev->line->deliverAudio(dev->index, mixed, kG711SampleRate);
+    const uint64_t due = (tmr_jiffies() - audioStartMs) * kG711SampleRate / 1000;
+    if (samplesOut + kFrameSamples > due)
+        return;
+    const uint64_t count = (due - samplesOut) / kFrameSamples * kFrameSamples;
+    farEnd.clear();
+    jitter.pull(int(count), farEnd);
+    dev->line->deliverAudio(dev->index, farEnd, kG711SampleRate);
+    samplesOut += count;
+}
 
-        if (remoteReceives && rtp) {
-            coded.clear();
-            encodeG711(codec.law, ours, coded);
-            mbuf* mb = mbuf_alloc(RTP_HEADER_SIZE + coded.size());
-            if (mb) {
-                mb->pos = mb->end = RTP_HEADER_SIZE;
-                mbuf_write_mem(mb, coded.data(), coded.size());
-                mb->pos = RTP_HEADER_SIZE;
-                rtp_send(rtp, &remote, false, firstTx, uint8_t(codec.payloadType), txTimestamp, mb);
-                mem_deref(mb);
-            }
-            firstTx = false;
-            txTimestamp += kFrameSamples;
+void SipLine::Call::flushAudio() {
+    // The far end's last words: what came since the last tick and what the jitter buffer
+    // still holds.
+    receiveMedia(true);
+    produceAudio();
+    farEnd.clear();
+    jitter.drain(farEnd);
+    if (!farEnd.empty())
+        dev->line->deliverAudio(dev->index, farEnd, kG711SampleRate);
+}
+
+void SipLine::Call::sendKeepaliveIfDue() {
+    if (!keepalive.due(tmr_jiffies()))
+        return;
+    // A payload number the far end did not list, with no payload: discarded unheard.
+    std::vector<int> used = remotePayloadTypes;
+    used.push_back(codec.payloadType);
+    const uint32_t timestamp = uint32_t((tmr_jiffies() - audioStartMs) * kG711SampleRate / 1000);
+    const auto packet =
+        rtpHeader(unusedDynamicPayloadType(used), keepaliveSeq++, timestamp, ourSsrc);
+    if (const int err = rtp.sendTo(&remote.u.sa, remote.len, packet)) {
+        uint64_t n = 0;
+        dev->updateDiag([&](Diagnostics& d) { n = ++d.keepalivesFailed; });
+        if (n == 1) {
+            dev->problem(QStringLiteral("RTP keepalive not sent (%1)")
+                             .arg(QString::fromLocal8Bit(std::strerror(err))));
         }
-        samplesOut += kFrameSamples;
     }
 }
 
-void SipLine::Call::onAudioTick(void* arg) {
+void SipLine::Call::onMediaTick(void* arg) {
     auto* c = static_cast<Call*>(arg);
+    c->receiveMedia(true);
     c->produceAudio();
-    tmr_start(&c->audioTimer, kAudioTickMs, &Call::onAudioTick, c);
+    c->sendKeepaliveIfDue();
+    tmr_start(&c->mediaTimer, kMediaTickMs, &Call::onMediaTick, c);
 }
 
 int SipLine::Call::onOffer(mbuf** descp, const sip_msg* msg, void* arg) {
@@ -504,7 +546,7 @@ int SipLine::Call::onOffer(mbuf** descp, const sip_msg* msg, void* arg) {
         return EPROTO;
     }
     c->codec = *codec;
-    *descp = toMbuf(dev->localSdp({*codec}, *c));
+    *descp = toMbuf(dev->localSdp({*codec}, answerDirection(c->remoteDirection), *c));
     return *descp ? 0 : ENOMEM;
 }
 
@@ -536,9 +578,12 @@ void SipLine::Call::onEstablished(const sip_msg* msg, void* arg) {
         return;
     c->established = true;
     tmr_cancel(&c->ringTimer);
+    c->receiveMedia(false);  // early media (ringback) is not the call
     c->audioStartMs = tmr_jiffies();
     c->samplesOut = 0;
-    tmr_start(&c->audioTimer, kAudioTickMs, &Call::onAudioTick, c);
+    c->keepalive.start(c->audioStartMs);
+    c->sendKeepaliveIfDue();
+    tmr_start(&c->mediaTimer, kMediaTickMs, &Call::onMediaTick, c);
     dev->connected = true;
     dev->info(QStringLiteral("connected"));
     dev->line->reportConnected(dev->index);
@@ -618,7 +663,7 @@ void SipLine::answer(int index) {
         if (!c || !c->incoming || c->answered)
             return;
         const uint64_t started = tmr_jiffies();
-        mbuf* desc = toMbuf(d.localSdp({c->codec}, *c));
+        mbuf* desc = toMbuf(d.localSdp({c->codec}, answerDirection(c->remoteDirection), *c));
         const int err = desc ? sipsess_answer(c->sess, 200, "OK", desc, nullptr) : ENOMEM;
         mem_deref(desc);
         if (err != 0) {
@@ -667,7 +712,7 @@ void SipLine::dial(int index, const QString& number) {
         if (int err = d.newRtpSocket(*c)) {
             throw RuntimeError(kLineDeviceError, QStringLiteral("No RTP port (%1)").arg(err));
         }
-        mbuf* offer = toMbuf(d.localSdp(offerCodecs(d.cfg.codecs), *c));
+        mbuf* offer = toMbuf(d.localSdp(offerCodecs(d.cfg.codecs), MediaDirection::RecvOnly, *c));
         const QByteArray to = target.toUtf8();
         char from[160] = {};
         if (d.aor.isEmpty()) {

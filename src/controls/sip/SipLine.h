@@ -17,8 +17,10 @@ class ReLoop;
 //
 // An offered call gets 180 Ringing and one ring event per ring period; answer() sends 200 OK
 // with PCMU or PCMA. A second call while one is up gets 486, an offer without G.711 488, a
-// call to a closed line 480. The connected call's audio is the far end placed by RTP
-// timestamp plus what we send (silence), mixed, as 8 kHz mono.
+// call to a closed line 480. We only record: our descriptions say recvonly (inactive for a
+// stream the far end does not send), and instead of audio we send a header-only RTP
+// keepalive when the call connects and every few seconds. The connected call's audio is the
+// far end placed by RTP timestamp, as 8 kHz mono.
 class SipLine final : public LineBackend {
 public:
     static constexpr qint32 kApiVersion = 0x00020000;  // 2.0
@@ -47,13 +49,14 @@ public:
     struct Diagnostics {
         bool listening = false;
         bool registered = false;
-        int sipPort = 0;              // bound SIP port, 0 before the first open
-        JitterBuffer::Stats audio;    // of the current or last call
-        uint64_t foreignPackets = 0;  // RTP from an address the call did not negotiate
-        uint64_t otherPayloads = 0;   // RTP with a payload type not negotiated
-        uint64_t refusedCalls = 0;    // offers answered 4xx (busy, no codec, bad SDP, closed)
-        qint64 lastAnswerMs = -1;     // time spent inside answer() up to 200 OK being sent
-        QStringList problems;         // the latest problems, newest last
+        int sipPort = 0;                // bound SIP port, 0 before the first open
+        JitterBuffer::Stats audio;      // of the current or last call
+        uint64_t foreignPackets = 0;    // RTP from an address the call did not negotiate
+        uint64_t otherPayloads = 0;     // RTP with a payload type not negotiated
+        uint64_t keepalivesFailed = 0;  // RTP keepalives the system would not send
+        uint64_t refusedCalls = 0;      // offers answered 4xx (busy, no codec, bad SDP, closed)
+        qint64 lastAnswerMs = -1;       // time spent inside answer() up to 200 OK being sent
+        QStringList problems;           // the latest problems, newest last
     };
     Diagnostics diagnostics(int device) const;
 

@@ -129,5 +129,30 @@ TEST(JitterBuffer, ResetForgetsHeldAudio) {
     EXPECT_EQ(pullAll(jb, kPacket), packetSamples(3));
 }
 
+TEST(JitterBuffer, DrainHandsOutEverythingHeldEvenBeforeThePreBufferFills) {
+    // The end of a call: nothing the far end said may stay behind in the buffer.
+    JitterBuffer jb(1120);
+    pushPacket(jb, 7000, 0);
+    pushPacket(jb, 7000, 2);  // packet 1 lost
+    EXPECT_FALSE(jb.playing());
+    std::vector<int16_t> out;
+    jb.drain(out);
+    ASSERT_EQ(out.size(), size_t(3 * kPacket));
+    auto expected = packetSamples(0);
+    expected.insert(expected.end(), size_t(kPacket), int16_t(0));
+    const auto last = packetSamples(2);
+    expected.insert(expected.end(), last.begin(), last.end());
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(jb.stats().concealedSamples, uint64_t(kPacket));
+
+    // Once drained it starts afresh at the next packet, and an empty buffer drains nothing.
+    out.clear();
+    jb.drain(out);
+    EXPECT_TRUE(out.empty());
+    pushPacket(jb, 90000, 0);
+    pushPacket(jb, 90000, 1);
+    EXPECT_EQ(pullAll(jb, 2 * kPacket), std::vector<int16_t>(2 * kPacket, 0));  // buffering
+}
+
 }  // namespace
 }  // namespace kallomir

@@ -135,6 +135,10 @@ QByteArray RawSipPeer::bye(int toPort, const QByteArray& toTag) {
     return request("BYE", toPort, ++cseq_, toTag, {}, {}, "z9hG4bK" + token());
 }
 
+QByteArray RawSipPeer::reinvite(int toPort, const QByteArray& toTag, const QByteArray& sdp) {
+    return request("INVITE", toPort, ++cseq_, toTag, {}, sdp, "z9hG4bK" + token());
+}
+
 QByteArray RawSipPeer::cancel(int toPort) {
     return request("CANCEL", toPort, cseq_, {}, {}, {}, inviteBranch_);
 }
@@ -160,11 +164,12 @@ void RawSipPeer::reply(const SipText& req, int status, const QByteArray& reason,
     send(m, toPort);
 }
 
-QByteArray RawSipPeer::offer(const QByteArray& payloadTypes, const QByteArray& maps) const {
+QByteArray RawSipPeer::offer(const QByteArray& payloadTypes, const QByteArray& maps,
+                             const QByteArray& direction) const {
     return "v=0\r\no=- 1 1 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
            "m=audio " +
            QByteArray::number(rtpPort()) + " RTP/AVP " + payloadTypes + "\r\n" + maps +
-           "a=sendrecv\r\n";
+           "a=" + direction + "\r\n";
 }
 
 void RawSipPeer::sendRtp(int toPort, int payloadType, uint16_t seq, uint32_t ts,
@@ -179,14 +184,14 @@ void RawSipPeer::sendRtp(int toPort, int payloadType, uint16_t seq, uint32_t ts,
     (from ? from : &rtp_)->writeDatagram(p, QHostAddress::LocalHost, quint16(toPort));
 }
 
-int RawSipPeer::drainRtp() {
-    int n = 0;
+QList<QByteArray> RawSipPeer::drainRtp() {
+    QList<QByteArray> out;
     while (rtp_.hasPendingDatagrams() || rtp_.waitForReadyRead(0)) {
         QByteArray d(int(rtp_.pendingDatagramSize()), '\0');
         rtp_.readDatagram(d.data(), d.size());
-        ++n;
+        out.append(d);
     }
-    return n;
+    return out;
 }
 
 }  // namespace kallomir::test

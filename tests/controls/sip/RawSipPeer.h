@@ -44,18 +44,21 @@ public:
     QByteArray ack(int toPort, const QByteArray& toTag);
     QByteArray bye(int toPort, const QByteArray& toTag);
     QByteArray cancel(int toPort);
+    // A new offer inside the dialog (hold, resume, address change).
+    QByteArray reinvite(int toPort, const QByteArray& toTag, const QByteArray& sdp);
     // A response to a request the line sent us.
     void reply(const SipText& request, int status, const QByteArray& reason, int toPort,
                const QByteArray& sdp = {}, const QByteArray& extraHeaders = {});
 
     // An offer naming our RTP socket.
-    QByteArray offer(const QByteArray& payloadTypes = "0 8", const QByteArray& maps = {}) const;
+    QByteArray offer(const QByteArray& payloadTypes = "0 8", const QByteArray& maps = {},
+                     const QByteArray& direction = "sendrecv") const;
 
     // RTP to the line; `from` another socket tests the unexpected-source rule.
     void sendRtp(int toPort, int payloadType, uint16_t seq, uint32_t ts, const QByteArray& payload,
                  QUdpSocket* from = nullptr);
-    // RTP datagrams the line sent us so far.
-    int drainRtp();
+    // RTP datagrams the line sent us since the last call.
+    QList<QByteArray> drainRtp();
 
     QByteArray callId;
 

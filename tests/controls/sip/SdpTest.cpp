@@ -30,7 +30,7 @@ TEST(Sdp, ReadsTheAudioStreamOfAnOfferAndKeepsItsPreferenceOrder) {
     ASSERT_EQ(sdp->formats.size(), 3u);
     EXPECT_EQ(sdp->formats[0].encoding, "PCMA");
     EXPECT_EQ(sdp->formats[2].encoding, "TELEPHONE-EVENT");
-    EXPECT_FALSE(sdp->sendOnly);
+    EXPECT_EQ(sdp->direction, MediaDirection::SendRecv);
 
     const auto codec = negotiateAudio(*sdp, kBoth);
     ASSERT_TRUE(codec);
@@ -66,7 +66,7 @@ TEST(Sdp, AcceptsDynamicG711AndMediaLevelAddressAndDirection) {
     ASSERT_TRUE(sdp);
     EXPECT_EQ(sdp->address, "10.0.0.2");
     EXPECT_EQ(sdp->port, 4002);
-    EXPECT_TRUE(sdp->sendOnly);
+    EXPECT_EQ(sdp->direction, MediaDirection::SendOnly);  // the stream's own, not the session's
     const auto codec = negotiateAudio(*sdp, kBoth);
     ASSERT_TRUE(codec);
     EXPECT_EQ(codec->payloadType, 96);
@@ -86,21 +86,55 @@ TEST(Sdp, RejectsMalformedDescriptions) {
     EXPECT_FALSE(parseSdp("v=0\r\nc=IN IP4 1.1.1.1\r\nm=audio", &problem));  // cut short
 }
 
+TEST(Sdp, ReadsEachDirectionAtSessionOrStreamLevel) {
+    const QByteArray head = "v=0\r\nc=IN IP4 10.0.0.1\r\n";
+    const QByteArray media = "m=audio 4000 RTP/AVP 0\r\n";
+    const std::pair<QByteArray, MediaDirection> cases[] = {
+        {"sendrecv", MediaDirection::SendRecv},
+        {"sendonly", MediaDirection::SendOnly},
+        {"recvonly", MediaDirection::RecvOnly},
+        {"inactive", MediaDirection::Inactive},
+    };
+    for (const auto& [name, direction] : cases) {
+        const auto atSession = parseSdp(head + "a=" + name + "\r\n" + media);
+        ASSERT_TRUE(atSession) << name.constData();
+        EXPECT_EQ(atSession->direction, direction) << name.constData();
+        const auto atStream = parseSdp(head + media + "a=" + name + "\r\n");
+        ASSERT_TRUE(atStream) << name.constData();
+        EXPECT_EQ(atStream->direction, direction) << name.constData();
+    }
+}
+
+TEST(Sdp, AnswersAsAStreamThatOnlyReceives) {
+    // We record: we take what the far end sends and send nothing ourselves.
+    EXPECT_EQ(answerDirection(MediaDirection::SendRecv), MediaDirection::RecvOnly);
+    EXPECT_EQ(answerDirection(MediaDirection::SendOnly), MediaDirection::RecvOnly);
+    // A far end that only listens, or holds the stream, gets a stream with no traffic.
+    EXPECT_EQ(answerDirection(MediaDirection::RecvOnly), MediaDirection::Inactive);
+    EXPECT_EQ(answerDirection(MediaDirection::Inactive), MediaDirection::Inactive);
+}
+
 TEST(Sdp, BuildsADescriptionThatReadsBackAsOffered) {
-    const QByteArray offer = buildSdp(QStringLiteral("192.0.2.7"), 10004, offerCodecs(kBoth), 42);
+    const QByteArray offer = buildSdp(QStringLiteral("192.0.2.7"), 10004, offerCodecs(kBoth),
+                                      MediaDirection::RecvOnly, 42);
     EXPECT_TRUE(offer.contains("c=IN IP4 192.0.2.7\r\n"));
     const auto back = parseSdp(offer);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->address, "192.0.2.7");
     EXPECT_EQ(back->port, 10004);
+    EXPECT_EQ(back->direction, MediaDirection::RecvOnly);
+    EXPECT_EQ(offer.count("a=recvonly"), 1);
+    EXPECT_FALSE(offer.contains("sendrecv"));
     ASSERT_EQ(back->formats.size(), 2u);
     EXPECT_EQ(back->formats[0].payloadType, 0);
     EXPECT_EQ(back->formats[1].payloadType, 8);
 
     // An answer names the far end's number for the chosen codec.
     const QByteArray answer =
-        buildSdp(QStringLiteral("192.0.2.7"), 10004, {NegotiatedCodec{96, G711Law::ALaw}}, 42, 2);
+        buildSdp(QStringLiteral("192.0.2.7"), 10004, {NegotiatedCodec{96, G711Law::ALaw}},
+                 MediaDirection::Inactive, 42, 2);
     EXPECT_TRUE(answer.contains("m=audio 10004 RTP/AVP 96\r\na=rtpmap:96 PCMA/8000\r\n"));
+    EXPECT_EQ(parseSdp(answer)->direction, MediaDirection::Inactive);
     EXPECT_TRUE(offerCodecs({QStringLiteral("G729")}).empty());
 }
 

@@ -5,6 +5,8 @@
 #include "app/RuntimeError.h"
 #include "controls/TelephonyControl.h"
 #include "controls/sip/G711.h"
+#include "controls/sip/Rtp.h"
+#include "controls/sip/Sdp.h"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +69,29 @@ protected:
         return msg.body.mid(m + 8).split(' ').value(0).toInt();
     }
 
+    static MediaDirection directionOf(const SipText& msg) {
+        const auto sdp = parseSdp(msg.body);
+        EXPECT_TRUE(sdp) << msg.body.constData();
+        return sdp ? sdp->direction : MediaDirection::SendRecv;
+    }
+
+    // What the line sent the peer: keepalives only, header-only packets with a dynamic
+    // payload number the peer did not offer. Returns how many.
+    static int expectOnlyKeepalives(RawSipPeer& peer, const std::vector<int>& offered) {
+        const QList<QByteArray> sent = peer.drainRtp();
+        for (const QByteArray& d : sent) {
+            const auto p =
+                parseRtp({reinterpret_cast<const uint8_t*>(d.constData()), size_t(d.size())});
+            EXPECT_TRUE(p);
+            if (!p)
+                continue;
+            EXPECT_TRUE(p->payload.empty());
+            EXPECT_GE(p->payloadType, 96);
+            EXPECT_EQ(std::count(offered.begin(), offered.end(), p->payloadType), 0);
+        }
+        return int(sent.size());
+    }
+
     int port = 0;
     LineEventLog log;
     std::unique_ptr<SipLine> line;
@@ -118,7 +143,8 @@ TEST_F(SipLineTest, RingsAnswersRecordsTheFarEndAndEndsOnItsBye) {
     EXPECT_TRUE(log.events().contains("notify CALLERID 0123456 \"Mario Rossi\""));
     EXPECT_TRUE(log.waitFor(QStringLiteral("ring 2")));  // one ring per ring period
     const SipText ok = connect(peer);
-    EXPECT_TRUE(ok.body.contains("RTP/AVP 8"));  // the caller's first choice, PCMA
+    EXPECT_TRUE(ok.body.contains("RTP/AVP 8"));            // the caller's first choice, PCMA
+    EXPECT_EQ(directionOf(ok), MediaDirection::RecvOnly);  // we record, we do not talk
     EXPECT_TRUE(line->isConnected(0));
     EXPECT_GE(line->diagnostics(0).lastAnswerMs, 0);
 
@@ -150,7 +176,9 @@ TEST_F(SipLineTest, RingsAnswersRecordsTheFarEndAndEndsOnItsBye) {
     EXPECT_EQ(diag.audio.packets, 20u);
     EXPECT_EQ(diag.audio.duplicates, 1u);
     EXPECT_EQ(diag.audio.late, 0u);
-    EXPECT_GT(peer.drainRtp(), 0);  // we send too (silence)
+    // No audio from us, but a keepalive as the call connected (a far end behind NAT, or
+    // one that waits for our first packet, learns where to send).
+    EXPECT_EQ(expectOnlyKeepalives(peer, {8, 0}), 1);
 
     peer.bye(port, ok.toTag());
     EXPECT_TRUE(peer.waitFor(200));
@@ -234,6 +262,52 @@ TEST_F(SipLineTest, DropSendsByeAndIsNotReportedBack) {
     EXPECT_FALSE(log.events().contains("disconnected"));
 }
 
+TEST_F(SipLineTest, TheFarEndsLastWordsBeforeItsByeAreRecorded) {
+    RawSipPeer peer;
+    ringIn(peer, "0");
+    const SipText ok = connect(peer);
+    const int rtpPort = rtpPortOf(ok);
+    // Packets wait in the socket and the jitter buffer for a while; a hang-up right after
+    // the last one must not cut them off.
+    const QByteArray loud(160, char(0x80));  // PCMU full scale
+    std::vector<int16_t> decoded;
+    decodeG711(G711Law::MuLaw, {reinterpret_cast<const uint8_t*>(loud.constData()), 1}, decoded);
+    for (int n = 0; n < 10; ++n) peer.sendRtp(rtpPort, 0, uint16_t(n), uint32_t(n * 160), loud);
+    peer.bye(port, ok.toTag());
+    EXPECT_TRUE(peer.waitFor(200));
+    ASSERT_TRUE(log.waitFor(QStringLiteral("idle")));
+    const auto audio = log.audio();
+    EXPECT_EQ(std::count(audio.begin(), audio.end(), decoded[0]), 1600);
+    EXPECT_EQ(line->diagnostics(0).audio.packets, 10u);
+}
+
+TEST_F(SipLineTest, NewOffersInTheCallAreAnsweredWithoutOurSending) {
+    RawSipPeer peer;
+    ringIn(peer, "0 101");
+    const SipText ok = connect(peer);
+    EXPECT_EQ(expectOnlyKeepalives(peer, {0, 101}), 1);
+
+    // On hold: the far end still sends (music), we still only receive.
+    peer.reinvite(port, ok.toTag(), peer.offer("0", {}, "sendonly"));
+    auto held = peer.waitFor(200);
+    ASSERT_TRUE(held);
+    EXPECT_EQ(directionOf(*held), MediaDirection::RecvOnly);
+    peer.ack(port, ok.toTag());
+
+    // A far end that only listens, or stops the stream: nobody sends.
+    for (const QByteArray& offered : {QByteArray("recvonly"), QByteArray("inactive")}) {
+        peer.reinvite(port, ok.toTag(), peer.offer("0", {}, offered));
+        auto answer = peer.waitFor(200);
+        ASSERT_TRUE(answer) << offered.constData();
+        EXPECT_EQ(directionOf(*answer), MediaDirection::Inactive) << offered.constData();
+        EXPECT_EQ(rtpPortOf(*answer), rtpPortOf(ok));
+        peer.ack(port, ok.toTag());
+    }
+    EXPECT_TRUE(line->isConnected(0));
+    expectOnlyKeepalives(peer, {0, 101});
+    EXPECT_EQ(line->diagnostics(0).keepalivesFailed, 0u);
+}
+
 TEST_F(SipLineTest, RtpFromAnotherAddressOrPayloadIsIgnoredAndCounted) {
     RawSipPeer peer;
     ringIn(peer, "0");
@@ -264,6 +338,7 @@ TEST_F(SipLineTest, DialsConnectsWhenAnsweredAndCancelsOrHangsUp) {
     auto invite = callee.waitForRequest("INVITE");
     ASSERT_TRUE(invite);
     EXPECT_TRUE(invite->body.contains("RTP/AVP 0 8"));
+    EXPECT_TRUE(invite->body.contains("a=recvonly\r\n"));  // a call-back records too
     callee.reply(*invite, 180, "Ringing", port);
     EXPECT_THROW(line->dial(0, target), RuntimeError);  // busy with this call
     line->drop(0);
