@@ -72,7 +72,10 @@ void CaptureSession::waitIdle() {
 void CaptureSession::run() {
     auto lastHeader = std::chrono::steady_clock::now();
     for (;;) {
-        (void)wake_.try_acquire_for(std::chrono::milliseconds(100));
+        // Half the header period: a header falls due at most a quarter second before it is
+        // rewritten, and a source that pushes seldom (a SIP line, five times a second) does
+        // not pay for wake-ups in between with nothing to do.
+        (void)wake_.try_acquire_for(kHeaderPeriod / 2);
         const bool quitting = quit_.load();
         drain();
         const auto now = std::chrono::steady_clock::now();

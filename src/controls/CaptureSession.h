@@ -19,7 +19,7 @@ namespace kallomir {
 
 // One capture from start to close: a ring the source fills from its own thread, and a worker
 // thread that converts the rate when needed, runs the pipeline and keeps the WAV header
-// current (at least twice a second), so the file stays playable if the process dies.
+// current (about twice a second), so the file stays playable if the process dies.
 class CaptureSession {
 public:
     // Throws RuntimeError when the file cannot be created. An empty path captures no file.
