@@ -19,7 +19,8 @@ std::vector<uint8_t> packetWith(std::vector<uint8_t> header, std::vector<uint8_t
 TEST(Rtp, ReadsTheHeaderAndFindsThePayloadPastSourcesExtensionAndPadding) {
     const auto h = rtpHeader(8, 0xfffe, 0x01020304, 0xcafef00d);
     std::vector<uint8_t> plain(h.begin(), h.end());
-    const auto p = parseRtp(packetWith(plain, {1, 2, 3}));
+    const auto withAudio = packetWith(plain, {1, 2, 3});
+    const auto p = parseRtp(withAudio);
     ASSERT_TRUE(p);
     EXPECT_EQ(p->payloadType, 8);
     EXPECT_FALSE(p->marker);
