@@ -6,8 +6,6 @@
 
 #include <sys/socket.h>
 
-struct mmsghdr;
-
 namespace kallomir {
 
 // The UDP socket of one call's audio. Nothing waits on it: the call's media timer reads
