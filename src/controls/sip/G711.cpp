@@ -5,11 +5,13 @@
 namespace kallomir {
 
 void decodeG711(G711Law law, std::span<const uint8_t> coded, std::vector<int16_t>& out) {
-    out.reserve(out.size() + coded.size());
+    const size_t base = out.size();
+    out.resize(base + coded.size());
+    int16_t* dst = out.data() + base;
     if (law == G711Law::MuLaw) {
-        for (uint8_t b : coded) out.push_back(g711_ulaw2pcm(b));
+        for (size_t i = 0; i < coded.size(); ++i) dst[i] = g711_ulaw2pcm(coded[i]);
     } else {
-        for (uint8_t b : coded) out.push_back(g711_alaw2pcm(b));
+        for (size_t i = 0; i < coded.size(); ++i) dst[i] = g711_alaw2pcm(coded[i]);
     }
 }
 

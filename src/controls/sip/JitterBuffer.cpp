@@ -73,14 +73,31 @@ void JitterBuffer::push(uint32_t timestamp, std::span<const int16_t> samples) {
         return;
     }
 
+    // In runs that end at the ring's end; a run none of whose samples is held yet (the
+    // usual case) is copied whole.
     bool anyNew = false;
-    for (int i = std::max(0, -offset); i < len; ++i) {
+    const int ringSize = int(ringMask_) + 1;
+    for (int i = std::max(0, -offset); i < len;) {
         const int s = slot(timestamp + uint32_t(i));
-        if (!held_[size_t(s)]) {
-            held_[size_t(s)] = 1;
-            samples_[size_t(s)] = samples[size_t(i)];
+        const int run = std::min(len - i, ringSize - s);
+        uint8_t* held = held_.data() + s;
+        int16_t* dst = samples_.data() + s;
+        const int16_t* src = samples.data() + i;
+        const auto alreadyHeld = std::count(held, held + run, uint8_t(1));
+        if (alreadyHeld == 0) {
+            std::copy(src, src + run, dst);
+            std::fill(held, held + run, uint8_t(1));
+            anyNew = true;
+        } else if (alreadyHeld < run) {
+            for (int k = 0; k < run; ++k) {
+                if (!held[k]) {
+                    held[k] = 1;
+                    dst[k] = src[k];
+                }
+            }
             anyNew = true;
         }
+        i += run;
     }
     if (!anyNew) {
         ++stats_.duplicates;
@@ -97,28 +114,29 @@ void JitterBuffer::push(uint32_t timestamp, std::span<const int16_t> samples) {
 void JitterBuffer::pull(int count, std::vector<int16_t>& out) {
     if (count <= 0)
         return;
-    out.reserve(out.size() + size_t(count));
-    if (!started_) {
-        out.insert(out.end(), size_t(count), int16_t(0));
+    const size_t base = out.size();
+    out.resize(base + size_t(count), int16_t(0));
+    if (!started_)
         return;
-    }
-    for (int i = 0; i < count; ++i) {
-        if (distance(readTs_, end_) <= 0) {
+    const int ringSize = int(ringMask_) + 1;
+    for (int done = 0; done < count;) {
+        const int available = distance(readTs_, end_);
+        if (available <= 0) {
             // Ran dry: hold the position and fill the pre-buffer again, so that audio
             // arriving a little late still finds its place instead of being dropped.
             started_ = false;
-            out.insert(out.end(), size_t(count - i), int16_t(0));
             return;
         }
-        const size_t s = size_t(slot(readTs_));
-        if (held_[s]) {
-            out.push_back(samples_[s]);
-            held_[s] = 0;
-        } else {
-            out.push_back(0);
-            ++stats_.concealedSamples;
-        }
-        ++readTs_;
+        const int s = slot(readTs_);
+        const int run = std::min({count - done, available, ringSize - s});
+        uint8_t* held = held_.data() + s;
+        const int16_t* src = samples_.data() + s;
+        int16_t* dst = out.data() + base + size_t(done);
+        for (int i = 0; i < run; ++i) dst[i] = held[i] ? src[i] : int16_t(0);
+        stats_.concealedSamples += uint64_t(run - std::count(held, held + run, uint8_t(1)));
+        std::fill(held, held + run, uint8_t(0));
+        readTs_ += uint32_t(run);
+        done += run;
     }
 }
 

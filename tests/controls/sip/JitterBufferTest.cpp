@@ -129,6 +129,32 @@ TEST(JitterBuffer, ResetForgetsHeldAudio) {
     EXPECT_EQ(pullAll(jb, kPacket), packetSamples(3));
 }
 
+TEST(JitterBuffer, OverlappingPacketsFillOnlyTheirGapAcrossTheRingsEnd) {
+    // A ring of 1024 samples: packets of 160 straddle its end again and again.
+    JitterBuffer jb(0, 1000);
+    std::vector<int16_t> expected, out;
+    for (int n = 0; n < 12; ++n) {
+        pushPacket(jb, 100, n);
+        const auto p = packetSamples(n);
+        expected.insert(expected.end(), p.begin(), p.end());
+        jb.pull(100, out);  // reads in steps that do not line up with the packets
+    }
+    jb.pull(int(expected.size() - out.size()), out);
+    EXPECT_EQ(out, expected);
+    EXPECT_EQ(jb.stats().concealedSamples, 0u);
+
+    // A resent stretch overlapping held audio and a gap: only the gap is taken.
+    std::vector<int16_t> first(100, 1000), overlap(200, 2000);
+    jb.push(100 + 12 * kPacket, first);         // held: 0..99
+    jb.push(100 + 12 * kPacket + 50, overlap);  // 50..249, of which 100..249 are new
+    jb.push(100 + 12 * kPacket + 50, overlap);  // nothing new: a duplicate
+    EXPECT_EQ(jb.stats().duplicates, 1u);
+    out.clear();
+    jb.pull(250, out);
+    EXPECT_EQ(std::count(out.begin(), out.begin() + 100, int16_t(1000)), 100);
+    EXPECT_EQ(std::count(out.begin() + 100, out.end(), int16_t(2000)), 150);
+}
+
 TEST(JitterBuffer, DrainHandsOutEverythingHeldEvenBeforeThePreBufferFills) {
     // The end of a call: nothing the far end said may stay behind in the buffer.
     JitterBuffer jb(1120);
