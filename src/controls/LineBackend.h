@@ -66,6 +66,11 @@ public:
     virtual bool isConnected(int device) const = 0;
     // Rate of the audio the device hands to the audio sink while a call is connected.
     virtual int audioSampleRate(int device) const = 0;
+    // Hands the audio sink at once what the device still holds back (received, waiting in a
+    // jitter buffer), so a capture that stops now keeps the call up to this moment. The call
+    // goes on without a gap. From the GUI thread; nothing to do for a device that holds
+    // nothing back.
+    virtual void flushAudio(int /*device*/) {}
 
     // Both may be called from the GUI thread at any time; once they return, the previous
     // receiver is no longer called.

@@ -21,6 +21,7 @@ constexpr int kInvalidValue = 380;  // a member given a value it cannot take
 class LineAudioTap : public LineAudioSink {
 public:
     LineAudioTap(CaptureSession& session, int device) : session_(session), device_(device) {}
+    int device() const { return device_; }
     void lineAudio(int device, std::span<const std::int16_t> samples, int) override {
         if (device == device_)
             session_.push(samples);
@@ -235,6 +236,7 @@ void WaveControl::closeSource() {
         cardStream_.reset();
     }
     if (lineTap_) {
+        line_->flushAudio(lineTap_->device());  // the last moments before the stop
         line_->setAudioSink(nullptr);
         lineTap_.reset();
     }

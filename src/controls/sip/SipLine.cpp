@@ -504,6 +504,9 @@ void SipLine::Call::flushAudio() {
     jitter.drain(farEnd);
     if (!farEnd.empty())
         dev->line->deliverAudio(dev->index, farEnd, kG711SampleRate);
+    // Handed out ahead of time: the ticks wait until the clock has caught up, while the
+    // buffer fills again, so a call that goes on continues without a gap or a repeat.
+    samplesOut += farEnd.size();
 }
 
 void SipLine::Call::sendKeepaliveIfDue() {
@@ -744,6 +747,14 @@ bool SipLine::isConnected(int index) const {
 int SipLine::audioSampleRate(int index) const {
     device(index);
     return kG711SampleRate;
+}
+
+void SipLine::flushAudio(int index) {
+    Device& d = device(index);
+    loop_->run([&d] {
+        if (d.call && d.call->established)
+            d.call->flushAudio();
+    });
 }
 
 SipLine::Diagnostics SipLine::diagnostics(int index) const {

@@ -44,6 +44,7 @@ public:
     void dial(int device, const QString& number) override;
     bool isConnected(int device) const override;
     int audioSampleRate(int device) const override;
+    void flushAudio(int device) override;
 
     // What a line has seen, for diagnostics, tests and the benchmark.
     struct Diagnostics {

@@ -281,6 +281,30 @@ TEST_F(SipLineTest, TheFarEndsLastWordsBeforeItsByeAreRecorded) {
     EXPECT_EQ(line->diagnostics(0).audio.packets, 10u);
 }
 
+TEST_F(SipLineTest, AFlushHandsOverHeldAudioAndTheCallGoesOnWithoutAGap) {
+    RawSipPeer peer;
+    ringIn(peer, "0");
+    const SipText ok = connect(peer);
+    const int rtpPort = rtpPortOf(ok);
+    const QByteArray loud(160, char(0x80));  // PCMU full scale
+    std::vector<int16_t> decoded;
+    decodeG711(G711Law::MuLaw, {reinterpret_cast<const uint8_t*>(loud.constData()), 1}, decoded);
+    const auto loudSamples = [&] {
+        const auto audio = log.audio();
+        return std::count(audio.begin(), audio.end(), decoded[0]);
+    };
+    // A capture stopping right after these packets (a split) keeps all of them at once.
+    for (int n = 0; n < 10; ++n) peer.sendRtp(rtpPort, 0, uint16_t(n), uint32_t(n * 160), loud);
+    line->flushAudio(0);
+    EXPECT_EQ(loudSamples(), 1600);
+    // The call goes on: what follows is neither dropped as late nor repeated.
+    for (int n = 10; n < 20; ++n) peer.sendRtp(rtpPort, 0, uint16_t(n), uint32_t(n * 160), loud);
+    line->flushAudio(0);
+    EXPECT_EQ(loudSamples(), 3200);
+    EXPECT_EQ(line->diagnostics(0).audio.late, 0u);
+    EXPECT_TRUE(line->isConnected(0));
+}
+
 TEST_F(SipLineTest, NewOffersInTheCallAreAnsweredWithoutOurSending) {
     RawSipPeer peer;
     ringIn(peer, "0 101");
