@@ -64,6 +64,21 @@ protected:
         return *ok;
     }
 
+    // Full-scale PCMU packets, numbered from `first`, 160 samples each.
+    static void sendLoud(RawSipPeer& peer, int rtpPort, int first, int count) {
+        for (int n = first; n < first + count; ++n)
+            peer.sendRtp(rtpPort, 0, uint16_t(n), uint32_t(n * 160), kLoud);
+    }
+    // How many samples of what the line handed over are decoded full-scale PCMU.
+    std::ptrdiff_t loudSamples() const {
+        std::vector<int16_t> decoded;
+        decodeG711(G711Law::MuLaw, {reinterpret_cast<const uint8_t*>(kLoud.constData()), 1},
+                   decoded);
+        const auto audio = log.audio();
+        return std::count(audio.begin(), audio.end(), decoded[0]);
+    }
+    static inline const QByteArray kLoud = QByteArray(160, char(0x80));
+
     static int rtpPortOf(const SipText& msg) {
         const int m = msg.body.indexOf("m=audio ");
         return msg.body.mid(m + 8).split(' ').value(0).toInt();
@@ -269,15 +284,11 @@ TEST_F(SipLineTest, TheFarEndsLastWordsBeforeItsByeAreRecorded) {
     const int rtpPort = rtpPortOf(ok);
     // Packets wait in the socket and the jitter buffer for a while; a hang-up right after
     // the last one must not cut them off.
-    const QByteArray loud(160, char(0x80));  // PCMU full scale
-    std::vector<int16_t> decoded;
-    decodeG711(G711Law::MuLaw, {reinterpret_cast<const uint8_t*>(loud.constData()), 1}, decoded);
-    for (int n = 0; n < 10; ++n) peer.sendRtp(rtpPort, 0, uint16_t(n), uint32_t(n * 160), loud);
+    sendLoud(peer, rtpPort, 0, 10);
     peer.bye(port, ok.toTag());
     EXPECT_TRUE(peer.waitFor(200));
     ASSERT_TRUE(log.waitFor(QStringLiteral("idle")));
-    const auto audio = log.audio();
-    EXPECT_EQ(std::count(audio.begin(), audio.end(), decoded[0]), 1600);
+    EXPECT_EQ(loudSamples(), 1600);
     EXPECT_EQ(line->diagnostics(0).audio.packets, 10u);
 }
 
@@ -286,19 +297,12 @@ TEST_F(SipLineTest, AFlushHandsOverHeldAudioAndTheCallGoesOnWithoutAGap) {
     ringIn(peer, "0");
     const SipText ok = connect(peer);
     const int rtpPort = rtpPortOf(ok);
-    const QByteArray loud(160, char(0x80));  // PCMU full scale
-    std::vector<int16_t> decoded;
-    decodeG711(G711Law::MuLaw, {reinterpret_cast<const uint8_t*>(loud.constData()), 1}, decoded);
-    const auto loudSamples = [&] {
-        const auto audio = log.audio();
-        return std::count(audio.begin(), audio.end(), decoded[0]);
-    };
     // A capture stopping right after these packets (a split) keeps all of them at once.
-    for (int n = 0; n < 10; ++n) peer.sendRtp(rtpPort, 0, uint16_t(n), uint32_t(n * 160), loud);
+    sendLoud(peer, rtpPort, 0, 10);
     line->flushAudio(0);
     EXPECT_EQ(loudSamples(), 1600);
     // The call goes on: what follows is neither dropped as late nor repeated.
-    for (int n = 10; n < 20; ++n) peer.sendRtp(rtpPort, 0, uint16_t(n), uint32_t(n * 160), loud);
+    sendLoud(peer, rtpPort, 10, 10);
     line->flushAudio(0);
     EXPECT_EQ(loudSamples(), 3200);
     EXPECT_EQ(line->diagnostics(0).audio.late, 0u);
