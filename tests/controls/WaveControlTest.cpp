@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <algorithm>
 #include <csignal>
 
 namespace kallomir {
@@ -288,6 +289,48 @@ TEST_F(WaveControlTest, LaterStartSwitchesToTheLineAndKeepsTheFile) {
     const std::vector<std::int16_t> last(wav.samples.end() - 5000, wav.samples.end());
     EXPECT_EQ(Rms(first), 0.0);
     EXPECT_NEAR(Rms(last), 3276.8, 3276.8 * 0.05);
+}
+
+// A line that holds some of its audio back, as a jitter buffer does, until asked for it.
+class HoldingLine : public SimulatedLine {
+public:
+    void flushAudio(int device) override {
+        const std::vector<std::int16_t> held(800, 1234);
+        deliverAudio(device, held, audioSampleRate(device));
+    }
+};
+
+TEST_F(WaveControlTest, StoppingALineCaptureTakesWhatTheLineStillHolds) {
+    HoldingLine holding;
+    TelephonyControl lineControl{holding, &cards};
+    WaveControl capture{cards, &holding};
+    const QString voice = file("caller.wav");
+    WriteWav(voice, Tone(-20.0, 8000, 3000), 8000);
+    SimulatedIncomingCall call;
+    call.audioPath = voice;
+    holding.addIncomingCall(call);
+    lineControl.setLineName(SimulatedLine::DefaultDevice().name);
+    lineControl.setLineOpen(true);
+    holding.advance(20);
+    lineControl.answer();
+    DeliverEvents();
+
+    const QString path = file("Record.wav");
+    capture.setRecordFormat(2);
+    capture.setFileName(path);
+    capture.startCapture(lineControl.waveInDevice());
+    holding.advance(1000);
+    capture.stopCapture();
+    capture.closeCapture();
+
+    // The second of the call, then what the line still held when the capture stopped.
+    const auto wav = ReadWav(path);
+    ASSERT_TRUE(wav.ok);
+    ASSERT_EQ(wav.info.samplerate, 8000);
+    ASSERT_EQ(wav.samples.size(), 8000u + 800u);
+    EXPECT_NEAR(Rms({wav.samples.begin(), wav.samples.begin() + 8000}), 3276.8, 3276.8 * 0.05);
+    EXPECT_TRUE(std::all_of(wav.samples.end() - 800, wav.samples.end(),
+                            [](std::int16_t s) { return s == 1234; }));
 }
 
 TEST_F(WaveControlTest, TraceListsMemberUsesInOrder) {
