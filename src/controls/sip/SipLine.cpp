@@ -140,6 +140,8 @@ struct SipLine::Call {
     static void onEstablished(const sip_msg* msg, void* arg);
     static void onClose(int err, const sip_msg* msg, void* arg);
 
+    // Follows the far end's SDP if it still speaks one of our codecs; a logged refusal if not.
+    bool takeRemoteSdp(const sip_msg* msg, const QString& refusal);
     void receiveMedia(bool keep);
     void takePacket(const sockaddr_storage& from, std::span<const uint8_t> datagram);
     void produceAudio();
@@ -539,33 +541,28 @@ void SipLine::Call::onMediaTick(void* arg) {
 int SipLine::Call::onOffer(mbuf** descp, const sip_msg* msg, void* arg) {
     // A re-INVITE (hold, address change): follow the far end if it still speaks G.711.
     auto* c = static_cast<Call*>(arg);
-    Device* dev = c->dev;
-    QString why;
-    const auto sdp = parseSdp(bodyOf(msg), &why);
-    const auto codec = sdp ? negotiateAudio(*sdp, dev->cfg.codecs) : std::nullopt;
-    if (!sdp || !codec || !c->setRemote(*sdp)) {
-        dev->problem(QStringLiteral("new offer refused: %1")
-                         .arg(sdp ? QStringLiteral("no common codec") : why));
+    if (!c->takeRemoteSdp(msg, QStringLiteral("new offer refused")))
         return EPROTO;
-    }
-    c->codec = *codec;
-    *descp = toMbuf(dev->localSdp({*codec}, answerDirection(c->remoteDirection), *c));
+    *descp = toMbuf(c->dev->localSdp({c->codec}, answerDirection(c->remoteDirection), *c));
     return *descp ? 0 : ENOMEM;
 }
 
 int SipLine::Call::onAnswer(const sip_msg* msg, void* arg) {
     auto* c = static_cast<Call*>(arg);
-    Device* dev = c->dev;
+    return c->takeRemoteSdp(msg, QStringLiteral("answer unusable")) ? 0 : EPROTO;
+}
+
+bool SipLine::Call::takeRemoteSdp(const sip_msg* msg, const QString& refusal) {
     QString why;
     const auto sdp = parseSdp(bodyOf(msg), &why);
-    const auto codec = sdp ? negotiateAudio(*sdp, dev->cfg.codecs) : std::nullopt;
-    if (!sdp || !codec || !c->setRemote(*sdp)) {
-        dev->problem(QStringLiteral("answer unusable: %1")
-                         .arg(sdp ? QStringLiteral("no common codec") : why));
-        return EPROTO;
+    const auto chosen = sdp ? negotiateAudio(*sdp, dev->cfg.codecs) : std::nullopt;
+    if (!sdp || !chosen || !setRemote(*sdp)) {
+        dev->problem(
+            QStringLiteral("%1: %2").arg(refusal, sdp ? QStringLiteral("no common codec") : why));
+        return false;
     }
-    c->codec = *codec;
-    return 0;
+    codec = *chosen;
+    return true;
 }
 
 void SipLine::Call::onProgress(const sip_msg* msg, void* arg) {
