@@ -68,6 +68,19 @@ protected:
         cards.addOutput({QStringLiteral("Speaker"), 0x0F});
     }
     QString file(const QString& name) const { return dir.path() + u'/' + name; }
+    // A call on the simulated line, answered, whose caller holds a -20 dBFS tone.
+    void answerToneCall(SimulatedLine& on, TelephonyControl& control) {
+        const QString voice = file("caller.wav");
+        WriteWav(voice, Tone(-20.0, 8000, 3000), 8000);
+        SimulatedIncomingCall call;
+        call.audioPath = voice;
+        on.addIncomingCall(call);
+        control.setLineName(SimulatedLine::DefaultDevice().name);
+        control.setLineOpen(true);
+        on.advance(20);
+        control.answer();
+        DeliverEvents();
+    }
     void play(int ms) {
         cards.advance(ms);
         wave.waitIdle();
@@ -257,16 +270,7 @@ TEST_P(SilenceTimingTest, SilenceRaisedAfterHoldTimeAndClearedByVoice) {
 INSTANTIATE_TEST_SUITE_P(HoldTimes, SilenceTimingTest, ::testing::Values(1000, 2000));
 
 TEST_F(WaveControlTest, LaterStartSwitchesToTheLineAndKeepsTheFile) {
-    const QString voice = file("caller.wav");
-    WriteWav(voice, Tone(-20.0, 8000, 3000), 8000);
-    SimulatedIncomingCall call;
-    call.audioPath = voice;
-    line.addIncomingCall(call);
-    tapi.setLineName(SimulatedLine::DefaultDevice().name);
-    tapi.setLineOpen(true);
-    line.advance(20);
-    tapi.answer();
-    DeliverEvents();
+    answerToneCall(line, tapi);
 
     const QString path = file("Record.wav");
     start(8, path, 1);  // quiet card first, as the recorder does
@@ -304,16 +308,7 @@ TEST_F(WaveControlTest, StoppingALineCaptureTakesWhatTheLineStillHolds) {
     HoldingLine holding;
     TelephonyControl lineControl{holding, &cards};
     WaveControl capture{cards, &holding};
-    const QString voice = file("caller.wav");
-    WriteWav(voice, Tone(-20.0, 8000, 3000), 8000);
-    SimulatedIncomingCall call;
-    call.audioPath = voice;
-    holding.addIncomingCall(call);
-    lineControl.setLineName(SimulatedLine::DefaultDevice().name);
-    lineControl.setLineOpen(true);
-    holding.advance(20);
-    lineControl.answer();
-    DeliverEvents();
+    answerToneCall(holding, lineControl);
 
     const QString path = file("Record.wav");
     capture.setRecordFormat(2);
