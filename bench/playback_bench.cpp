@@ -4,9 +4,10 @@
 // CPU under 5 % of a core. Uses the default output when PULSE_SERVER is set, else a test
 // output driven in real time.
 #include "controls/MediaCommands.h"
+#include "controls/PortAudioLibrary.h"
 #include "controls/playback/PortAudioPlaybackDevice.h"
 #include "controls/playback/SoundBuffer.h"
-#include "controls/playback/TestPlaybackDevice.h"
+#include "support/TestPlaybackDevice.h"
 #include "player/PlaybackRules.h"
 
 #include <QCoreApplication>
@@ -91,8 +92,9 @@ int main(int argc, char** argv) {
 
     const bool real = qEnvironmentVariableIsSet("PULSE_SERVER");
     std::unique_ptr<PlaybackDevice> device;
+    PortAudioLibrary portAudio;
     if (real) {
-        device = std::make_unique<PortAudioPlaybackDevice>();
+        device = std::make_unique<PortAudioPlaybackDevice>(portAudio);
     } else {
         device = std::make_unique<TestPlaybackDevice>(0, 0.05, 512);
     }

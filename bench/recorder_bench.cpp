@@ -2,9 +2,9 @@
 // full listing, and stop-to-catalogued time of a one-hour recording beside `cp`.
 // Prints figures only; never part of the test run.
 
-#include "app/GeneralSound.h"
-#include "app/SettingsStore.h"
-#include "recorder/Catalogue.h"
+#include "core/GeneralSound.h"
+#include "support/MemorySettingsStore.h"
+#include "catalogue/Catalogue.h"
 #include "recorder/FolderSizeCache.h"
 #include "recorder/RecordingSaver.h"
 

@@ -1,4 +1,4 @@
 // The executable only hands over to the application start-up.
-#include "app/ui/Application.h"
+#include "app/Application.h"
 
 int main(int argc, char** argv) { return kallomir::RunApplication(argc, argv); }

@@ -1,6 +1,6 @@
 #include "controls/CaptureSession.h"
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 
 #include <samplerate.h>
 

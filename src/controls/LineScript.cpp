@@ -1,6 +1,6 @@
 #include "controls/LineScript.h"
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 #include "controls/PortAudioSystem.h"
 
-#include "app/RuntimeError.h"
-#include "controls/QuietAudioLibraries.h"
+#include "core/RuntimeError.h"
+#include "controls/PortAudioLibrary.h"
 #include "controls/RecordFormat.h"
 
 #include <portaudio.h>
@@ -62,9 +62,8 @@ private:
 
 }  // namespace
 
-PortAudioSystem::PortAudioSystem() {
-    QuietAudioLibraries();
-    initialized_ = Pa_Initialize() == paNoError;
+PortAudioSystem::PortAudioSystem(const PortAudioLibrary& library) {
+    initialized_ = library.ok();
     if (!initialized_)
         return;
     const int count = Pa_GetDeviceCount();
@@ -80,10 +79,7 @@ PortAudioSystem::PortAudioSystem() {
     }
 }
 
-PortAudioSystem::~PortAudioSystem() {
-    if (initialized_)
-        Pa_Terminate();
-}
+PortAudioSystem::~PortAudioSystem() = default;
 
 QStringList PortAudioSystem::inputDeviceNames() const {
     QStringList names;

@@ -6,10 +6,12 @@
 
 namespace kallomir {
 
+class PortAudioLibrary;
+
 // The sound cards through PortAudio. The device lists are taken once, when it starts.
 class PortAudioSystem : public AudioSystem {
 public:
-    PortAudioSystem();
+    explicit PortAudioSystem(const PortAudioLibrary& library);
     ~PortAudioSystem() override;
     PortAudioSystem(const PortAudioSystem&) = delete;
     PortAudioSystem& operator=(const PortAudioSystem&) = delete;

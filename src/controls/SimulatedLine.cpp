@@ -1,6 +1,6 @@
 #include "controls/SimulatedLine.h"
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 #include "controls/TelephonyControl.h"
 
 #include <algorithm>

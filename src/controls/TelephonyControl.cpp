@@ -1,6 +1,6 @@
 #include "controls/TelephonyControl.h"
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 #include "controls/AudioSystem.h"
 
 namespace kallomir {

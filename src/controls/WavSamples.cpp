@@ -1,6 +1,6 @@
 #include "controls/WavSamples.h"
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 
 #include <samplerate.h>
 #include <sndfile.h>

@@ -1,6 +1,6 @@
 #include "controls/WaveControl.h"
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 #include "controls/AudioSystem.h"
 #include "controls/CaptureSession.h"
 #include "controls/LineBackend.h"

@@ -1,6 +1,6 @@
 #include "player/PlaybackRules.h"
 
-#include "app/VbConvert.h"
+#include "core/VbConvert.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "player/ReportDocument.h"
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 
 #include <QFontMetricsF>
 #include <QPageLayout>

@@ -1,6 +1,6 @@
 #include "player/ReportRows.h"
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 #include "player/RtfReader.h"
 
 #include <QAtomicInt>

@@ -1,9 +1,9 @@
 #include "recorder/CaptureEngine.h"
 
-#include "app/AppContext.h"
-#include "app/MessageBoxService.h"
-#include "app/RuntimeError.h"
-#include "app/VbConvert.h"
+#include "core/AppContext.h"
+#include "core/MessageBoxService.h"
+#include "core/RuntimeError.h"
+#include "core/VbConvert.h"
 #include "controls/TelephonyControl.h"
 #include "controls/WaveControl.h"
 

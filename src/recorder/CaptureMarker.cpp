@@ -1,12 +1,12 @@
 #include "recorder/CaptureMarker.h"
 
-#include "app/GeneralSound.h"
-#include "app/MessageBoxService.h"
-#include "app/RuntimeError.h"
-#include "app/VbConvert.h"
-#include "recorder/Catalogue.h"
+#include "core/GeneralSound.h"
+#include "core/MessageBoxService.h"
+#include "core/RuntimeError.h"
+#include "core/VbConvert.h"
+#include "catalogue/Catalogue.h"
 #include "recorder/RecordingSaver.h"
-#include "recorder/WavInfo.h"
+#include "catalogue/WavInfo.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "recorder/RecorderMonitor.h"
 
-#include "app/VbConvert.h"
+#include "core/VbConvert.h"
 
 #include <QDir>
 #include <QFileInfo>

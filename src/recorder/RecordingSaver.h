@@ -1,6 +1,6 @@
 #pragma once
 
-#include "recorder/RecordingTrailer.h"
+#include "catalogue/RecordingTrailer.h"
 
 #include <QDateTime>
 #include <QString>

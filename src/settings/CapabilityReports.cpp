@@ -1,7 +1,7 @@
 #include "settings/CapabilityReports.h"
 
-#include "app/MessageBoxService.h"
-#include "app/RuntimeError.h"
+#include "core/MessageBoxService.h"
+#include "core/RuntimeError.h"
 #include "controls/TelephonyControl.h"
 #include "controls/WaveControl.h"
 

@@ -1,8 +1,8 @@
 #include "settings/SettingsRules.h"
 
-#include "app/AppContext.h"
-#include "app/FormLinks.h"
-#include "app/VbConvert.h"
+#include "core/AppContext.h"
+#include "core/FormLinks.h"
+#include "core/VbConvert.h"
 #include "controls/TelephonyControl.h"
 
 namespace kallomir {

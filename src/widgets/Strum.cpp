@@ -1,7 +1,7 @@
 #include "widgets/Strum.h"
 
-#include "app/RuntimeError.h"
-#include "app/VbConvert.h"
+#include "core/RuntimeError.h"
+#include "core/VbConvert.h"
 #include "widgets/PictureBox.h"
 
 #include <cmath>

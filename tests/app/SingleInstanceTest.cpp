@@ -1,4 +1,4 @@
-#include "app/SingleInstance.h"
+#include "core/SingleInstance.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "app/ui/FrmSplash.h"
-#include "app/ui/MdiRec.h"
-#include "app/ui/PasswordWindow.h"
-#include "app/ui/WindowRegistry.h"
-#include "app/RuntimeError.h"
+#include "app/FrmSplash.h"
+#include "app/MdiRec.h"
+#include "app/PasswordWindow.h"
+#include "app/WindowRegistry.h"
+#include "core/RuntimeError.h"
 #include "support/FakeWindows.h"
 #include "support/TempHome.h"
 
@@ -306,11 +306,6 @@ TEST_F(StartupWindows, SplashShowsVersionAndClosesOnClickOrTimerOnly) {
     QTest::keyClick(second, Qt::Key_A);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(second.isNull());
-}
-
-TEST(Toolbar, SpaceWidthRule) {
-    EXPECT_EQ(SpaceWidth(1280, 150, 60), 1070);
-    EXPECT_EQ(SpaceWidth(100, 150, 60), 0);
 }
 
 }  // namespace

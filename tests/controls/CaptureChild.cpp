@@ -1,6 +1,6 @@
 // Captures a looping speech input in real time into the file named by argv[1] and prints
 // "CAPTURED <ms>" once that much audio is processed, then goes on capturing until killed.
-#include "controls/TestAudioSystem.h"
+#include "support/TestAudioSystem.h"
 #include "controls/WavSamples.h"
 #include "controls/WaveControl.h"
 

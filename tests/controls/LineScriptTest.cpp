@@ -1,5 +1,5 @@
 #include "SoundFixture.h"
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 #include "controls/LineScript.h"
 #include "controls/TelephonyControl.h"
 

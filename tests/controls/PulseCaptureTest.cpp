@@ -1,4 +1,5 @@
 #include "SoundFixture.h"
+#include "controls/PortAudioLibrary.h"
 #include "controls/PortAudioSystem.h"
 #include "controls/WavSamples.h"
 #include "controls/WaveControl.h"
@@ -32,7 +33,8 @@ TEST(PulseCaptureTest, SpeechPlayedIntoTheSinkIsCapturedFaithfully) {
     if (qEnvironmentVariable("KALLOMIR_PULSE") != u"1") {
         GTEST_SKIP() << "set KALLOMIR_PULSE=1 with a PulseAudio null sink to run";
     }
-    PortAudioSystem audio;
+    PortAudioLibrary library;
+    PortAudioSystem audio(library);
     ASSERT_TRUE(audio.available());
     const QStringList inputs = audio.inputDeviceNames();
     qsizetype device = inputs.indexOf(QStringLiteral("pulse"));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #include "SoundFixture.h"
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 #include "controls/SimulatedLine.h"
 #include "controls/TelephonyControl.h"
-#include "controls/TestAudioSystem.h"
+#include "support/TestAudioSystem.h"
 
 #include <QSignalSpy>
 
@@ -95,18 +95,6 @@ TEST_F(TelephonyControlTest, SettingsSequenceOpensAndReopensTheLine) {
     tapi.setLineOpen(true);
     EXPECT_FALSE(line.isOpen(0));
     EXPECT_TRUE(line.isOpen(1));
-}
-
-TEST_F(TelephonyControlTest, TraceListsMemberUsesInOrder) {
-    QStringList trace;
-    tapi.setMemberTrace([&](const QString& entry) { trace << entry; });
-    openLine();
-    if (tapi.lineOpen())
-        tapi.setLineOpen(false);
-    tapi.setLineName("Fax modem");
-    tapi.setLineOpen(true);
-    EXPECT_EQ(trace, QStringList({"5=Kallomir Simulated Line", "14=4", "22=true", "22?", "22=false",
-                                  "5=Fax modem", "22=true"}));
 }
 
 TEST_F(TelephonyControlTest, IncomingCallRingsConnectsAndHangsUp) {

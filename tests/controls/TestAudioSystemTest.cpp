@@ -1,6 +1,6 @@
-#include "app/Clock.h"
-#include "app/RuntimeError.h"
-#include "controls/TestAudioSystem.h"
+#include "support/ManualClock.h"
+#include "core/RuntimeError.h"
+#include "support/TestAudioSystem.h"
 
 #include <gtest/gtest.h>
 

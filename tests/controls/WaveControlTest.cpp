@@ -3,7 +3,7 @@
 #include "controls/RecordFormat.h"
 #include "controls/SimulatedLine.h"
 #include "controls/TelephonyControl.h"
-#include "controls/TestAudioSystem.h"
+#include "support/TestAudioSystem.h"
 #include "controls/WavSamples.h"
 #include "controls/WaveControl.h"
 
@@ -326,22 +326,6 @@ TEST_F(WaveControlTest, StoppingALineCaptureTakesWhatTheLineStillHolds) {
     EXPECT_NEAR(Rms({wav.samples.begin(), wav.samples.begin() + 8000}), 3276.8, 3276.8 * 0.05);
     EXPECT_TRUE(std::all_of(wav.samples.end() - 800, wav.samples.end(),
                             [](std::int16_t s) { return s == 1234; }));
-}
-
-TEST_F(WaveControlTest, TraceListsMemberUsesInOrder) {
-    QStringList trace;
-    wave.setMemberTrace([&](const QString& entry) { trace << entry; });
-    tapi.setMemberTrace([&](const QString& entry) { trace << "tapi " + entry; });
-    wave.setRecordFormat(2);
-    wave.setFileName(QString());
-    wave.startCapture(1);
-    wave.startCapture(tapi.waveInDevice());
-    (void)wave.voxHoldMs();
-    wave.stopCapture();
-    wave.closeCapture();
-    tapi.drop();
-    EXPECT_EQ(trace,
-              QStringList({"11=2", "3=", "8(1)", "tapi 16?", "8(-1)", "6?", "9", "10", "tapi 7"}));
 }
 
 TEST_F(WaveControlTest, ReportsOfAClosedCaptureAreDropped) {

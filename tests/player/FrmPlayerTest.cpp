@@ -66,10 +66,10 @@ TEST(FrmPlayer, LoadShowsTheInitialArrangement) {
 TEST(FrmPlayer, MissingOutputDeviceIsReportedAtLoadAndOpeningFailsInItsBufferStep) {
     PlayerFixture f;
     f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 1.0, kStart, 1);
-    f.player = std::make_unique<FrmPlayer>(*f.home.context);
-    f.player->setDeviceFactory([]() -> std::unique_ptr<PlaybackDevice> {
+    f.home.context->playbackDevices = []() -> std::unique_ptr<PlaybackDevice> {
         throw RuntimeError(9999, QStringLiteral("nessuna uscita audio"));
-    });
+    };
+    f.player = std::make_unique<FrmPlayer>(*f.home.context);
     f.player->Form_Load();
     ASSERT_EQ(f.home.boxes.shown().size(), 1);
     EXPECT_EQ(f.home.boxes.last().text,

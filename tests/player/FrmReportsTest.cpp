@@ -2,7 +2,7 @@
 #include "player/ui/FrmReports.h"
 #include "support/TempHome.h"
 
-#include "recorder/Catalogue.h"
+#include "catalogue/Catalogue.h"
 
 #include <QFile>
 #include <QLabel>

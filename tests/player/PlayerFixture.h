@@ -1,13 +1,13 @@
 #pragma once
 
-#include "app/FormLinks.h"
-#include "app/RuntimeError.h"
-#include "controls/playback/TestPlaybackDevice.h"
+#include "core/FormLinks.h"
+#include "core/RuntimeError.h"
+#include "support/TestPlaybackDevice.h"
 #include "controls/playback/ToneWave.h"
 #include "player/ui/FrmPlayer.h"
 #include "player/ui/PlayerDialogs.h"
-#include "recorder/Catalogue.h"
-#include "recorder/RecordingTrailer.h"
+#include "catalogue/Catalogue.h"
+#include "catalogue/RecordingTrailer.h"
 #include "support/FakeWindows.h"
 #include "support/TempHome.h"
 
@@ -71,6 +71,7 @@ public:
         folder = QDir::cleanPath(home.config.recordingsFolder());
         QDir().mkpath(folder);
         home.context->forms = &forms;
+        home.context->dialogs = &dialogs;
     }
 
     // A recording with its trailer; seconds of tone at the format given.
@@ -85,14 +86,13 @@ public:
     }
 
     FrmPlayer& load() {
-        player = std::make_unique<FrmPlayer>(*home.context);
-        forms.playerWindow = player.get();
-        player->setDeviceFactory([this] {
+        home.context->playbackDevices = [this] {
             auto d = std::make_unique<TestPlaybackDevice>(0, 0.05);
             device = d.get();
             return d;
-        });
-        player->setDialogs(dialogs);
+        };
+        player = std::make_unique<FrmPlayer>(*home.context);
+        forms.playerWindow = player.get();
         player->Form_Load();
         return *player;
     }

@@ -1,4 +1,4 @@
-#include "WavFixture.h"
+#include "support/WavFixture.h"
 #include "recorder/FolderSizeCache.h"
 #include "recorder/RecorderMonitor.h"
 

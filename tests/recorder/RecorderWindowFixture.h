@@ -1,12 +1,12 @@
 #pragma once
 
-#include "app/FormLinks.h"
+#include "core/FormLinks.h"
 #include "controls/MediaCommands.h"
 #include "controls/SimulatedLine.h"
 #include "controls/TelephonyControl.h"
-#include "controls/TestAudioSystem.h"
+#include "support/TestAudioSystem.h"
 #include "controls/WaveControl.h"
-#include "recorder/Catalogue.h"
+#include "catalogue/Catalogue.h"
 #include "recorder/ui/FrmRecorder.h"
 #include "support/FakeWindows.h"
 #include "support/TempHome.h"

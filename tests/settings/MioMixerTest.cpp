@@ -1,6 +1,6 @@
 #include "settings/AlsaMixerBackend.h"
 #include "settings/MioMixer.h"
-#include "settings/TestMixerBackend.h"
+#include "support/TestMixerBackend.h"
 
 #include <gtest/gtest.h>
 

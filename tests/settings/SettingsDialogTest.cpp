@@ -1,7 +1,7 @@
 #include "SettingsTestRig.h"
 
-#include "app/RuntimeError.h"
-#include "recorder/Catalogue.h"
+#include "core/RuntimeError.h"
+#include "catalogue/Catalogue.h"
 #include "settings/ui/CfrmSettingsWp.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #include "SettingsTestRig.h"
 
-#include "app/IniFile.h"
-#include "app/RuntimeError.h"
+#include "core/IniFile.h"
+#include "core/RuntimeError.h"
 
 namespace kallomir::test {
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "app/FormLinks.h"
+#include "core/FormLinks.h"
 #include "controls/LineBackend.h"
 #include "controls/TelephonyControl.h"
-#include "controls/TestAudioSystem.h"
+#include "support/TestAudioSystem.h"
 #include "controls/WaveControl.h"
-#include "settings/TestMixerBackend.h"
+#include "support/TestMixerBackend.h"
 #include "support/FakeWindows.h"
 #include "support/TempHome.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/FormLinks.h"
-#include "app/RuntimeError.h"
+#include "core/FormLinks.h"
+#include "core/RuntimeError.h"
 
 #include <QList>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/MessageBoxService.h"
+#include "core/MessageBoxService.h"
 
 #include <QList>
 #include <QString>

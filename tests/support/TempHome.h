@@ -1,10 +1,10 @@
 #pragma once
 
-#include "app/AppContext.h"
-#include "app/Clock.h"
-#include "app/GeneralSound.h"
-#include "app/ProcessControl.h"
-#include "app/SettingsStore.h"
+#include "core/AppContext.h"
+#include "support/ManualClock.h"
+#include "core/GeneralSound.h"
+#include "core/ProcessControl.h"
+#include "support/MemorySettingsStore.h"
 #include "support/ScriptedMessageBoxes.h"
 
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 #include "widgets/PictureBox.h"
 #include "widgets/Strum.h"
 

@@ -1,7 +1,7 @@
 #include "controls/playback/PortAudioPlaybackDevice.h"
 
-#include "app/RuntimeError.h"
-#include "controls/QuietAudioLibraries.h"
+#include "core/RuntimeError.h"
+#include "controls/PortAudioLibrary.h"
 
 #include <portaudio.h>
 
@@ -84,21 +84,14 @@ public:
 
 }  // namespace
 
-PortAudioPlaybackDevice::PortAudioPlaybackDevice() {
-    QuietAudioLibraries();
-    const PaError err = Pa_Initialize();
-    if (err != paNoError) {
-        throw RuntimeError(err, QString::fromUtf8(Pa_GetErrorText(err)));
-    }
-    if (Pa_GetDefaultOutputDevice() == paNoDevice) {
-        Pa_Terminate();
+PortAudioPlaybackDevice::PortAudioPlaybackDevice(const PortAudioLibrary& library) {
+    if (!library.ok())
+        throw RuntimeError(library.error(), library.errorText());
+    if (Pa_GetDefaultOutputDevice() == paNoDevice)
         throw RuntimeError(errors::kDeviceIo, QStringLiteral("Nessun dispositivo di uscita audio"));
-    }
 }
 
-PortAudioPlaybackDevice::~PortAudioPlaybackDevice() {
-    Pa_Terminate();
-}
+PortAudioPlaybackDevice::~PortAudioPlaybackDevice() = default;
 
 std::unique_ptr<PlaybackStream> PortAudioPlaybackDevice::open(int preferredRate, int channels,
                                                               RenderFunction render,

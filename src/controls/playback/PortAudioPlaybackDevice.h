@@ -4,11 +4,13 @@
 
 namespace kallomir {
 
-// The default output device through PortAudio. Construction initialises PortAudio and
-// throws RuntimeError when it fails or there is no output device at all.
+class PortAudioLibrary;
+
+// The default output device through PortAudio. Construction throws RuntimeError when
+// PortAudio did not start or there is no output device at all.
 class PortAudioPlaybackDevice : public PlaybackDevice {
 public:
-    PortAudioPlaybackDevice();
+    explicit PortAudioPlaybackDevice(const PortAudioLibrary& library);
     ~PortAudioPlaybackDevice() override;
     PortAudioPlaybackDevice(const PortAudioPlaybackDevice&) = delete;
     PortAudioPlaybackDevice& operator=(const PortAudioPlaybackDevice&) = delete;

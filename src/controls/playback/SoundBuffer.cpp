@@ -1,6 +1,6 @@
 #include "controls/playback/SoundBuffer.h"
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 
 #include <QtEndian>
 

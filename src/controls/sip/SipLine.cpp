@@ -1,6 +1,6 @@
 #include "controls/sip/SipLine.h"
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 #include "controls/TelephonyControl.h"
 #include "controls/sip/G711.h"
 #include "controls/sip/ReHeaders.h"

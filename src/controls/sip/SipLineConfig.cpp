@@ -1,6 +1,6 @@
 #include "controls/sip/SipLineConfig.h"
 
-#include "app/IniFile.h"
+#include "core/IniFile.h"
 
 #include <QHostAddress>
 #include <QRegularExpression>

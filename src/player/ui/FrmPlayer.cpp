@@ -1,17 +1,16 @@
 #include "player/ui/FrmPlayer.h"
 
-#include "app/AppContext.h"
-#include "app/MessageBoxService.h"
-#include "app/ProcessControl.h"
-#include "app/RuntimeError.h"
-#include "app/VbConvert.h"
-#include "controls/playback/PortAudioPlaybackDevice.h"
+#include "core/AppContext.h"
+#include "core/MessageBoxService.h"
+#include "core/ProcessControl.h"
+#include "core/RuntimeError.h"
+#include "core/VbConvert.h"
 #include "controls/playback/SoundBuffer.h"
 #include "player/PlaybackRules.h"
 #include "player/ui/PlayerDialogs.h"
 #include "player/ui/TranscriptionEditor.h"
-#include "recorder/Catalogue.h"
-#include "recorder/RecordingTrailer.h"
+#include "catalogue/Catalogue.h"
+#include "catalogue/RecordingTrailer.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -66,7 +65,9 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& text, int 
 }  // namespace
 
 FrmPlayer::FrmPlayer(AppContext& ctx, QWidget* parent)
-    : QWidget(parent), ctx_(ctx), ownDialogs_(std::make_unique<QtPlayerDialogs>()) {
+    : QWidget(parent), ctx_(ctx) {
+    if (!ctx.dialogs)
+        throw RuntimeError(kObjectNotSet, QStringLiteral("No dialogs for the player"));
     setObjectName(QStringLiteral("FrmPlayer"));
     setWindowTitle(QStringLiteral("Player"));
     buildControls();
@@ -74,10 +75,6 @@ FrmPlayer::FrmPlayer(AppContext& ctx, QWidget* parent)
 }
 
 FrmPlayer::~FrmPlayer() = default;
-
-void FrmPlayer::setDialogs(PlayerDialogs& dialogs) {
-    Frame2->setDialogs(dialogs);
-}
 
 MediaCommands& FrmPlayer::media() {
     return ctx_.media ? *ctx_.media : ownMedia_;
@@ -217,7 +214,7 @@ void FrmPlayer::buildControls() {
     connect(FastX5, &QPushButton::pressed, this, [this] { FastX5_MouseDown(); });
     connect(FastX5, &QPushButton::released, this, [this] { FastX5_MouseUp(); });
 
-    Frame2 = new TranscriptionEditor(ctx_.boxes, *ownDialogs_, this);
+    Frame2 = new TranscriptionEditor(ctx_.boxes, *ctx_.dialogs, this);
     Frame2->setGeometry(184, 204, 800, 380);
 
     LblFolderSize = new QLabel(QStringLiteral("0"), this);
@@ -290,7 +287,9 @@ void FrmPlayer::Form_Load() {
     SetEditMode(false);
 
     try {
-        device_ = deviceFactory_ ? deviceFactory_() : std::make_unique<PortAudioPlaybackDevice>();
+        if (!ctx_.playbackDevices)
+            throw RuntimeError(kObjectNotSet, QStringLiteral("Nessun dispositivo audio"));
+        device_ = ctx_.playbackDevices();
         if (!device_)
             throw RuntimeError(kObjectNotSet, QStringLiteral("Nessun dispositivo audio"));
     } catch (const RuntimeError& e) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FormLinks.h"
+#include "core/FormLinks.h"
 #include "controls/MediaCommands.h"
 
 #include <QDateTime>
@@ -35,14 +35,11 @@ class TranscriptionEditor;
 class FrmPlayer : public QWidget, public PlayerLink {
     Q_OBJECT
 public:
-    using DeviceFactory = std::function<std::unique_ptr<PlaybackDevice>()>;
 
     explicit FrmPlayer(AppContext& ctx, QWidget* parent = nullptr);
     ~FrmPlayer() override;
 
     // Replaces the sound output made at load (tests give a driven one); call before Form_Load.
-    void setDeviceFactory(DeviceFactory factory) { deviceFactory_ = std::move(factory); }
-    void setDialogs(PlayerDialogs& dialogs);
 
     // Window events.
     void Form_Load();
@@ -146,8 +143,6 @@ private:
     bool recorderBusy();
 
     AppContext& ctx_;
-    DeviceFactory deviceFactory_;
-    std::unique_ptr<PlayerDialogs> ownDialogs_;
     std::unique_ptr<PlaybackDevice> device_;
     std::unique_ptr<SoundBuffer> buffer_;
     MediaCommands ownMedia_;

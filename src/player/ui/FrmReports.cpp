@@ -1,11 +1,11 @@
 #include "player/ui/FrmReports.h"
 
-#include "app/AppContext.h"
-#include "app/Clock.h"
-#include "app/MessageBoxService.h"
-#include "app/RuntimeError.h"
+#include "core/AppContext.h"
+#include "core/Clock.h"
+#include "core/MessageBoxService.h"
+#include "core/RuntimeError.h"
 #include "player/ReportDocument.h"
-#include "recorder/Catalogue.h"
+#include "catalogue/Catalogue.h"
 
 #include <QComboBox>
 #include <QFileDialog>

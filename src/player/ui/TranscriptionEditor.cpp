@@ -1,6 +1,6 @@
 #include "player/ui/TranscriptionEditor.h"
 
-#include "app/MessageBoxService.h"
+#include "core/MessageBoxService.h"
 #include "player/RtfReader.h"
 #include "player/RtfWriter.h"
 #include "player/ui/PlayerDialogs.h"

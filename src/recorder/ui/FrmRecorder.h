@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FormLinks.h"
+#include "core/FormLinks.h"
 #include "recorder/CaptureMarker.h"
 #include "recorder/FolderSizeCache.h"
 #include "widgets/Strum.h"

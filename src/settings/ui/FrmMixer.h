@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/FormLinks.h"
+#include "core/FormLinks.h"
 #include "settings/MioMixer.h"
 
 #include <QWidget>

@@ -1,3 +1,4 @@
+#include "controls/PortAudioLibrary.h"
 #include "controls/playback/PortAudioPlaybackDevice.h"
 #include "controls/playback/SoundBuffer.h"
 #include "controls/playback/ToneWave.h"
@@ -47,7 +48,8 @@ double CapturedToneSeconds(const QString& wav, int frequency, const QString& raw
     // The null sink delivers in large blocks until a reader has been attached for a while.
     QThread::msleep(2000);
     {
-        PortAudioPlaybackDevice device;
+        PortAudioLibrary library;
+        PortAudioPlaybackDevice device(library);
         auto buffer = SoundBuffer::FromFile(wav, device);
         buffer->SetFrequency(frequency);
         buffer->Play();

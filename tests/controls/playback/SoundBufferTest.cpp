@@ -1,8 +1,8 @@
 #include "controls/playback/SoundBuffer.h"
-#include "controls/playback/TestPlaybackDevice.h"
+#include "support/TestPlaybackDevice.h"
 #include "controls/playback/ToneWave.h"
 
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -2,7 +2,7 @@
 
 #include "LineEventLog.h"
 #include "RawSipPeer.h"
-#include "app/RuntimeError.h"
+#include "core/RuntimeError.h"
 #include "controls/TelephonyControl.h"
 #include "controls/sip/G711.h"
 #include "controls/sip/Rtp.h"
