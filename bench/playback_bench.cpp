@@ -7,8 +7,8 @@
 #include "controls/PortAudioLibrary.h"
 #include "controls/playback/PortAudioPlaybackDevice.h"
 #include "controls/playback/SoundBuffer.h"
-#include "support/TestPlaybackDevice.h"
 #include "player/PlaybackRules.h"
+#include "support/TestPlaybackDevice.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,11 +2,11 @@
 // full listing, and stop-to-catalogued time of a one-hour recording beside `cp`.
 // Prints figures only; never part of the test run.
 
-#include "core/GeneralSound.h"
-#include "support/MemorySettingsStore.h"
 #include "catalogue/Catalogue.h"
+#include "core/GeneralSound.h"
 #include "recorder/FolderSizeCache.h"
 #include "recorder/RecordingSaver.h"
+#include "support/MemorySettingsStore.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -8,11 +8,11 @@
 // broken down by thread (CPU and wake-ups), so that a regression points at its cause.
 #include "RawSipPeer.h"
 #include "controls/TelephonyControl.h"
-#include "support/TestAudioSystem.h"
 #include "controls/WavSamples.h"
 #include "controls/WaveControl.h"
 #include "controls/sip/G711.h"
 #include "controls/sip/SipLine.h"
+#include "support/TestAudioSystem.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,17 +1,17 @@
 #include "app/AppWiring.h"
 
-#include "core/AppContext.h"
-#include "core/RuntimeError.h"
 #include "app/BackgroundAudioSystem.h"
 #include "app/CommandLine.h"
 #include "controls/LineScript.h"
 #include "controls/MediaCommands.h"
 #include "controls/PortAudioLibrary.h"
 #include "controls/PortAudioSystem.h"
-#include "controls/playback/PortAudioPlaybackDevice.h"
 #include "controls/SimulatedLine.h"
+#include "controls/playback/PortAudioPlaybackDevice.h"
 #include "controls/sip/SipLine.h"
 #include "controls/sip/SipLineConfig.h"
+#include "core/AppContext.h"
+#include "core/RuntimeError.h"
 #include "player/ui/FrmPlayer.h"
 #include "player/ui/FrmReports.h"
 #include "player/ui/PlayerDialogs.h"
@@ -39,7 +39,8 @@ namespace {
 
 // The telephone line: a scenario file asks for the simulated line; configured SIP lines
 // come next; without either, a simulated line on which nothing happens.
-std::unique_ptr<LineBackend> MakeLine(const AppContext& ctx, const CommandLine& options, QString& error) {
+std::unique_ptr<LineBackend> MakeLine(const AppContext& ctx, const CommandLine& options,
+                                      QString& error) {
     if (!options.lineScript.isEmpty()) {
         try {
             std::unique_ptr<SimulatedLine> line = LoadLineScript(options.lineScript).makeLine();
@@ -99,14 +100,18 @@ AppWiring::~AppWiring() {
 
 WindowRegistry::Factories AppWiring::windowFactories() const {
     WindowRegistry::Factories f;
-    f.recorder = {[](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmRecorder(ctx, parent); },
-                  [](QWidget* w) { static_cast<FrmRecorder*>(w)->Form_Load(); }};
-    f.player = {[](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmPlayer(ctx, parent); },
-                [](QWidget* w) { static_cast<FrmPlayer*>(w)->Form_Load(); }};
-    f.reports = {[](AppContext& ctx, QWidget* parent) -> QWidget* { return new frmReports(ctx, parent); },
-                 [](QWidget* w) { static_cast<frmReports*>(w)->Form_Load(); }};
-    f.mixer = {[](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmMixer(ctx, parent); },
-               [](QWidget* w) { static_cast<FrmMixer*>(w)->Form_Load(); }};
+    f.recorder = {
+        [](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmRecorder(ctx, parent); },
+        [](QWidget* w) { static_cast<FrmRecorder*>(w)->Form_Load(); }};
+    f.player = {
+        [](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmPlayer(ctx, parent); },
+        [](QWidget* w) { static_cast<FrmPlayer*>(w)->Form_Load(); }};
+    f.reports = {
+        [](AppContext& ctx, QWidget* parent) -> QWidget* { return new frmReports(ctx, parent); },
+        [](QWidget* w) { static_cast<frmReports*>(w)->Form_Load(); }};
+    f.mixer = {
+        [](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmMixer(ctx, parent); },
+        [](QWidget* w) { static_cast<FrmMixer*>(w)->Form_Load(); }};
     f.openSettings = [](AppContext& ctx, QWidget* owner) { OpenSettingsDialog(ctx, owner); };
     return f;
 }

@@ -1,10 +1,6 @@
 #include "app/Application.h"
 
 #include "KallomirVersion.h"
-#include "core/AppContext.h"
-#include "core/Clock.h"
-#include "core/HomeFolder.h"
-#include "core/SingleInstance.h"
 #include "app/AppIcon.h"
 #include "app/AppWiring.h"
 #include "app/CommandLine.h"
@@ -12,6 +8,10 @@
 #include "app/QtMessageBoxService.h"
 #include "app/QtProcessControl.h"
 #include "app/WindowRegistry.h"
+#include "core/AppContext.h"
+#include "core/Clock.h"
+#include "core/HomeFolder.h"
+#include "core/SingleInstance.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -29,12 +29,14 @@ int RunApplication(int argc, char** argv) {
     QApplication app(argc, argv);
     // The settings store is addressed by the executable's name.
     QApplication::setApplicationName(QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName());
-    QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
+    QApplication::setApplicationVersion(
+        QStringLiteral("%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision));
 
     QApplication::setWindowIcon(AppIcon());
     const CommandLine options = ParseCommandLine(QApplication::arguments());
     if (!options.error.isEmpty()) {
-        std::fprintf(stderr, "kallomir: %s\n\n%s", qPrintable(options.error), qPrintable(options.helpText));
+        std::fprintf(stderr, "kallomir: %s\n\n%s", qPrintable(options.error),
+                     qPrintable(options.helpText));
         return 2;
     }
     if (options.showHelp) {
@@ -49,7 +51,8 @@ int RunApplication(int argc, char** argv) {
     // LimitaAvvio: a second start hands over to the first and ends before reading any
     // configuration or settings.
     SingleInstance instance(SingleInstance::DefaultRuntimeDir());
-    if (!instance.claim()) return 0;
+    if (!instance.claim())
+        return 0;
 
     const HomeFolderResult home = ResolveHomeFolder(options.home);
     QtMessageBoxService boxes;
@@ -62,7 +65,8 @@ int RunApplication(int argc, char** argv) {
     IniSettingsStore store(IniSettingsStore::DefaultRoot());
     SystemClock clock;
     QtProcessControl process;
-    AppContext ctx(config, store, boxes, clock, process, home.path, QApplication::applicationName());
+    AppContext ctx(config, store, boxes, clock, process, home.path,
+                   QApplication::applicationName());
 
     AppWiring wiring(ctx, options);
     if (!wiring.error().isEmpty()) {
@@ -70,7 +74,8 @@ int RunApplication(int argc, char** argv) {
         return 1;
     }
     WindowRegistry forms(ctx, wiring.windowFactories());
-    QObject::connect(&instance, &SingleInstance::activationRequested, &forms, &WindowRegistry::bringToFront);
+    QObject::connect(&instance, &SingleInstance::activationRequested, &forms,
+                     &WindowRegistry::bringToFront);
 
     auto* splash = new FrmSplash(ctx);
     splash->show();
@@ -79,12 +84,14 @@ int RunApplication(int argc, char** argv) {
         QApplication::processEvents();
         const bool loginShown = forms.loginWindow() && forms.loginWindow()->isVisible();
         std::printf("startup-to-login-ms %lld %s at-epoch-ms %lld\n",
-                    static_cast<long long>(sinceStart.elapsed()), loginShown ? "login-shown" : "no-login",
+                    static_cast<long long>(sinceStart.elapsed()),
+                    loginShown ? "login-shown" : "no-login",
                     static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
         std::fflush(stdout);
         return loginShown ? 0 : 1;
     }
-    if (process.ended()) return process.exitCode();
+    if (process.ended())
+        return process.exitCode();
     const int code = QApplication::exec();
     return process.ended() ? process.exitCode() : code;
 }

@@ -7,11 +7,13 @@ BackgroundAudioSystem::BackgroundAudioSystem(Make make)
 
 BackgroundAudioSystem::~BackgroundAudioSystem() {
     // The worker must not outlive the object it is building.
-    if (starting_.valid()) starting_.wait();
+    if (starting_.valid())
+        starting_.wait();
 }
 
 AudioSystem& BackgroundAudioSystem::ready() const {
-    if (!system_) system_ = starting_.get();
+    if (!system_)
+        system_ = starting_.get();
     return *system_;
 }
 

@@ -7,17 +7,26 @@ namespace kallomir {
 CommandLine ParseCommandLine(const QStringList& arguments) {
     CommandLine result;
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Kallomir telephone-call recorder and transcription workstation"));
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this help and leave."));
-    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("Show the version and leave."));
-    const QCommandLineOption home(QStringLiteral("home"),
-        QStringLiteral("Program folder (RIZEDUZO.INI, 2001Kallomir.Emx, datirec.mdb, Record.wav, report.rpt). "
-                       "Default: $KALLOMIR_HOME, else $XDG_DATA_HOME/kallomir."),
+    parser.setApplicationDescription(
+        QStringLiteral("Kallomir telephone-call recorder and transcription workstation"));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Show this help and leave."));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("Show the version and leave."));
+    const QCommandLineOption home(
+        QStringLiteral("home"),
+        QStringLiteral(
+            "Program folder (RIZEDUZO.INI, 2001Kallomir.Emx, datirec.mdb, Record.wav, report.rpt). "
+            "Default: $KALLOMIR_HOME, else $XDG_DATA_HOME/kallomir."),
         QStringLiteral("DIR"));
-    const QCommandLineOption lineScript(QStringLiteral("line-script"),
-        QStringLiteral("Drive the simulated telephone line from a scenario file."), QStringLiteral("FILE"));
-    const QCommandLineOption probe(QStringLiteral("startup-probe"),
-        QStringLiteral("Print the milliseconds from start to the login window, then leave (for benchmarks)."));
+    const QCommandLineOption lineScript(
+        QStringLiteral("line-script"),
+        QStringLiteral("Drive the simulated telephone line from a scenario file."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption probe(
+        QStringLiteral("startup-probe"),
+        QStringLiteral(
+            "Print the milliseconds from start to the login window, then leave (for benchmarks)."));
     parser.addOptions({help, version, home, lineScript, probe});
     if (!parser.parse(arguments)) {
         result.error = parser.errorText();
@@ -28,7 +37,8 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     result.lineScript = parser.value(lineScript);
     result.startupProbe = parser.isSet(probe);
     if (!parser.positionalArguments().isEmpty() && result.error.isEmpty()) {
-        result.error = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
+        result.error =
+            QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
     }
     result.helpText = parser.helpText();
     return result;

@@ -6,12 +6,12 @@
 namespace kallomir {
 
 struct CommandLine {
-    QString home;          // --home DIR
-    QString lineScript;    // --line-script FILE: scenario for the simulated line
+    QString home;               // --home DIR
+    QString lineScript;         // --line-script FILE: scenario for the simulated line
     bool startupProbe = false;  // --startup-probe: print the time to the login window and leave
     bool showVersion = false;
     bool showHelp = false;
-    QString error;         // non-empty when the arguments could not be understood
+    QString error;  // non-empty when the arguments could not be understood
     QString helpText;
 };
 

@@ -1,10 +1,10 @@
 #include "app/FrmSplash.h"
 
 #include "KallomirVersion.h"
+#include "app/AppIcon.h"
 #include "core/AppContext.h"
 #include "core/FormLinks.h"
 #include "core/MessageBoxService.h"
-#include "app/AppIcon.h"
 
 #include <QApplication>
 #include <QDir>
@@ -18,7 +18,10 @@
 namespace kallomir {
 
 QString VersionText() {
-    return QStringLiteral("Version %1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
+    return QStringLiteral("Version %1.%2.%3")
+        .arg(kVersionMajor)
+        .arg(kVersionMinor)
+        .arg(kVersionRevision);
 }
 
 FrmSplash::FrmSplash(AppContext& ctx, QWidget* parent)
@@ -83,13 +86,14 @@ FrmSplash::FrmSplash(AppContext& ctx, QWidget* parent)
 void FrmSplash::load() {
     lblVersion_->setText(VersionText());
     lblProductName_->setText(kApplicationTitle);
-    const QStringList failures = InitConfiguration(
-        ctx_.config, ctx_.homeFolder, ConfigurationDefaults::ForHome(ctx_.userHome));
+    const QStringList failures = InitConfiguration(ctx_.config, ctx_.homeFolder,
+                                                   ConfigurationDefaults::ForHome(ctx_.userHome));
     if (!failures.isEmpty()) {
         ctx_.boxes.show(QStringLiteral("Impossibile creare la cartella:\n") + failures.join(u'\n'),
                         kApplicationTitle, MsgButtons::Ok, MsgIcon::Exclamation);
     }
-    if (ctx_.forms) ctx_.forms->show(FormId::Login);
+    if (ctx_.forms)
+        ctx_.forms->show(FormId::Login);
 }
 
 bool FrmSplash::eventFilter(QObject* watched, QEvent* event) {
@@ -104,8 +108,14 @@ bool FrmSplash::eventFilter(QObject* watched, QEvent* event) {
     }
 }
 
-void FrmSplash::keyPressEvent(QKeyEvent*) { close(); }
-void FrmSplash::mousePressEvent(QMouseEvent*) { close(); }
-void FrmSplash::Timer1_Timer() { close(); }
+void FrmSplash::keyPressEvent(QKeyEvent*) {
+    close();
+}
+void FrmSplash::mousePressEvent(QMouseEvent*) {
+    close();
+}
+void FrmSplash::Timer1_Timer() {
+    close();
+}
 
 }  // namespace kallomir

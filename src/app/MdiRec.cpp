@@ -47,8 +47,8 @@ MdiRec::MdiRec(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx
     space_->setProperty(kKeyProperty, QStringLiteral("SPACE"));
     space_->setFixedWidth(1);
     toolbar1_->addWidget(space_);
-    addButton(QStringLiteral("Esci"), QStringLiteral("ESCI"), QStringLiteral("uscita dal programma"),
-              QStyle::SP_DialogCloseButton);
+    addButton(QStringLiteral("Esci"), QStringLiteral("ESCI"),
+              QStringLiteral("uscita dal programma"), QStyle::SP_DialogCloseButton);
 }
 
 void MdiRec::addButton(const QString& caption, const QString& key, const QString& tip, int iconId) {
@@ -65,7 +65,8 @@ void MdiRec::addButton(const QString& caption, const QString& key, const QString
 
 QWidget* MdiRec::button(const QString& key) const {
     for (QWidget* w : toolbar1_->findChildren<QWidget*>()) {
-        if (w->property(kKeyProperty).toString() == key) return w;
+        if (w->property(kKeyProperty).toString() == key)
+            return w;
     }
     return nullptr;
 }
@@ -73,7 +74,8 @@ QWidget* MdiRec::button(const QString& key) const {
 void LayoutToolbar(QToolBar* toolbar) {
     QWidget* space = toolbar->findChild<QWidget*>(QStringLiteral("SPACE"));
     QWidget* exit = toolbar->findChild<QWidget*>(QStringLiteral("ESCI"));
-    if (!space || !exit) return;
+    if (!space || !exit)
+        return;
     toolbar->layout()->activate();
     const int margin = toolbar->layout()->contentsMargins().right();
     // The exit button's slot in the toolbar is its width plus the layout's spacing.
@@ -96,7 +98,8 @@ void MdiRec::load() {
 }
 
 bool MdiRec::unsavedTranscription() const {
-    return ctx_.forms && ctx_.forms->isLoaded(FormId::Player) && ctx_.forms->player().saveButtonEnabled();
+    return ctx_.forms && ctx_.forms->isLoaded(FormId::Player) &&
+           ctx_.forms->player().saveButtonEnabled();
 }
 
 void MdiRec::Toolbar1_ButtonClick(const QString& key) {

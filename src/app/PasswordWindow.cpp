@@ -1,12 +1,12 @@
 #include "app/PasswordWindow.h"
 
+#include "app/AppIcon.h"
 #include "core/AppContext.h"
 #include "core/FormLinks.h"
 #include "core/MessageBoxService.h"
 #include "core/PasswordFile.h"
 #include "core/ProcessControl.h"
 #include "core/RuntimeError.h"
-#include "app/AppIcon.h"
 
 #include <QApplication>
 #include <QFrame>
@@ -26,7 +26,8 @@ class QuestionMarkEcho : public QProxyStyle {
 public:
     int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                   QStyleHintReturn* returnData) const override {
-        if (hint == QStyle::SH_LineEdit_PasswordCharacter) return '?';
+        if (hint == QStyle::SH_LineEdit_PasswordCharacter)
+            return '?';
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 };
@@ -103,7 +104,8 @@ bool PasswordWindow::load() {
 
 void PasswordWindow::cmdOk_Click(int) {
     if (txtPassword_->text() != expectedPassword_) {
-        ctx_.boxes.show(QStringLiteral("Password non valida. Riprovare."), QStringLiteral("Accesso"));
+        ctx_.boxes.show(QStringLiteral("Password non valida. Riprovare."),
+                        QStringLiteral("Accesso"));
         txtPassword_->setFocus();
         txtPassword_->setSelection(0, static_cast<int>(txtPassword_->text().size()));
         return;
@@ -123,7 +125,9 @@ void FrmLogin::passwordAccepted() {
     close();
 }
 
-void FrmLogin::cmdCancel_Click() { ctx_.process.endProcess(0); }
+void FrmLogin::cmdCancel_Click() {
+    ctx_.process.endProcess(0);
+}
 
 FrmPwd::FrmPwd(AppContext& ctx, QWidget* parent)
     : PasswordWindow(ctx, QStringLiteral("&OK"), parent) {
@@ -135,7 +139,9 @@ FrmPwd::FrmPwd(AppContext& ctx, QWidget* parent)
 void FrmPwd::passwordAccepted() {
     if (tag_ == QStringLiteral("P")) {
         try {
-            if (!openSettings) throw RuntimeError(errors::kDeviceIo, QStringLiteral("Settings dialog not available"));
+            if (!openSettings)
+                throw RuntimeError(errors::kDeviceIo,
+                                   QStringLiteral("Settings dialog not available"));
             openSettings(this);
         } catch (const RuntimeError& error) {
             ReportError(ctx_.boxes, error, QStringLiteral("mnuSettings_Click"));
@@ -155,6 +161,8 @@ void FrmPwd::passwordAccepted() {
     }
 }
 
-void FrmPwd::cmdCancel_Click() { close(); }
+void FrmPwd::cmdCancel_Click() {
+    close();
+}
 
 }  // namespace kallomir

@@ -10,7 +10,9 @@ namespace kallomir {
 
 namespace {
 
-QString NotAvailable() { return QStringLiteral("Finestra non disponibile in questa versione"); }
+QString NotAvailable() {
+    return QStringLiteral("Finestra non disponibile in questa versione");
+}
 
 void Decorate(QWidget* w, const QString& caption) {
     w->setWindowTitle(caption);
@@ -25,7 +27,9 @@ public:
         setObjectName(QStringLiteral("FrmRecorder"));
         Decorate(this, QStringLiteral("Recorder"));
     }
-    TelephonyControl& amTapiPro1() override { throw RuntimeError(errors::kDeviceIo, NotAvailable()); }
+    TelephonyControl& amTapiPro1() override {
+        throw RuntimeError(errors::kDeviceIo, NotAvailable());
+    }
     WaveControl& amWavePro1() override { throw RuntimeError(errors::kDeviceIo, NotAvailable()); }
     bool recordButtonEnabled() const override { return true; }
     void setProgressiveNumber(const QString&) override {}
@@ -75,9 +79,15 @@ public:
 
 }  // namespace
 
-QWidget* MakePlaceholderRecorder(AppContext&, QWidget* parent) { return new PlaceholderRecorder(parent); }
-QWidget* MakePlaceholderPlayer(AppContext&, QWidget* parent) { return new PlaceholderPlayer(parent); }
-QWidget* MakePlaceholderMixer(AppContext&, QWidget* parent) { return new PlaceholderMixer(parent); }
+QWidget* MakePlaceholderRecorder(AppContext&, QWidget* parent) {
+    return new PlaceholderRecorder(parent);
+}
+QWidget* MakePlaceholderPlayer(AppContext&, QWidget* parent) {
+    return new PlaceholderPlayer(parent);
+}
+QWidget* MakePlaceholderMixer(AppContext&, QWidget* parent) {
+    return new PlaceholderMixer(parent);
+}
 QWidget* MakePlaceholderReports(AppContext&, QWidget* parent) {
     auto* w = new QWidget(parent);
     w->setObjectName(QStringLiteral("frmReports"));

@@ -5,7 +5,8 @@
 namespace kallomir {
 
 void QtProcessControl::endProcess(int exitCode) {
-    if (!ended_) code_ = exitCode;
+    if (!ended_)
+        code_ = exitCode;
     ended_ = true;
     QCoreApplication::exit(code_);
 }

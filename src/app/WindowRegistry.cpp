@@ -1,10 +1,10 @@
 #include "app/WindowRegistry.h"
 
-#include "core/AppContext.h"
-#include "core/RuntimeError.h"
 #include "app/MdiRec.h"
 #include "app/PasswordWindow.h"
 #include "app/PlaceholderWindows.h"
+#include "core/AppContext.h"
+#include "core/RuntimeError.h"
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -14,14 +14,19 @@ namespace kallomir {
 WindowRegistry::WindowRegistry(AppContext& ctx, Factories factories, QObject* parent)
     : QObject(parent), ctx_(ctx), factories_(std::move(factories)) {
     ctx_.forms = this;
-    if (!factories_.recorder) factories_.recorder = MakePlaceholderRecorder;
-    if (!factories_.player) factories_.player = MakePlaceholderPlayer;
-    if (!factories_.mixer) factories_.mixer = MakePlaceholderMixer;
-    if (!factories_.reports) factories_.reports = MakePlaceholderReports;
+    if (!factories_.recorder)
+        factories_.recorder = MakePlaceholderRecorder;
+    if (!factories_.player)
+        factories_.player = MakePlaceholderPlayer;
+    if (!factories_.mixer)
+        factories_.mixer = MakePlaceholderMixer;
+    if (!factories_.reports)
+        factories_.reports = MakePlaceholderReports;
 }
 
 WindowRegistry::~WindowRegistry() {
-    if (ctx_.forms == this) ctx_.forms = nullptr;
+    if (ctx_.forms == this)
+        ctx_.forms = nullptr;
     delete login_.data();
     delete pwd_.data();
     delete main_.data();
@@ -29,11 +34,16 @@ WindowRegistry::~WindowRegistry() {
 
 QPointer<QWidget>& WindowRegistry::slot(FormId form) {
     switch (form) {
-        case FormId::Recorder: return recorder_;
-        case FormId::Player: return player_;
-        case FormId::Mixer: return mixer_;
-        case FormId::Reports: return reports_;
-        default: return none_;
+        case FormId::Recorder:
+            return recorder_;
+        case FormId::Player:
+            return player_;
+        case FormId::Mixer:
+            return mixer_;
+        case FormId::Reports:
+            return reports_;
+        default:
+            return none_;
     }
 }
 
@@ -48,7 +58,8 @@ MdiRec& WindowRegistry::mainWindow() {
 
 QWidget* WindowRegistry::ensureChild(FormId form) {
     QPointer<QWidget>& w = slot(form);
-    if (w) return w;
+    if (w)
+        return w;
     MdiRec& frame = mainWindow();
     const ChildFactory& make = form == FormId::Recorder ? factories_.recorder
                                : form == FormId::Player ? factories_.player
@@ -62,23 +73,30 @@ QWidget* WindowRegistry::ensureChild(FormId form) {
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setWindowTitle(widget->windowTitle());
     sub->hide();
-    if (make.load) make.load(widget);
+    if (make.load)
+        make.load(widget);
     if (sub && w) {
         sub->setWindowTitle(w->windowTitle());
         // A window laid out by hand has no size hint: the frame would shrink to its title bar.
         // Its own size plus the frame's is what it asked for.
-        if (!w->sizeHint().isValid()) sub->resize(sub->sizeHint() + w->size());
+        if (!w->sizeHint().isValid())
+            sub->resize(sub->sizeHint() + w->size());
     }
     return w;
 }
 
 QWidget* WindowRegistry::child(FormId form) const {
     switch (form) {
-        case FormId::Recorder: return recorder_;
-        case FormId::Player: return player_;
-        case FormId::Mixer: return mixer_;
-        case FormId::Reports: return reports_;
-        default: return nullptr;
+        case FormId::Recorder:
+            return recorder_;
+        case FormId::Player:
+            return player_;
+        case FormId::Mixer:
+            return mixer_;
+        case FormId::Reports:
+            return reports_;
+        default:
+            return nullptr;
     }
 }
 
@@ -132,19 +150,23 @@ void WindowRegistry::show(FormId form) {
 bool WindowRegistry::unload(FormId form) {
     switch (form) {
         case FormId::Login:
-            if (login_) login_->close();
+            if (login_)
+                login_->close();
             return true;
         case FormId::Pwd:
-            if (pwd_) pwd_->close();
+            if (pwd_)
+                pwd_->close();
             return true;
         case FormId::Main:
-            if (main_) main_->closeForExit();
+            if (main_)
+                main_->closeForExit();
             return true;
         case FormId::Splash:
             return true;
         default: {
             QPointer<QWidget>& w = slot(form);
-            if (!w) return true;
+            if (!w)
+                return true;
             QPointer<QMdiSubWindow> sub = qobject_cast<QMdiSubWindow*>(w->parentWidget());
             const bool closed = sub ? sub->close() : w->close();
             if (closed && w) {
@@ -159,11 +181,16 @@ bool WindowRegistry::unload(FormId form) {
 
 bool WindowRegistry::isLoaded(FormId form) const {
     switch (form) {
-        case FormId::Login: return login_;
-        case FormId::Pwd: return pwd_;
-        case FormId::Main: return main_;
-        case FormId::Splash: return false;
-        default: return child(form) != nullptr;
+        case FormId::Login:
+            return login_;
+        case FormId::Pwd:
+            return pwd_;
+        case FormId::Main:
+            return main_;
+        case FormId::Splash:
+            return false;
+        default:
+            return child(form) != nullptr;
     }
 }
 
@@ -174,7 +201,8 @@ void WindowRegistry::showPasswordWindow(const QString& tag) {
         pwd_ = new FrmPwd(ctx_);
         pwd_->openSettings = [this](QWidget* owner) {
             if (!factories_.openSettings) {
-                throw RuntimeError(errors::kDeviceIo, QStringLiteral("Il pannello parametri non è disponibile"));
+                throw RuntimeError(errors::kDeviceIo,
+                                   QStringLiteral("Il pannello parametri non è disponibile"));
             }
             factories_.openSettings(ctx_, owner);
         };
@@ -191,8 +219,10 @@ void WindowRegistry::showPasswordWindow(const QString& tag) {
 }
 
 void WindowRegistry::bringToFront() {
-    QWidget* front = main_ ? static_cast<QWidget*>(main_.data()) : static_cast<QWidget*>(login_.data());
-    if (!front) return;
+    QWidget* front =
+        main_ ? static_cast<QWidget*>(main_.data()) : static_cast<QWidget*>(login_.data());
+    if (!front)
+        return;
     front->show();
     front->raise();
     front->activateWindow();

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "core/FormLinks.h"
 #include "app/MdiRec.h"
 #include "app/PasswordWindow.h"
+#include "core/FormLinks.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -29,8 +29,8 @@ public:
         using Load = std::function<void(QWidget*)>;
         ChildFactory() = default;
         template <typename F>
-            requires std::is_invocable_r_v<QWidget*, F, AppContext&, QWidget*>
-        ChildFactory(F f) : create(std::move(f)) {}
+        requires std::is_invocable_r_v<QWidget*, F, AppContext&, QWidget*> ChildFactory(F f)
+            : create(std::move(f)) {}
         ChildFactory(Create c, Load l) : create(std::move(c)), load(std::move(l)) {}
         explicit operator bool() const { return static_cast<bool>(create); }
         Create create;

@@ -311,7 +311,8 @@ int Catalogue::archiveAndEmpty(const QString& archiveFile) const {
         QFile::remove(partial);
         throw;
     }
-    if (archived != rows) QFile::remove(partial);
+    if (archived != rows)
+        QFile::remove(partial);
     if (archived == rows && std::rename(QFile::encodeName(partial).constData(),
                                         QFile::encodeName(archiveFile).constData()) != 0) {
         QFile::remove(partial);

@@ -1,8 +1,8 @@
 #include "controls/PortAudioSystem.h"
 
-#include "core/RuntimeError.h"
 #include "controls/PortAudioLibrary.h"
 #include "controls/RecordFormat.h"
+#include "core/RuntimeError.h"
 
 #include <portaudio.h>
 

@@ -1,7 +1,7 @@
 #include "controls/SimulatedLine.h"
 
-#include "core/RuntimeError.h"
 #include "controls/TelephonyControl.h"
+#include "core/RuntimeError.h"
 
 #include <algorithm>
 

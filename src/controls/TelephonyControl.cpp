@@ -1,7 +1,7 @@
 #include "controls/TelephonyControl.h"
 
-#include "core/RuntimeError.h"
 #include "controls/AudioSystem.h"
+#include "core/RuntimeError.h"
 
 namespace kallomir {
 

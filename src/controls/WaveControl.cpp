@@ -1,10 +1,10 @@
 #include "controls/WaveControl.h"
 
-#include "core/RuntimeError.h"
 #include "controls/AudioSystem.h"
 #include "controls/CaptureSession.h"
 #include "controls/LineBackend.h"
 #include "controls/RecordFormat.h"
+#include "core/RuntimeError.h"
 
 #include <QPointer>
 

@@ -27,8 +27,13 @@ class PlaybackDevice;
 struct AppContext {
     AppContext(GeneralSound& cfg, SettingsStore& store, MessageBoxService& msg, Clock& clk,
                ProcessControl& proc, QString home, QString application)
-        : config(cfg), settings(store, std::move(application)), boxes(msg), clock(clk),
-          process(proc), homeFolder(std::move(home)), userHome(QDir::homePath()) {}
+        : config(cfg),
+          settings(store, std::move(application)),
+          boxes(msg),
+          clock(clk),
+          process(proc),
+          homeFolder(std::move(home)),
+          userHome(QDir::homePath()) {}
 
     GeneralSound& config;
     UserSettings settings;

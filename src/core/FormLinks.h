@@ -17,11 +17,11 @@ public:
     virtual ~RecorderLink() = default;
     virtual TelephonyControl& amTapiPro1() = 0;
     virtual WaveControl& amWavePro1() = 0;
-    virtual bool recordButtonEnabled() const = 0;             // BtiNIReg.Enabled
-    virtual void setProgressiveNumber(const QString& text) = 0;  // txtprog
-    virtual void setFolderSizeLimit(double millionsOfBytes) = 0; // DimFolder
-    virtual void setTelephoneSourceEnabled(bool enabled) = 0;    // OptionWaveDevice(0).Enabled
-    virtual void selectLineInSource() = 0;                       // OptionWaveDevice(1) = True
+    virtual bool recordButtonEnabled() const = 0;                  // BtiNIReg.Enabled
+    virtual void setProgressiveNumber(const QString& text) = 0;    // txtprog
+    virtual void setFolderSizeLimit(double millionsOfBytes) = 0;   // DimFolder
+    virtual void setTelephoneSourceEnabled(bool enabled) = 0;      // OptionWaveDevice(0).Enabled
+    virtual void selectLineInSource() = 0;                         // OptionWaveDevice(1) = True
     virtual void setVoxThresholdBar(int value, bool visible) = 0;  // ProgressBar1
     virtual void setVoxLabel(const QString& text) = 0;             // Label1
     virtual void setLevelBar(int /*value*/) {}                     // ProgressBar
@@ -35,18 +35,18 @@ public:
     virtual bool saveButtonEnabled() const = 0;  // cmdSalva.Enabled: unsaved transcription
     virtual bool playbackActive() const = 0;     // PlaybackActive
     virtual void setPlaybackActive(bool active) = 0;
-    virtual void stopPlaybackBuffer() = 0;              // PlaybackBuffer.Stop
+    virtual void stopPlaybackBuffer() = 0;                  // PlaybackBuffer.Stop
     virtual void setPlaybackPosition(long long bytes) = 0;  // PlaybackBuffer.SetCurrentPosition
-    virtual int positionSliderValue() const = 0;        // Scroller.Value
+    virtual int positionSliderValue() const = 0;            // Scroller.Value
     virtual void setPositionSliderValue(int seconds) = 0;
-    virtual long long bytesPerSecond() const = 0;       // BytesPerSecond
-    virtual void setStatusText(const QString& text) = 0;    // lbstatus
-    virtual QString folderPath() const = 0;                 // Dir1.Path
-    virtual void setFolderPath(const QString& path) = 0;    // Dir1.Path = ...
-    virtual void refreshFileList() = 0;                     // FOpener.Refresh
-    virtual QString folderSizeText() const = 0;             // folder-size label
+    virtual long long bytesPerSecond() const = 0;         // BytesPerSecond
+    virtual void setStatusText(const QString& text) = 0;  // lbstatus
+    virtual QString folderPath() const = 0;               // Dir1.Path
+    virtual void setFolderPath(const QString& path) = 0;  // Dir1.Path = ...
+    virtual void refreshFileList() = 0;                   // FOpener.Refresh
+    virtual QString folderSizeText() const = 0;           // folder-size label
     virtual void setFolderSizeText(const QString& text) = 0;
-    virtual void rewindByDigitKey(int keyCode) = 0;         // digit-key rewind
+    virtual void rewindByDigitKey(int keyCode) = 0;  // digit-key rewind
 };
 
 // What other windows use of the mixer window FrmMixer.

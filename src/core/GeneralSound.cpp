@@ -13,8 +13,10 @@ const QString kMissing = QStringLiteral("*");
 
 // Creates one folder level; the parent must exist.
 bool MakeFolder(const QString& path, QStringList& failures) {
-    if (QFileInfo(path).isDir()) return true;
-    if (QDir().mkdir(path)) return true;
+    if (QFileInfo(path).isDir())
+        return true;
+    if (QDir().mkdir(path))
+        return true;
     failures << path;
     return false;
 }
@@ -23,7 +25,8 @@ bool MakeFolder(const QString& path, QStringList& failures) {
 QString AppFolderOf(const QString& programFolder) {
     QString folder = programFolder.trimmed();
     while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
-    if (folder == QStringLiteral("/")) return folder;
+    if (folder == QStringLiteral("/"))
+        return folder;
     return folder + u'/';
 }
 
@@ -39,11 +42,14 @@ QStringList InitConfiguration(GeneralSound& config, const QString& programFolder
     config.iniFile = config.appFolder + QStringLiteral("RIZEDUZO.INI");
     const IniFile ini(config.iniFile);
 
-    config.commPort = ToInt32(Val(ini.read(QStringLiteral("COMM"), QStringLiteral("PORT"), QStringLiteral("0"))));
-    if (config.commPort == 0) config.commPort = 1;
+    config.commPort =
+        ToInt32(Val(ini.read(QStringLiteral("COMM"), QStringLiteral("PORT"), QStringLiteral("0"))));
+    if (config.commPort == 0)
+        config.commPort = 1;
 
     config.commSettings = ini.read(QStringLiteral("COMM"), QStringLiteral("SETTINGS"), kMissing);
-    if (config.commSettings == kMissing) config.commSettings = QStringLiteral("9600,n,8,1");
+    if (config.commSettings == kMissing)
+        config.commSettings = QStringLiteral("9600,n,8,1");
 
     // Reads a key with "*" as the missing marker; a missing key gets its default, written back.
     auto readOrDefault = [&](const QString& section, const QString& key, const QString& def) {
@@ -61,23 +67,33 @@ QStringList InitConfiguration(GeneralSound& config, const QString& programFolder
         ini.write(QStringLiteral("PATH"), QStringLiteral("DATI"), config.dataPath);
         MakeFolder(config.dataPath, failures);
     }
-    config.folderNumber = readOrDefault(QStringLiteral("PATH"), QStringLiteral("FOLDER"), QStringLiteral("1"));
-    const QString name = readOrDefault(QStringLiteral("PATH"), QStringLiteral("NOME"), QStringLiteral("Quendral"));
-    config.sampleRate = readOrDefault(QStringLiteral("PARAMETRI"), QStringLiteral("QUALITA"), QStringLiteral("11025"));
-    config.bitsPerSample = readOrDefault(QStringLiteral("PARAMETRI"), QStringLiteral("BITS"), QStringLiteral("8"));
-    config.channels = readOrDefault(QStringLiteral("PARAMETRI"), QStringLiteral("STEREO"), QStringLiteral("1"));
+    config.folderNumber =
+        readOrDefault(QStringLiteral("PATH"), QStringLiteral("FOLDER"), QStringLiteral("1"));
+    const QString name =
+        readOrDefault(QStringLiteral("PATH"), QStringLiteral("NOME"), QStringLiteral("Quendral"));
+    config.sampleRate = readOrDefault(QStringLiteral("PARAMETRI"), QStringLiteral("QUALITA"),
+                                      QStringLiteral("11025"));
+    config.bitsPerSample =
+        readOrDefault(QStringLiteral("PARAMETRI"), QStringLiteral("BITS"), QStringLiteral("8"));
+    config.channels =
+        readOrDefault(QStringLiteral("PARAMETRI"), QStringLiteral("STEREO"), QStringLiteral("1"));
 
     // DataPath ends with its separator, so the name is appended directly.
-    if (QFileInfo(config.dataPath).isDir()) MakeFolder(config.dataPath + name, failures);
-    else failures << config.dataPath + name;
+    if (QFileInfo(config.dataPath).isDir())
+        MakeFolder(config.dataPath + name, failures);
+    else
+        failures << config.dataPath + name;
 
     config.recFolder = name + u'/' + config.folderNumber;
     return failures;
 }
 
 QString NextFolderNumber(const GeneralSound& config, QString* folderName) {
-    const QString current = ReadIniValue(config.iniFile, QStringLiteral("PATH"), QStringLiteral("FOLDER"), QStringLiteral("1"));
-    if (folderName) *folderName = ReadIniValue(config.iniFile, QStringLiteral("PATH"), QStringLiteral("NOME"), QStringLiteral("Recodati"));
+    const QString current = ReadIniValue(config.iniFile, QStringLiteral("PATH"),
+                                         QStringLiteral("FOLDER"), QStringLiteral("1"));
+    if (folderName)
+        *folderName = ReadIniValue(config.iniFile, QStringLiteral("PATH"), QStringLiteral("NOME"),
+                                   QStringLiteral("Recodati"));
     QString next = QString::number(ToInt64(Val(current)) + 1);
     WriteIniValue(config.iniFile, QStringLiteral("PATH"), QStringLiteral("FOLDER"), next);
     return next;

@@ -10,17 +10,17 @@ namespace kallomir {
 // The module-wide configuration every window reads, loaded once at start-up from
 // RIZEDUZO.INI. Paths use '/' and folders end with exactly one '/'.
 struct GeneralSound {
-    QString appFolder;          // the home folder, with one trailing '/'
-    QString iniFile;            // IniFile: appFolder + "RIZEDUZO.INI"
-    std::int32_t commPort = 0;  // CommPort: kept, never used by the recorder
-    QString commSettings;       // CommSettings
-    QString dataPath;           // DataPath: root of all recordings, trailing '/'
-    QString folderNumber;       // FolderNumber
-    QString recFolder;          // RecFolder: NOME + "/" + FolderNumber
-    QString sampleRate;         // SampleRate
-    QString bitsPerSample;      // BitsPerSample
-    QString channels;           // Channels
-    std::int16_t recallTime = 15;          // RecallTime, seconds
+    QString appFolder;             // the home folder, with one trailing '/'
+    QString iniFile;               // IniFile: appFolder + "RIZEDUZO.INI"
+    std::int32_t commPort = 0;     // CommPort: kept, never used by the recorder
+    QString commSettings;          // CommSettings
+    QString dataPath;              // DataPath: root of all recordings, trailing '/'
+    QString folderNumber;          // FolderNumber
+    QString recFolder;             // RecFolder: NOME + "/" + FolderNumber
+    QString sampleRate;            // SampleRate
+    QString bitsPerSample;         // BitsPerSample
+    QString channels;              // Channels
+    std::int16_t recallTime = 15;  // RecallTime, seconds
     QString silenceStopEnabled = QStringLiteral("1");  // SilenceStopEnabled
 
     // DataPath + RecFolder: where new recordings go.

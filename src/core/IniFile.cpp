@@ -18,28 +18,35 @@ struct Lines {
 Lines LoadLines(const QString& path) {
     Lines result;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return result;
+    if (!file.open(QIODevice::ReadOnly))
+        return result;
     QByteArray bytes = file.readAll();
     bytes.replace('\0', QByteArray());
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);
-    if (utf8.hasError()) text = QString::fromLatin1(bytes);
-    if (text.startsWith(QChar(0xFEFF))) text.remove(0, 1);
+    if (utf8.hasError())
+        text = QString::fromLatin1(bytes);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
     const qsizetype firstBreak = text.indexOf(u'\n');
-    if (firstBreak > 0 && text[firstBreak - 1] == u'\r') result.eol = QStringLiteral("\r\n");
+    if (firstBreak > 0 && text[firstBreak - 1] == u'\r')
+        result.eol = QStringLiteral("\r\n");
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(u'\r', u'\n');
     result.lines = text.split(u'\n');
-    if (!result.lines.isEmpty() && result.lines.last().isEmpty()) result.lines.removeLast();
+    if (!result.lines.isEmpty() && result.lines.last().isEmpty())
+        result.lines.removeLast();
     return result;
 }
 
 // The section name of a header line, or a null string when the line is no header.
 QString SectionOf(const QString& line) {
     const QString t = line.trimmed();
-    if (!t.startsWith(u'[')) return QString();
+    if (!t.startsWith(u'['))
+        return QString();
     const qsizetype close = t.indexOf(u']');
-    if (close < 0) return QString();
+    if (close < 0)
+        return QString();
     return t.mid(1, close - 1).trimmed();
 }
 
@@ -50,9 +57,11 @@ bool IsComment(const QString& line) {
 
 // Splits "key=value"; false for lines without '='.
 bool SplitEntry(const QString& line, QString& key, QString& value) {
-    if (IsComment(line)) return false;
+    if (IsComment(line))
+        return false;
     const qsizetype eq = line.indexOf(u'=');
-    if (eq < 0) return false;
+    if (eq < 0)
+        return false;
     key = line.left(eq).trimmed();
     value = line.mid(eq + 1).trimmed();
     return !key.isEmpty();
@@ -74,12 +83,15 @@ QString IniFile::read(const QString& section, const QString& key, const QString&
             inSection = SameName(header, section);
             continue;
         }
-        if (!inSection) continue;
+        if (!inSection)
+            continue;
         QString k, v;
-        if (!SplitEntry(line, k, v) || !SameName(k, key)) continue;
+        if (!SplitEntry(line, k, v) || !SameName(k, key))
+            continue;
         if (v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front())
             v = v.mid(1, v.size() - 2);
-        if (maxLength >= 0 && v.size() > maxLength) v.truncate(maxLength);
+        if (maxLength >= 0 && v.size() > maxLength)
+            v.truncate(maxLength);
         return v;
     }
     return defaultValue;
@@ -100,7 +112,8 @@ bool IniFile::write(const QString& section, const QString& key, QString& value) 
         }
     }
     if (header < 0) {
-        if (!lines.isEmpty() && !lines.last().trimmed().isEmpty()) lines << QString();
+        if (!lines.isEmpty() && !lines.last().trimmed().isEmpty())
+            lines << QString();
         lines << QStringLiteral("[%1]").arg(section) << QStringLiteral("%1=%2").arg(key, value);
     } else {
         qsizetype end = header + 1;
@@ -108,17 +121,20 @@ bool IniFile::write(const QString& section, const QString& key, QString& value) 
         bool replaced = false;
         for (; end < lines.size() && SectionOf(lines[end]).isNull(); ++end) {
             QString k, v;
-            if (!lines[end].trimmed().isEmpty()) lastEntry = end;
+            if (!lines[end].trimmed().isEmpty())
+                lastEntry = end;
             if (!replaced && SplitEntry(lines[end], k, v) && SameName(k, key)) {
                 lines[end] = QStringLiteral("%1=%2").arg(k, value);
                 replaced = true;
             }
         }
-        if (!replaced) lines.insert(lastEntry + 1, QStringLiteral("%1=%2").arg(key, value));
+        if (!replaced)
+            lines.insert(lastEntry + 1, QStringLiteral("%1=%2").arg(key, value));
     }
 
     QSaveFile out(path_);
-    if (!out.open(QIODevice::WriteOnly)) return false;
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
     const QByteArray bytes = (lines.join(file.eol) + file.eol).toUtf8();
     if (out.write(bytes) != bytes.size()) {
         out.cancelWriting();
@@ -131,7 +147,8 @@ QStringList IniFile::sections() const {
     QStringList names;
     for (const QString& line : LoadLines(path_).lines) {
         const QString name = SectionOf(line);
-        if (!name.isNull()) names << name;
+        if (!name.isNull())
+            names << name;
     }
     return names;
 }
@@ -141,7 +158,8 @@ QString ReadIniValue(const QString& file, const QString& section, const QString&
     return IniFile(file).read(section, key, defaultValue);
 }
 
-void WriteIniValue(const QString& file, const QString& section, const QString& key, QString& value) {
+void WriteIniValue(const QString& file, const QString& section, const QString& key,
+                   QString& value) {
     IniFile(file).write(section, key, value);
 }
 

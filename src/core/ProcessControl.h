@@ -15,7 +15,8 @@ public:
 class RecordingProcessControl : public ProcessControl {
 public:
     void endProcess(int exitCode = 0) override {
-        if (!ended_) code_ = exitCode;
+        if (!ended_)
+            code_ = exitCode;
         ended_ = true;
     }
     bool ended() const override { return ended_; }

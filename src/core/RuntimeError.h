@@ -11,7 +11,9 @@ namespace kallomir {
 class RuntimeError : public std::exception {
 public:
     RuntimeError(int number, QString description)
-        : number_(number), description_(std::move(description)), what_(description_.toStdString()) {}
+        : number_(number),
+          description_(std::move(description)),
+          what_(description_.toStdString()) {}
 
     int number() const noexcept { return number_; }
     const QString& description() const noexcept { return description_; }

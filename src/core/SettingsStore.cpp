@@ -9,7 +9,8 @@ namespace kallomir {
 
 QString IniSettingsStore::DefaultRoot() {
     const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (!xdg.isEmpty()) return xdg;
+    if (!xdg.isEmpty())
+        return xdg;
     return QDir::homePath() + QStringLiteral("/.config");
 }
 

@@ -11,8 +11,8 @@ public:
     virtual ~SettingsStore() = default;
     virtual QString GetSetting(const QString& application, const QString& section,
                                const QString& key, const QString& defaultValue) const = 0;
-    virtual void SaveSetting(const QString& application, const QString& section,
-                             const QString& key, const QString& value) = 0;
+    virtual void SaveSetting(const QString& application, const QString& section, const QString& key,
+                             const QString& value) = 0;
 };
 
 // Real store: one INI file per application, <root>/<application>/settings.ini, where root

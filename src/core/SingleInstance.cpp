@@ -14,12 +14,17 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::DefaultRuntimeDir() {
     const QString xdg = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (!xdg.isEmpty()) return xdg;
+    if (!xdg.isEmpty())
+        return xdg;
     return QDir::tempPath() + QStringLiteral("/kallomir-") + QString::number(getuid());
 }
 
-QString SingleInstance::lockPath() const { return runtimeDir_ + QStringLiteral("/kallomir.lock"); }
-QString SingleInstance::socketPath() const { return runtimeDir_ + QStringLiteral("/kallomir.sock"); }
+QString SingleInstance::lockPath() const {
+    return runtimeDir_ + QStringLiteral("/kallomir.lock");
+}
+QString SingleInstance::socketPath() const {
+    return runtimeDir_ + QStringLiteral("/kallomir.sock");
+}
 
 bool SingleInstance::claim() {
     QDir().mkpath(runtimeDir_);
@@ -43,7 +48,8 @@ bool SingleInstance::claim() {
             while (QLocalSocket* peer = server_->nextPendingConnection()) {
                 connect(peer, &QLocalSocket::disconnected, peer, &QObject::deleteLater);
                 connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-                    if (peer->readAll().contains("activate")) Q_EMIT activationRequested();
+                    if (peer->readAll().contains("activate"))
+                        Q_EMIT activationRequested();
                 });
             }
         });

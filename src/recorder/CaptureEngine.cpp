@@ -1,11 +1,11 @@
 #include "recorder/CaptureEngine.h"
 
+#include "controls/TelephonyControl.h"
+#include "controls/WaveControl.h"
 #include "core/AppContext.h"
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
 #include "core/VbConvert.h"
-#include "controls/TelephonyControl.h"
-#include "controls/WaveControl.h"
 
 namespace kallomir {
 

@@ -1,12 +1,12 @@
 #include "recorder/CaptureMarker.h"
 
+#include "catalogue/Catalogue.h"
+#include "catalogue/WavInfo.h"
 #include "core/GeneralSound.h"
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
 #include "core/VbConvert.h"
-#include "catalogue/Catalogue.h"
 #include "recorder/RecordingSaver.h"
-#include "catalogue/WavInfo.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #include "recorder/RecordingSaver.h"
 
+#include "catalogue/RecordingName.h"
 #include "core/GeneralSound.h"
 #include "core/RuntimeError.h"
-#include "catalogue/RecordingName.h"
 
 #include <QDir>
 #include <QFile>

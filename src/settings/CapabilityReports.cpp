@@ -1,9 +1,9 @@
 #include "settings/CapabilityReports.h"
 
-#include "core/MessageBoxService.h"
-#include "core/RuntimeError.h"
 #include "controls/TelephonyControl.h"
 #include "controls/WaveControl.h"
+#include "core/MessageBoxService.h"
+#include "core/RuntimeError.h"
 
 #include <array>
 

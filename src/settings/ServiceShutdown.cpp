@@ -1,9 +1,9 @@
 #include "settings/ServiceShutdown.h"
 
+#include "catalogue/Catalogue.h"
 #include "core/AppContext.h"
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
-#include "catalogue/Catalogue.h"
 
 namespace kallomir {
 

@@ -1,9 +1,9 @@
 #include "settings/SettingsRules.h"
 
+#include "controls/TelephonyControl.h"
 #include "core/AppContext.h"
 #include "core/FormLinks.h"
 #include "core/VbConvert.h"
-#include "controls/TelephonyControl.h"
 
 namespace kallomir {
 

@@ -50,7 +50,8 @@ TEST(SingleInstance, SecondProgramEndsWithoutTouchingConfiguration) {
     first.start(QStringLiteral(KALLOMIR_BINARY), {QStringLiteral("--home"), homeA});
     ASSERT_TRUE(first.waitForStarted());
     // Wait until the first one has taken the lock and written its configuration.
-    for (int i = 0; i < 200 && !QFileInfo::exists(homeA + QStringLiteral("/RIZEDUZO.INI")); ++i) QThread::msleep(25);
+    for (int i = 0; i < 200 && !QFileInfo::exists(homeA + QStringLiteral("/RIZEDUZO.INI")); ++i)
+        QThread::msleep(25);
     ASSERT_TRUE(QFileInfo::exists(homeA + QStringLiteral("/RIZEDUZO.INI")));
 
     QProcess second;

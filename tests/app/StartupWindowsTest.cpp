@@ -12,12 +12,12 @@
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
-#include <QToolButton>
-#include <QPushButton>
 #include <QTest>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -38,7 +38,9 @@ struct Journal {
 
 class JournalRecorder : public QWidget, public FakeRecorder {
 public:
-    explicit JournalRecorder(Journal& j) : journal(j) { setWindowTitle(QStringLiteral("Recorder")); }
+    explicit JournalRecorder(Journal& j) : journal(j) {
+        setWindowTitle(QStringLiteral("Recorder"));
+    }
 
 protected:
     void closeEvent(QCloseEvent* e) override {
@@ -65,7 +67,8 @@ class MainCloseWatcher : public QObject {
 public:
     explicit MainCloseWatcher(Journal& j) : journal(j) {}
     bool eventFilter(QObject*, QEvent* e) override {
-        if (e->type() == QEvent::Close && static_cast<QCloseEvent*>(e)->isAccepted()) journal.closed << QStringLiteral("Main");
+        if (e->type() == QEvent::Close && static_cast<QCloseEvent*>(e)->isAccepted())
+            journal.closed << QStringLiteral("Main");
         return false;
     }
     Journal& journal;
@@ -81,7 +84,8 @@ protected:
         f.player = [this](AppContext&, QWidget*) { return new JournalPlayer(journal); };
         f.openSettings = [this](AppContext&, QWidget*) {
             ++journal.settingsOpened;
-            if (journal.settingsFail) throw RuntimeError(53, QStringLiteral("File not found"));
+            if (journal.settingsFail)
+                throw RuntimeError(53, QStringLiteral("File not found"));
         };
         forms = std::make_unique<WindowRegistry>(*home.context, f);
     }
@@ -120,12 +124,15 @@ TEST_F(StartupWindows, LoginWindowLooksAsDesigned) {
     EXPECT_EQ(w->cmdOk()->text(), QStringLiteral("&Entra"));
     EXPECT_EQ(w->cmdCancel()->text(), QStringLiteral("&Annulla"));
     EXPECT_EQ(w->txtPassword()->echoMode(), QLineEdit::Password);
-    EXPECT_EQ(w->txtPassword()->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, w->txtPassword()), '?');
+    EXPECT_EQ(w->txtPassword()->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
+                                                   w->txtPassword()),
+              '?');
 }
 
 TEST_F(StartupWindows, WrongPasswordsAreRefusedAndSelectedForRetyping) {
     FrmLogin* w = showLogin();
-    for (const QString& wrong : {QStringLiteral("secret"), QStringLiteral("Secret "), QStringLiteral("Secret,second field")}) {
+    for (const QString& wrong : {QStringLiteral("secret"), QStringLiteral("Secret "),
+                                 QStringLiteral("Secret,second field")}) {
         typeAndEnter(w, wrong);
         ASSERT_FALSE(home.boxes.empty());
         EXPECT_EQ(home.boxes.last().text, QStringLiteral("Password non valida. Riprovare."));
@@ -155,10 +162,13 @@ TEST_F(StartupWindows, CorrectPasswordOpensRecorderAndPlayerInTheFullScreenFrame
 TEST_F(StartupWindows, ToolbarHasItsButtonsAndExitEndsAtTheRightEdge) {
     login();
     MdiRec& main = forms->mainWindow();
-    const struct { const char* key; const char* caption; const char* tip; } buttons[] = {
-        {"PARM", "Parametri", "Impostazione parametri"},
-        {"brogliaccio", "Brogliaccio", ""},
-        {"ESCI", "Esci", "uscita dal programma"}};
+    const struct {
+        const char* key;
+        const char* caption;
+        const char* tip;
+    } buttons[] = {{"PARM", "Parametri", "Impostazione parametri"},
+                   {"brogliaccio", "Brogliaccio", ""},
+                   {"ESCI", "Esci", "uscita dal programma"}};
     for (const auto& b : buttons) {
         auto* w = qobject_cast<QToolButton*>(main.button(QString::fromLatin1(b.key)));
         ASSERT_NE(w, nullptr) << b.key;
@@ -184,7 +194,8 @@ TEST_F(StartupWindows, ExitAndCloseBoxAskForThePasswordUnlessTranscriptionIsUnsa
     journal.unsaved = true;
     QTest::mouseClick(main.button(QStringLiteral("ESCI")), Qt::LeftButton);
     ASSERT_EQ(home.boxes.shown().size(), 1);
-    EXPECT_EQ(home.boxes.last().text, QStringLiteral("Salvare le modifiche Prima Di Uscire Dal Programma"));
+    EXPECT_EQ(home.boxes.last().text,
+              QStringLiteral("Salvare le modifiche Prima Di Uscire Dal Programma"));
     EXPECT_EQ(home.boxes.last().icon, MsgIcon::Critical);
     EXPECT_EQ(forms->passwordWindow(), nullptr);
     EXPECT_FALSE(main.close());
@@ -210,7 +221,8 @@ TEST_F(StartupWindows, ExitTagClosesPlayerRecorderAndFrameThenEnds) {
     typeAndEnter(pwd, QStringLiteral("wrong"));
     EXPECT_FALSE(home.process.ended());
     typeAndEnter(pwd, QStringLiteral("Secret"));
-    EXPECT_EQ(journal.closed, (QStringList{QStringLiteral("Player"), QStringLiteral("Recorder"), QStringLiteral("Main")}));
+    EXPECT_EQ(journal.closed, (QStringList{QStringLiteral("Player"), QStringLiteral("Recorder"),
+                                           QStringLiteral("Main")}));
     EXPECT_TRUE(home.process.ended());
 }
 
@@ -273,12 +285,14 @@ TEST_F(StartupWindows, PasswordWindowRereadsThePropertyFileEachTime) {
 TEST_F(StartupWindows, MissingOrEmptyPropertyFileEndsTheProgram) {
     for (const QByteArray& content : {QByteArray(), QByteArray("  \r\n\t\n")}) {
         TempHome h;
-        if (!content.isNull()) h.writeFile(QStringLiteral("2001Kallomir.Emx"), content);
+        if (!content.isNull())
+            h.writeFile(QStringLiteral("2001Kallomir.Emx"), content);
         WindowRegistry f(*h.context, {});
         f.show(FormId::Login);
         EXPECT_EQ(f.loginWindow(), nullptr);
         ASSERT_EQ(h.boxes.shown().size(), 1);
-        EXPECT_EQ(h.boxes.last().text, QStringLiteral("Errore !!! Manca il file proprietà EmX !!!"));
+        EXPECT_EQ(h.boxes.last().text,
+                  QStringLiteral("Errore !!! Manca il file proprietà EmX !!!"));
         EXPECT_EQ(h.boxes.last().title, kApplicationTitle);
         EXPECT_TRUE(h.process.ended());
     }

@@ -1,5 +1,5 @@
-#include "core/RuntimeError.h"
 #include "catalogue/Catalogue.h"
+#include "core/RuntimeError.h"
 #include "support/TempHome.h"
 
 #include <QDir>

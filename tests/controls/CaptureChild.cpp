@@ -1,8 +1,8 @@
 // Captures a looping speech input in real time into the file named by argv[1] and prints
 // "CAPTURED <ms>" once that much audio is processed, then goes on capturing until killed.
-#include "support/TestAudioSystem.h"
 #include "controls/WavSamples.h"
 #include "controls/WaveControl.h"
+#include "support/TestAudioSystem.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 #include "SoundFixture.h"
-#include "core/RuntimeError.h"
 #include "controls/LineScript.h"
 #include "controls/TelephonyControl.h"
+#include "core/RuntimeError.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 #include "SoundFixture.h"
-#include "core/RuntimeError.h"
 #include "controls/SimulatedLine.h"
 #include "controls/TelephonyControl.h"
+#include "core/RuntimeError.h"
 #include "support/TestAudioSystem.h"
 
 #include <QSignalSpy>

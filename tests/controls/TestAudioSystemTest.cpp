@@ -1,5 +1,5 @@
-#include "support/ManualClock.h"
 #include "core/RuntimeError.h"
+#include "support/ManualClock.h"
 #include "support/TestAudioSystem.h"
 
 #include <gtest/gtest.h>

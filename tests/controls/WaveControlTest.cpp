@@ -3,9 +3,9 @@
 #include "controls/RecordFormat.h"
 #include "controls/SimulatedLine.h"
 #include "controls/TelephonyControl.h"
-#include "support/TestAudioSystem.h"
 #include "controls/WavSamples.h"
 #include "controls/WaveControl.h"
+#include "support/TestAudioSystem.h"
 
 #include <QDir>
 #include <QTemporaryDir>

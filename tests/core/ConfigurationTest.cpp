@@ -14,7 +14,8 @@ using kallomir::test::TempHome;
 namespace {
 
 QString Ini(TempHome& h, const char* section, const char* key) {
-    return IniFile(h.path(QStringLiteral("RIZEDUZO.INI"))).read(QString::fromLatin1(section), QString::fromLatin1(key), QStringLiteral("<absent>"));
+    return IniFile(h.path(QStringLiteral("RIZEDUZO.INI")))
+        .read(QString::fromLatin1(section), QString::fromLatin1(key), QStringLiteral("<absent>"));
 }
 
 TEST(InitConfiguration, NoFileGivesDefaultsWritesThemBackAndCreatesFolders) {
@@ -31,7 +32,8 @@ TEST(InitConfiguration, NoFileGivesDefaultsWritesThemBackAndCreatesFolders) {
     EXPECT_EQ(c.bitsPerSample, QStringLiteral("8"));
     EXPECT_EQ(c.channels, QStringLiteral("1"));
 
-    EXPECT_EQ(IniFile(c.iniFile).sections(), (QStringList{QStringLiteral("PATH"), QStringLiteral("PARAMETRI")}));
+    EXPECT_EQ(IniFile(c.iniFile).sections(),
+              (QStringList{QStringLiteral("PATH"), QStringLiteral("PARAMETRI")}));
     EXPECT_EQ(Ini(h, "PATH", "DATI"), c.dataPath);
     EXPECT_EQ(Ini(h, "PATH", "FOLDER"), QStringLiteral("1"));
     EXPECT_EQ(Ini(h, "PATH", "NOME"), QStringLiteral("Quendral"));
@@ -48,13 +50,16 @@ TEST(InitConfiguration, StarIsMissingEmptyIsPresent) {
     TempHome h;
     const QString data = h.userHome() + QStringLiteral("/mine/");
     QDir().mkpath(data);
-    h.writeFile(QStringLiteral("RIZEDUZO.INI"),
-                QStringLiteral("[PATH]\nDATI=%1\nFOLDER=*\nNOME=Box\n[PARAMETRI]\nQUALITA=\nBITS=16\n").arg(data).toUtf8());
+    h.writeFile(
+        QStringLiteral("RIZEDUZO.INI"),
+        QStringLiteral("[PATH]\nDATI=%1\nFOLDER=*\nNOME=Box\n[PARAMETRI]\nQUALITA=\nBITS=16\n")
+            .arg(data)
+            .toUtf8());
     h.initConfiguration();
     EXPECT_EQ(h.config.dataPath, data);
     EXPECT_EQ(h.config.folderNumber, QStringLiteral("1"));
     EXPECT_EQ(Ini(h, "PATH", "FOLDER"), QStringLiteral("1"));  // "*" replaced and stored
-    EXPECT_EQ(h.config.sampleRate, QString());                  // empty: kept, not defaulted
+    EXPECT_EQ(h.config.sampleRate, QString());                 // empty: kept, not defaulted
     EXPECT_EQ(Ini(h, "PARAMETRI", "QUALITA"), QString());
     EXPECT_EQ(h.config.bitsPerSample, QStringLiteral("16"));
     EXPECT_EQ(h.config.recFolder, QStringLiteral("Box/1"));
@@ -64,7 +69,8 @@ TEST(InitConfiguration, StarIsMissingEmptyIsPresent) {
 TEST(InitConfiguration, ExistingDataPathThatIsMissingIsNotCreated) {
     TempHome h;
     const QString data = h.userHome() + QStringLiteral("/not/there/");
-    h.writeFile(QStringLiteral("RIZEDUZO.INI"), QStringLiteral("[PATH]\nDATI=%1\n").arg(data).toUtf8());
+    h.writeFile(QStringLiteral("RIZEDUZO.INI"),
+                QStringLiteral("[PATH]\nDATI=%1\n").arg(data).toUtf8());
     const QStringList failures = h.initConfiguration();
     EXPECT_FALSE(QFileInfo::exists(data));
     // Only DataPath + NOME is looked for; it cannot be made one level deep, and that is said.
@@ -72,8 +78,9 @@ TEST(InitConfiguration, ExistingDataPathThatIsMissingIsNotCreated) {
 }
 
 TEST(InitConfiguration, PortIsRoundedHalfToEvenAndZeroBecomesOne) {
-    const std::pair<const char*, int> cases[] = {
-        {"", 1}, {"0", 1}, {"abc", 1}, {"3", 3}, {"2.5", 2}, {"3.5", 4}, {" 7x", 7}, {"-2", -2}, {"1e99", 2147483647}};
+    const std::pair<const char*, int> cases[] = {{"", 1},    {"0", 1},   {"abc", 1},
+                                                 {"3", 3},   {"2.5", 2}, {"3.5", 4},
+                                                 {" 7x", 7}, {"-2", -2}, {"1e99", 2147483647}};
     for (const auto& [text, port] : cases) {
         TempHome h;
         h.writeFile(QStringLiteral("RIZEDUZO.INI"), QByteArray("[comm]\nport=") + text + "\n");
@@ -120,7 +127,8 @@ TEST(VbConvert, NumbersAndDates) {
     const QDateTime moment(QDate(2024, 1, 31), QTime(14, 23, 5));
     EXPECT_EQ(FormatDateTime(moment), QStringLiteral("31/01/2024 14:23:05"));
     EXPECT_EQ(ParseDateTime(QStringLiteral("31/01/2024 14:23:05 ")), moment);
-    EXPECT_EQ(ParseDateTime(QStringLiteral("31/01/2024")), QDateTime(QDate(2024, 1, 31), QTime(0, 0)));
+    EXPECT_EQ(ParseDateTime(QStringLiteral("31/01/2024")),
+              QDateTime(QDate(2024, 1, 31), QTime(0, 0)));
     EXPECT_FALSE(ParseDateTime(QStringLiteral("31/02/2024 14:23:05")).has_value());
     EXPECT_FALSE(ParseDateTime(QStringLiteral("garbage")).has_value());
     EXPECT_TRUE(IsWholeNumber(QStringLiteral(" -12 ")));

@@ -32,20 +32,26 @@ protected:
 };
 
 TEST_F(IniFileTest, LookupsIgnoreCaseBlanksAndQuotes) {
-    put("; comment\r\n[Path]\r\n  Dati = c:/x/  \r\nNome=\"Quoted value\"\r\n[PARAMETRI]\r\nbits=16\r\n");
+    put("; comment\r\n[Path]\r\n  Dati = c:/x/  \r\nNome=\"Quoted "
+        "value\"\r\n[PARAMETRI]\r\nbits=16\r\n");
     EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("DATI")), QStringLiteral("c:/x/"));
     EXPECT_EQ(read(QStringLiteral("path"), QStringLiteral("nome")), QStringLiteral("Quoted value"));
     EXPECT_EQ(read(QStringLiteral("parametri"), QStringLiteral("BITS")), QStringLiteral("16"));
     // A key of another section is not found.
-    EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("BITS"), QStringLiteral("d")), QStringLiteral("d"));
+    EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("BITS"), QStringLiteral("d")),
+              QStringLiteral("d"));
 }
 
 TEST_F(IniFileTest, AbsentFileSectionOrKeyGiveDefaultButEmptyValueIsPresent) {
-    EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("DATI"), QStringLiteral("dflt")), QStringLiteral("dflt"));
+    EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("DATI"), QStringLiteral("dflt")),
+              QStringLiteral("dflt"));
     put("[PATH]\nDATI=\n");
-    EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("DATI"), QStringLiteral("dflt")), QString());
-    EXPECT_EQ(read(QStringLiteral("NOPE"), QStringLiteral("DATI"), QStringLiteral("dflt")), QStringLiteral("dflt"));
-    EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("NOPE"), QStringLiteral("dflt")), QStringLiteral("dflt"));
+    EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("DATI"), QStringLiteral("dflt")),
+              QString());
+    EXPECT_EQ(read(QStringLiteral("NOPE"), QStringLiteral("DATI"), QStringLiteral("dflt")),
+              QStringLiteral("dflt"));
+    EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("NOPE"), QStringLiteral("dflt")),
+              QStringLiteral("dflt"));
 }
 
 TEST_F(IniFileTest, LongValuesReadBackCutTo254Characters) {
@@ -82,7 +88,9 @@ TEST_F(IniFileTest, WriteCreatesFileSectionAndKeyAndKeepsOtherLines) {
     EXPECT_TRUE(text.startsWith(QStringLiteral("; keep me\n[PATH]\nDATI=/e/\nNOME=Quendral\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("[OTHER]\nx=1\ngarbage line without equals\n")));
     EXPECT_TRUE(text.endsWith(QStringLiteral("[PARAMETRI]\nBITS=8\n")));
-    EXPECT_EQ(IniFile(path()).sections(), (QStringList{QStringLiteral("PATH"), QStringLiteral("OTHER"), QStringLiteral("PARAMETRI")}));
+    EXPECT_EQ(IniFile(path()).sections(),
+              (QStringList{QStringLiteral("PATH"), QStringLiteral("OTHER"),
+                           QStringLiteral("PARAMETRI")}));
 }
 
 TEST_F(IniFileTest, WindowsLineEndingsAreKept) {
@@ -118,7 +126,8 @@ TEST_F(IniFileTest, DamagedFilesReadWithoutCrashing) {
     put(binary + "\n[PATH]\nDATI=/ok/\n");
     EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("DATI")), QStringLiteral("/ok/"));
     put(QByteArray("[PA\0TH]\nDA\xff\xfeTI=1\n[broken\n=novalue\n", 33));
-    EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("DATI"), QStringLiteral("d")), QStringLiteral("d"));
+    EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("DATI"), QStringLiteral("d")),
+              QStringLiteral("d"));
     QString v = QStringLiteral("y");
     EXPECT_TRUE(IniFile(path()).write(QStringLiteral("PATH"), QStringLiteral("DATI"), v));
     EXPECT_EQ(read(QStringLiteral("PATH"), QStringLiteral("DATI")), QStringLiteral("y"));

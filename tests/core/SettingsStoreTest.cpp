@@ -17,10 +17,13 @@ TEST(SettingsStore, SectionAndKeyNamesIgnoreCaseOnDisk) {
     UserSettings settings(store, QStringLiteral("kallomir"));
     settings.save(QStringLiteral("DimFolder"), QStringLiteral("700"), QStringLiteral("settings"));
     settings.save(QStringLiteral("TimeRecall"), QStringLiteral("20"));
-    EXPECT_EQ(settings.get(QStringLiteral("DimFolder"), QStringLiteral("600")), QStringLiteral("700"));
-    EXPECT_EQ(settings.get(QStringLiteral("timerecall"), QStringLiteral("15")), QStringLiteral("20"));
+    EXPECT_EQ(settings.get(QStringLiteral("DimFolder"), QStringLiteral("600")),
+              QStringLiteral("700"));
+    EXPECT_EQ(settings.get(QStringLiteral("timerecall"), QStringLiteral("15")),
+              QStringLiteral("20"));
     settings.save(QStringLiteral("timerecall"), QStringLiteral("25"));
-    EXPECT_EQ(settings.get(QStringLiteral("TimeRecall"), QStringLiteral("15")), QStringLiteral("25"));
+    EXPECT_EQ(settings.get(QStringLiteral("TimeRecall"), QStringLiteral("15")),
+              QStringLiteral("25"));
     // One entry each, whatever the spelling of the writer.
     QFile f(store.fileFor(QStringLiteral("kallomir")));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -32,10 +35,15 @@ TEST(SettingsStore, SectionAndKeyNamesIgnoreCaseOnDisk) {
 TEST(SettingsStore, AbsentKeyGivesDefaultAndValuesAreNeverCut) {
     QTemporaryDir dir;
     IniSettingsStore store(dir.path());
-    EXPECT_EQ(store.GetSetting(QStringLiteral("kallomir"), QStringLiteral("Settings"), QStringLiteral("Recall"), QStringLiteral("0")), QStringLiteral("0"));
+    EXPECT_EQ(store.GetSetting(QStringLiteral("kallomir"), QStringLiteral("Settings"),
+                               QStringLiteral("Recall"), QStringLiteral("0")),
+              QStringLiteral("0"));
     const QString longText(1000, u'n');
-    store.SaveSetting(QStringLiteral("kallomir"), QStringLiteral("Settings"), QStringLiteral("Telephone Number"), longText);
-    EXPECT_EQ(store.GetSetting(QStringLiteral("kallomir"), QStringLiteral("Settings"), QStringLiteral("Telephone Number"), QString()), longText);
+    store.SaveSetting(QStringLiteral("kallomir"), QStringLiteral("Settings"),
+                      QStringLiteral("Telephone Number"), longText);
+    EXPECT_EQ(store.GetSetting(QStringLiteral("kallomir"), QStringLiteral("Settings"),
+                               QStringLiteral("Telephone Number"), QString()),
+              longText);
 }
 
 TEST(SettingsStore, UnreadableStoreGivesDefaults) {
@@ -63,8 +71,8 @@ TEST(SettingsStore, MemoryStoreAnswersAsTheRealOne) {
                             {"Settings", "Telephone Number", "0612 345"},
                             {"Other", "TimeVox", "9"}};
     for (const Write& w : writes) {
-        for (SettingsStore* store : {static_cast<SettingsStore*>(&real),
-                                     static_cast<SettingsStore*>(&memory)})
+        for (SettingsStore* store :
+             {static_cast<SettingsStore*>(&real), static_cast<SettingsStore*>(&memory)})
             store->SaveSetting("kallomir", w.section, w.key, w.value);
     }
     const std::pair<const char*, const char*> reads[] = {{"SETTINGS", "TIMEVOX"},

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "core/FormLinks.h"
-#include "core/RuntimeError.h"
-#include "support/TestPlaybackDevice.h"
-#include "controls/playback/ToneWave.h"
-#include "player/ui/FrmPlayer.h"
-#include "player/ui/PlayerDialogs.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/RecordingTrailer.h"
+#include "controls/playback/ToneWave.h"
+#include "core/FormLinks.h"
+#include "core/RuntimeError.h"
+#include "player/ui/FrmPlayer.h"
+#include "player/ui/PlayerDialogs.h"
 #include "support/FakeWindows.h"
 #include "support/TempHome.h"
+#include "support/TestPlaybackDevice.h"
 
 #include <QDir>
 #include <QListWidget>

@@ -1,6 +1,6 @@
-#include "support/WavFixture.h"
 #include "recorder/FolderSizeCache.h"
 #include "recorder/RecorderMonitor.h"
+#include "support/WavFixture.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,15 +1,15 @@
 #pragma once
 
-#include "core/FormLinks.h"
+#include "catalogue/Catalogue.h"
 #include "controls/MediaCommands.h"
 #include "controls/SimulatedLine.h"
 #include "controls/TelephonyControl.h"
-#include "support/TestAudioSystem.h"
 #include "controls/WaveControl.h"
-#include "catalogue/Catalogue.h"
+#include "core/FormLinks.h"
 #include "recorder/ui/FrmRecorder.h"
 #include "support/FakeWindows.h"
 #include "support/TempHome.h"
+#include "support/TestAudioSystem.h"
 
 #include <QCoreApplication>
 #include <QDir>

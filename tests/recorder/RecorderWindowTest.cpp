@@ -1,10 +1,10 @@
 #include "RecorderWindowFixture.h"
-#include "support/WavFixture.h"
-#include "core/IniFile.h"
-#include "controls/WavSamples.h"
-#include "recorder/CaptureMarker.h"
 #include "catalogue/RecordingName.h"
 #include "catalogue/RecordingTrailer.h"
+#include "controls/WavSamples.h"
+#include "core/IniFile.h"
+#include "recorder/CaptureMarker.h"
+#include "support/WavFixture.h"
 #include "widgets/PictureBox.h"
 
 #include <QCheckBox>

@@ -1,12 +1,12 @@
-#include "support/WavFixture.h"
-#include "core/RuntimeError.h"
-#include "recorder/CaptureMarker.h"
 #include "catalogue/Catalogue.h"
 #include "catalogue/RecordingName.h"
-#include "recorder/RecordingSaver.h"
 #include "catalogue/RecordingTrailer.h"
 #include "catalogue/WavInfo.h"
+#include "core/RuntimeError.h"
+#include "recorder/CaptureMarker.h"
+#include "recorder/RecordingSaver.h"
 #include "support/TempHome.h"
+#include "support/WavFixture.h"
 
 #include <QDir>
 #include <QFile>

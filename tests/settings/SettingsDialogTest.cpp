@@ -1,7 +1,7 @@
 #include "SettingsTestRig.h"
 
-#include "core/RuntimeError.h"
 #include "catalogue/Catalogue.h"
+#include "core/RuntimeError.h"
 #include "settings/ui/CfrmSettingsWp.h"
 
 #include <QCheckBox>

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "core/FormLinks.h"
 #include "controls/LineBackend.h"
 #include "controls/TelephonyControl.h"
-#include "support/TestAudioSystem.h"
 #include "controls/WaveControl.h"
-#include "support/TestMixerBackend.h"
+#include "core/FormLinks.h"
 #include "support/FakeWindows.h"
 #include "support/TempHome.h"
+#include "support/TestAudioSystem.h"
+#include "support/TestMixerBackend.h"
 
 #include <memory>
 

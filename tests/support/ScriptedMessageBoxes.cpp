@@ -2,12 +2,14 @@
 
 namespace kallomir::test {
 
-MsgAnswer ScriptedMessageBoxes::show(const QString& text, const QString& title,
-                                     MsgButtons buttons, MsgIcon icon) {
+MsgAnswer ScriptedMessageBoxes::show(const QString& text, const QString& title, MsgButtons buttons,
+                                     MsgIcon icon) {
     shown_.push_back({text, title, buttons, icon});
-    if (hook_) hook_(shown_.back());
+    if (hook_)
+        hook_(shown_.back());
     if (script_.empty()) {
-        if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
+        if (buttons == MsgButtons::Ok)
+            return MsgAnswer::Ok;
         return defaultAnswer_;
     }
     const MsgAnswer answer = script_.front();

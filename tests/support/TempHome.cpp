@@ -16,7 +16,8 @@ QStringList TempHome::initConfiguration() {
 
 void TempHome::writeFile(const QString& name, const QByteArray& bytes) const {
     QFile file(path(name));
-    if (file.open(QIODevice::WriteOnly)) file.write(bytes);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(bytes);
 }
 
 }  // namespace kallomir::test

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/AppContext.h"
-#include "support/ManualClock.h"
 #include "core/GeneralSound.h"
 #include "core/ProcessControl.h"
+#include "support/ManualClock.h"
 #include "support/MemorySettingsStore.h"
 #include "support/ScriptedMessageBoxes.h"
 
@@ -19,8 +19,8 @@ class TempHome {
 public:
     TempHome();
 
-    QString home() const { return homeDir_.path(); }           // program folder
-    QString userHome() const { return userDir_.path(); }       // stands for $HOME
+    QString home() const { return homeDir_.path(); }      // program folder
+    QString userHome() const { return userDir_.path(); }  // stands for $HOME
     QString path(const QString& name) const { return home() + u'/' + name; }
 
     // Runs the start-up configuration against this home; returns folders it could not create.

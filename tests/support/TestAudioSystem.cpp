@@ -1,7 +1,7 @@
 #include "support/TestAudioSystem.h"
 
-#include "support/ManualClock.h"
 #include "core/RuntimeError.h"
+#include "support/ManualClock.h"
 
 #include <algorithm>
 

@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     QTemporaryDir runtime;
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") ||
         !QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).exists()) {
-        QFile::setPermissions(runtime.path(),
-                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        QFile::setPermissions(runtime.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
     }
     TestApplication app(argc, argv);

@@ -1,7 +1,7 @@
 #include "controls/playback/PortAudioPlaybackDevice.h"
 
-#include "core/RuntimeError.h"
 #include "controls/PortAudioLibrary.h"
+#include "core/RuntimeError.h"
 
 #include <portaudio.h>
 

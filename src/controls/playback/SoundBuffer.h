@@ -12,10 +12,10 @@ typedef struct SRC_STATE_tag SRC_STATE;
 
 namespace kallomir {
 
-// A whole recording in memory (loaded in the background, see WaveImage), played through an output stream with a live playback
-// frequency: a lower frequency plays slower and lower, a higher one faster and higher.
-// Positions are byte offsets into the audio data, as the transport counts them; the play
-// cursor is what is being heard now (the queued output is taken off). The window thread
+// A whole recording in memory (loaded in the background, see WaveImage), played through an output
+// stream with a live playback frequency: a lower frequency plays slower and lower, a higher one
+// faster and higher. Positions are byte offsets into the audio data, as the transport counts them;
+// the play cursor is what is being heard now (the queued output is taken off). The window thread
 // calls every member; the audio thread only runs the render step, and the two share atomics.
 class SoundBuffer {
 public:

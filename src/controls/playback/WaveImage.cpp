@@ -77,8 +77,7 @@ struct FileDescriptor {
 
 std::int64_t PreadAll(int fd, char* into, std::int64_t offset, std::int64_t max) {
     for (;;) {
-        const ssize_t got =
-            ::pread(fd, into, static_cast<size_t>(max), static_cast<off_t>(offset));
+        const ssize_t got = ::pread(fd, into, static_cast<size_t>(max), static_cast<off_t>(offset));
         if (got >= 0 || errno != EINTR)
             return got;
     }

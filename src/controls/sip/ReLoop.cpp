@@ -1,8 +1,8 @@
 #include "controls/sip/ReLoop.h"
 
-#include "core/RuntimeError.h"
 #include "controls/TelephonyControl.h"
 #include "controls/sip/ReHeaders.h"
+#include "core/RuntimeError.h"
 
 #include <exception>
 #include <future>

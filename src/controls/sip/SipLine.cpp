@@ -1,6 +1,5 @@
 #include "controls/sip/SipLine.h"
 
-#include "core/RuntimeError.h"
 #include "controls/TelephonyControl.h"
 #include "controls/sip/G711.h"
 #include "controls/sip/ReHeaders.h"
@@ -8,6 +7,7 @@
 #include "controls/sip/Rtp.h"
 #include "controls/sip/RtpSocket.h"
 #include "controls/sip/Sdp.h"
+#include "core/RuntimeError.h"
 
 #include <QLoggingCategory>
 

@@ -1,26 +1,26 @@
 #include "player/ui/FrmPlayer.h"
 
+#include "catalogue/Catalogue.h"
+#include "catalogue/RecordingTrailer.h"
+#include "controls/playback/SoundBuffer.h"
 #include "core/AppContext.h"
 #include "core/MessageBoxService.h"
 #include "core/ProcessControl.h"
 #include "core/RuntimeError.h"
 #include "core/VbConvert.h"
-#include "controls/playback/SoundBuffer.h"
 #include "player/PlaybackRules.h"
 #include "player/ui/PlayerDialogs.h"
 #include "player/ui/TranscriptionEditor.h"
-#include "catalogue/Catalogue.h"
-#include "catalogue/RecordingTrailer.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDir>
-#include <QMdiSubWindow>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
@@ -64,8 +64,7 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& text, int 
 
 }  // namespace
 
-FrmPlayer::FrmPlayer(AppContext& ctx, QWidget* parent)
-    : QWidget(parent), ctx_(ctx) {
+FrmPlayer::FrmPlayer(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     if (!ctx.dialogs)
         throw RuntimeError(kObjectNotSet, QStringLiteral("No dialogs for the player"));
     setObjectName(QStringLiteral("FrmPlayer"));
@@ -248,15 +247,19 @@ void FrmPlayer::resizeEvent(QResizeEvent* event) {
 void FrmPlayer::ArrangeFrames() {
     auto* frame = qobject_cast<QMdiSubWindow*>(parentWidget());
     QWidget* area = frame ? frame->parentWidget() : nullptr;
-    if (!frame || !area) return;
+    if (!frame || !area)
+        return;
     QMdiSubWindow* recorder = nullptr;
     QMdiSubWindow* mixer = nullptr;
     for (auto* sub : area->findChildren<QMdiSubWindow*>(Qt::FindDirectChildrenOnly)) {
-        if (dynamic_cast<RecorderLink*>(sub->widget())) recorder = sub;
-        if (dynamic_cast<MixerLink*>(sub->widget())) mixer = sub;
+        if (dynamic_cast<RecorderLink*>(sub->widget()))
+            recorder = sub;
+        if (dynamic_cast<MixerLink*>(sub->widget()))
+            mixer = sub;
     }
     int top = 2200 / 15;
-    if (recorder) top = std::max(top, recorder->geometry().bottom() + 1);
+    if (recorder)
+        top = std::max(top, recorder->geometry().bottom() + 1);
     if (mixer) {
         const int besideRecorder = recorder ? recorder->geometry().right() + 1 : 0;
         if (besideRecorder + mixer->width() <= area->width()) {
@@ -268,7 +271,8 @@ void FrmPlayer::ArrangeFrames() {
     }
     frame->move(0, top);
     const int room = area->height() - top;
-    if (room >= 400) frame->resize(frame->width(), room);
+    if (room >= 400)
+        frame->resize(frame->width(), room);
 }
 
 void FrmPlayer::Form_Load() {

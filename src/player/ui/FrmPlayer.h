@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/FormLinks.h"
 #include "controls/MediaCommands.h"
+#include "core/FormLinks.h"
 
 #include <QDateTime>
 #include <QWidget>
@@ -35,7 +35,6 @@ class TranscriptionEditor;
 class FrmPlayer : public QWidget, public PlayerLink {
     Q_OBJECT
 public:
-
     explicit FrmPlayer(AppContext& ctx, QWidget* parent = nullptr);
     ~FrmPlayer() override;
 

@@ -1,11 +1,11 @@
 #include "player/ui/FrmReports.h"
 
+#include "catalogue/Catalogue.h"
 #include "core/AppContext.h"
 #include "core/Clock.h"
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
 #include "player/ReportDocument.h"
-#include "catalogue/Catalogue.h"
 
 #include <QComboBox>
 #include <QFileDialog>

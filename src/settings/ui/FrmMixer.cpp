@@ -1,10 +1,10 @@
 #include "settings/ui/FrmMixer.h"
 
+#include "controls/WaveControl.h"
 #include "core/AppContext.h"
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
 #include "core/VbConvert.h"
-#include "controls/WaveControl.h"
 #include "settings/SettingsRules.h"
 
 #include <QGridLayout>

@@ -1,6 +1,6 @@
 #include "controls/playback/SoundBuffer.h"
-#include "support/TestPlaybackDevice.h"
 #include "controls/playback/ToneWave.h"
+#include "support/TestPlaybackDevice.h"
 
 #include "core/RuntimeError.h"
 
@@ -72,7 +72,8 @@ public:
         return [this](char* into, std::int64_t offset, std::int64_t max) {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [&] { return allowed_ > offset; });
-            const std::int64_t n = std::min({max, allowed_ - offset, static_cast<std::int64_t>(bytes_.size()) - offset});
+            const std::int64_t n = std::min(
+                {max, allowed_ - offset, static_cast<std::int64_t>(bytes_.size()) - offset});
             std::memcpy(into, bytes_.constData() + offset, static_cast<size_t>(n));
             return n;
         };
@@ -180,15 +181,14 @@ TEST(SoundBuffer, PlaysWhileLoadingAndHoldsStillWhereAudioHasNotArrived) {
 
 TEST(SoundBuffer, AudioThatCannotBeReadPlaysAsSilence) {
     const QByteArray audio = ToneWave(8000, 16, 1, 2.0, 500).mid(44);
-    auto image = WaveImage::Load(Mono16(8000), audio.size(),
-                                 [&](char* into, std::int64_t offset, std::int64_t max) {
-                                     if (offset >= 16000)
-                                         return std::int64_t{-1};  // a read error half-way
-                                     const std::int64_t n = std::min<std::int64_t>(max, 16000);
-                                     std::memcpy(into, audio.constData() + offset,
-                                                 static_cast<size_t>(n));
-                                     return n;
-                                 });
+    auto image = WaveImage::Load(
+        Mono16(8000), audio.size(), [&](char* into, std::int64_t offset, std::int64_t max) {
+            if (offset >= 16000)
+                return std::int64_t{-1};  // a read error half-way
+            const std::int64_t n = std::min<std::int64_t>(max, 16000);
+            std::memcpy(into, audio.constData() + offset, static_cast<size_t>(n));
+            return n;
+        });
     image->waitUntilComplete();
     EXPECT_EQ(image->size(), 32000);
     EXPECT_EQ(std::count(image->bytes() + 16000, image->bytes() + 32000, '\0'), 16000);

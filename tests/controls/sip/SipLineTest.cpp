@@ -2,11 +2,11 @@
 
 #include "LineEventLog.h"
 #include "RawSipPeer.h"
-#include "core/RuntimeError.h"
 #include "controls/TelephonyControl.h"
 #include "controls/sip/G711.h"
 #include "controls/sip/Rtp.h"
 #include "controls/sip/Sdp.h"
+#include "core/RuntimeError.h"
 
 #include <gtest/gtest.h>
 
