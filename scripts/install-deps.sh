@@ -10,10 +10,17 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # audio
   portaudio19-dev libsndfile1-dev libsamplerate0-dev libasound2-dev libasound2-plugins
-  # SIP line
-  libre-dev librem-dev
+  # SIP line: the stack, TLS and SRTP through OpenSSL, wideband codecs
+  libre-dev librem-dev libssl-dev libspandsp-dev libopus-dev
+  # player: tempo with the pitch kept, the transcription pedal
+  libsoundtouch-dev libevdev-dev
+  # catalogue: the shared server's driver, the Italian stemmer, export archives
+  libqt6sql6-psql libstemmer-dev libzip-dev
+  # desktop integration and packaging
+  qt6-translations-l10n desktop-file-utils appstream dpkg-dev file
   # tests: real audio server, sound tools, SIP peer, screens, fonts
   pulseaudio pulseaudio-utils alsa-utils sox espeak-ng baresip-core iproute2 util-linux
+  tcpdump openssl postgresql postgresql-contrib zip unzip
   xvfb xauth imagemagick fonts-dejavu-core
 )
 
