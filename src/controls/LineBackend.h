@@ -28,6 +28,21 @@ inline constexpr qint32 kMonitorDigits = 0x2000;
 inline constexpr qint32 kGenerateDigits = 0x4000;
 }  // namespace LineCapability
 
+// Whether a line that registers with a registrar (a PBX, a trunk) can receive calls.
+struct LineRegistration {
+    enum class State {
+        NotUsed,      // the line does not register (direct calls, simulated line)
+        Registering,  // first attempt under way
+        Registered,   // the registrar accepted us
+        Refused,      // the registrar said no: status and reason tell why
+        Unreachable,  // no answer from the registrar (or its name did not resolve)
+    };
+    State state = State::NotUsed;
+    int status = 0;  // the SIP status code of a refusal
+    QString reason;  // its reason phrase, or why the registrar was unreachable
+    bool operator==(const LineRegistration&) const = default;
+};
+
 // Where a backend reports what happens on its lines. Calls may come from any thread (a SIP
 // stack runs on its own); the receiver hands them on to its own thread.
 class LineEvents {
@@ -38,6 +53,8 @@ public:
     virtual void lineDisconnected(int device) = 0;
     virtual void lineIdle(int device) = 0;
     virtual void lineNotify(int device, const QString& text) = 0;  // e.g. "CALLERID 0123456"
+    // The device's registration changed; read it with LineBackend::registration().
+    virtual void lineRegistration(int /*device*/) {}
 };
 
 // Receives the connected call's audio: mono 16-bit samples at the stated rate. Called from the
@@ -71,6 +88,8 @@ public:
     // goes on without a gap. From the GUI thread; nothing to do for a device that holds
     // nothing back.
     virtual void flushAudio(int /*device*/) {}
+    // The device's registration as it stands; any thread.
+    virtual LineRegistration registration(int /*device*/) const { return {}; }
 
     // Both may be called from the GUI thread at any time; once they return, the previous
     // receiver is no longer called.
@@ -109,6 +128,11 @@ protected:
         std::lock_guard lock(eventsMutex_);
         if (events_)
             events_->lineNotify(device, text);
+    }
+    void reportRegistration(int device) {
+        std::lock_guard lock(eventsMutex_);
+        if (events_)
+            events_->lineRegistration(device);
     }
     // The lock is held only while the sink copies the samples into its ring.
     void deliverAudio(int device, std::span<const std::int16_t> samples, int sampleRate) {

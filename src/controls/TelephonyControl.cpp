@@ -154,6 +154,10 @@ void TelephonyControl::setLineOpen(bool open) {
     open_ = current_;
 }
 
+LineRegistration TelephonyControl::registration() const {
+    return open_ >= 0 ? line_.registration(open_) : LineRegistration{};
+}
+
 qint32 TelephonyControl::readMember35() const {
     note(QStringLiteral("35?"));
     return 0;
@@ -229,6 +233,16 @@ void TelephonyControl::lineNotify(int device, const QString& text) {
         [this, device, text] {
             if (device == open_)
                 emit Notify(text);
+        },
+        Qt::QueuedConnection);
+}
+
+void TelephonyControl::lineRegistration(int device) {
+    QMetaObject::invokeMethod(
+        this,
+        [this, device] {
+            if (device == open_)
+                emit RegistrationChanged();
         },
         Qt::QueuedConnection);
 }

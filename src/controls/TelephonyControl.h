@@ -83,6 +83,8 @@ public:
     qint32 member61() const { return member61_; }
     int currentDevice() const { return current_; }
     int openDevice() const { return open_; }
+    // The open line's registration with its registrar (NotUsed without an open line).
+    LineRegistration registration() const;
 
 signals:
     void IncomingCall(int rings);      // 15
@@ -90,6 +92,8 @@ signals:
     void Disconnected();               // 13
     void Idle();                       // 17
     void Notify(const QString& text);  // 10
+    // Not an event of the control: the open line's registration changed.
+    void RegistrationChanged();
 
 private:
     void lineRing(int device, int rings) override;
@@ -97,6 +101,7 @@ private:
     void lineDisconnected(int device) override;
     void lineIdle(int device) override;
     void lineNotify(int device, const QString& text) override;
+    void lineRegistration(int device) override;
     LineDeviceInfo currentInfo() const;
     void requireOpen(const char* what) const;
 
