@@ -27,10 +27,7 @@ public:
         setObjectName(QStringLiteral("FrmRecorder"));
         Decorate(this, QStringLiteral("Recorder"));
     }
-    TelephonyControl& amTapiPro1() override {
-        throw RuntimeError(errors::kDeviceIo, NotAvailable());
-    }
-    WaveControl& amWavePro1() override { throw RuntimeError(errors::kDeviceIo, NotAvailable()); }
+    RecorderSession& session() override { throw RuntimeError(errors::kDeviceIo, NotAvailable()); }
     bool recordButtonEnabled() const override { return true; }
     void setProgressiveNumber(const QString&) override {}
     void setFolderSizeLimit(double) override {}

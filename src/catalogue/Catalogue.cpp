@@ -15,6 +15,7 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <algorithm>
 #include <limits>
 
 namespace kallomir {
@@ -127,12 +128,15 @@ QVariant TimeValue(const QString& nome) {
     return time ? QVariant(*time) : QVariant();
 }
 
-std::int32_t NextRunningNumber(const QString& stored) {
+// The number after both the stored one and the highest in the table; nothing when the
+// 32-bit range is used up.
+std::optional<std::int32_t> NextRunningNumber(const QString& stored, qint64 highestInTable) {
     if (!IsWholeNumber(stored))
         throw RuntimeError(errors::kTypeMismatch, QStringLiteral("Type mismatch"));
-    const double value = Val(stored);
-    if (value >= static_cast<double>(std::numeric_limits<std::int32_t>::max()) ||
-        value < static_cast<double>(std::numeric_limits<std::int32_t>::min()))
+    const double value = std::max(Val(stored), double(highestInTable));
+    if (value >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
+        return std::nullopt;
+    if (value < static_cast<double>(std::numeric_limits<std::int32_t>::min()))
         throw RuntimeError(errors::kOverflow, QStringLiteral("Overflow"));
     return static_cast<std::int32_t>(value) + 1;
 }
@@ -215,8 +219,8 @@ int Catalogue::rowCount() const {
     return query.next() ? query.value(0).toInt() : 0;
 }
 
-std::optional<std::int32_t> Catalogue::recorderInsert(const QString& nome,
-                                                      UserSettings& settings) const {
+std::optional<std::int32_t> Catalogue::recorderInsert(const QString& nome, UserSettings& settings,
+                                                      RecorderInsertNotes* notes) const {
     Connection connection(file_, false);
     connection.begin();
     QSqlQuery existing = connection.prepare(kSelectByName);
@@ -226,18 +230,29 @@ std::optional<std::int32_t> Catalogue::recorderInsert(const QString& nome,
         return std::nullopt;
     existing.finish();
 
-    const std::int32_t number =
-        NextRunningNumber(settings.get(QStringLiteral("progressivo"), QString()));
+    QSqlQuery highest = connection.prepare(QStringLiteral("SELECT MAX(progressivo) FROM dati"));
+    connection.run(highest);
+    const qint64 highestInTable =
+        highest.next() && !highest.value(0).isNull() ? highest.value(0).toLongLong() : 0;
+    highest.finish();
+    const std::optional<std::int32_t> number =
+        NextRunningNumber(settings.get(QStringLiteral("progressivo"), QString()), highestInTable);
     QSqlQuery insert = connection.prepare(QStringLiteral(
         "INSERT INTO dati (NOME, etichetta, dtfile, ora, progressivo) VALUES (?, ?, ?, ?, ?)"));
     insert.addBindValue(nome);
     insert.addBindValue(settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set")));
     insert.addBindValue(DateValue(nome));
     insert.addBindValue(TimeValue(nome));
-    insert.addBindValue(number);
+    insert.addBindValue(number ? QVariant(*number) : QVariant());
     connection.run(insert);
     connection.commit();
-    settings.save(QStringLiteral("progressivo"), QString::number(number));
+    if (!number) {
+        if (notes)
+            notes->numbersExhausted = true;
+        return std::nullopt;
+    }
+    if (!settings.save(QStringLiteral("progressivo"), QString::number(*number)) && notes)
+        notes->numberNotStored = true;
     return number;
 }
 

@@ -32,6 +32,12 @@ struct PlayerMarks {
     QString traduzione;
 };
 
+// What the operator must hear of a recorder insert that still stored its row.
+struct RecorderInsertNotes {
+    bool numberNotStored = false;   // the settings key "progressivo" could not be written
+    bool numbersExhausted = false;  // no 32-bit running number is left: the row has none
+};
+
 // The recordings catalogue, datirec.mdb (an SQLite file) in the program's folder.
 // Every operation opens its own connection and closes it before returning, so another
 // window or program sees a consistent file between operations. Names are compared without
@@ -54,11 +60,14 @@ public:
     std::optional<CatalogueRow> find(const QString& nome) const;
     int rowCount() const;
 
-    // The recorder's entry for a saved recording: the next running number from the
-    // settings key "progressivo", the label from "etichetta". Returns the number given,
-    // or nothing when the name already has a row (number not advanced). A "progressivo"
-    // that is not a whole number fails with error 13 before anything is written.
-    std::optional<std::int32_t> recorderInsert(const QString& nome, UserSettings& settings) const;
+    // The recorder's entry for a saved recording: the next running number after the settings
+    // key "progressivo" (and after every number the table already holds, so a number the
+    // settings failed to keep is never given twice), the label from "etichetta". Returns the
+    // number given, or nothing when the name already has a row (number not advanced) or no
+    // number is left (the row is stored without one). A "progressivo" that is not a whole
+    // number fails with error 13 before anything is written.
+    std::optional<std::int32_t> recorderInsert(const QString& nome, UserSettings& settings,
+                                               RecorderInsertNotes* notes = nullptr) const;
 
     // The player's entry for a recording that has none yet: LETTO false, no running number.
     // Returns false when a row already existed.

@@ -23,6 +23,9 @@ struct CaptureSettings {
 struct CaptureEvents {
     std::function<void(qint16 level)> level;
     std::function<void(bool silent)> silence;
+    // Audio was lost but the capture goes on (samples dropped, a conversion failed); told
+    // once per kind and capture.
+    std::function<void(const QString& text)> warning;
 };
 
 // Level of a stretch of audio from its RMS: dBFS mapped linearly, -60 dBFS and below -> 0,

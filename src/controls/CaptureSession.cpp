@@ -18,11 +18,12 @@ CaptureSession::CaptureSession(const RecordFormat& format, const QString& path,
                                const CaptureSettings& settings, CaptureEvents events,
                                std::function<void(const QString&)> failed)
     : format_(format),
-      pipeline_(format.sampleRate, settings, std::move(events)),
+      pipeline_(format.sampleRate, settings, events),
       failed_(std::move(failed)),
       ring_(kRingSamples),
       inputRate_(format.sampleRate),
-      requestedRate_(format.sampleRate) {
+      requestedRate_(format.sampleRate),
+      warning_(std::move(events.warning)) {
     if (!path.isEmpty()) {
         const QString why = pipeline_.openFile(path, format.bits);
         if (!why.isEmpty()) {
@@ -78,6 +79,11 @@ void CaptureSession::run() {
         (void)wake_.try_acquire_for(kHeaderPeriod / 2);
         const bool quitting = quit_.load();
         drain();
+        if (ring_.dropped() > 0)
+            warnOnce(droppedTold_,
+                     QStringLiteral("Audio perso: %1 campioni non sono stati registrati "
+                                    "(il sistema non ha tenuto il passo)")
+                         .arg(ring_.dropped()));
         const auto now = std::chrono::steady_clock::now();
         if (dirty_ && !hasFailed_ && now - lastHeader >= kHeaderPeriod) {
             if (!pipeline_.updateHeader()) {
@@ -143,8 +149,14 @@ void CaptureSession::convertAndProcess(std::span<const std::int16_t> samples) {
     while (data.input_frames > 0) {
         data.data_out = outFloat_.data();
         data.output_frames = static_cast<long>(outFloat_.size());
-        if (src_process(resampler_, &data) != 0)
+        if (const int error = src_process(resampler_, &data); error != 0) {
+            // The rest of this block is lost; the next one starts the converter afresh.
+            warnOnce(conversionTold_,
+                     QStringLiteral("Audio perso: conversione di frequenza non riuscita (%1)")
+                         .arg(QString::fromLatin1(src_strerror(error))));
+            src_reset(resampler_);
             break;
+        }
         if (data.output_frames_gen > 0) {
             outShort_.resize(static_cast<std::size_t>(data.output_frames_gen));
             src_float_to_short_array(outFloat_.data(), outShort_.data(),
@@ -156,6 +168,14 @@ void CaptureSession::convertAndProcess(std::span<const std::int16_t> samples) {
         data.data_in += data.input_frames_used;
         data.input_frames -= data.input_frames_used;
     }
+}
+
+void CaptureSession::warnOnce(bool& told, const QString& text) {
+    if (told)
+        return;
+    told = true;
+    if (warning_)
+        warning_(text);
 }
 
 void CaptureSession::process(std::span<const std::int16_t> samples) {

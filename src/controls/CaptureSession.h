@@ -48,6 +48,7 @@ private:
     void drain();
     void convertAndProcess(std::span<const std::int16_t> samples);
     void process(std::span<const std::int16_t> samples);
+    void warnOnce(bool& told, const QString& text);
 
     const RecordFormat format_;
     CapturePipeline pipeline_;
@@ -70,6 +71,9 @@ private:
     std::vector<std::int16_t> outShort_;
     bool hasFailed_ = false;
     bool dirty_ = false;
+    std::function<void(const QString&)> warning_;
+    bool droppedTold_ = false;
+    bool conversionTold_ = false;
 
     std::thread worker_;
 };

@@ -85,8 +85,9 @@ void TelephonyControl::requireOpen(const char* what) const {
 
 void TelephonyControl::drop() {
     note(QStringLiteral("7"));
-    // Stopping always drops, with or without a call: that must never be an error.
-    if (open_ >= 0)
+    // Stopping always drops, with or without a call: that must never be an error. A call
+    // offered after the one being handled here is not ours to drop.
+    if (open_ >= 0 && offeredCalls_.load() == handledCalls_)
         line_.drop(open_);
 }
 
@@ -94,6 +95,7 @@ void TelephonyControl::dial(const QString& number) {
     note(QStringLiteral("8(%1)").arg(number));
     requireOpen("dial");
     line_.dial(open_, number);
+    handledCalls_ = ++offeredCalls_;
 }
 
 void TelephonyControl::answer() {
@@ -131,25 +133,31 @@ bool TelephonyControl::lineOpen() const {
     return open_ >= 0;
 }
 
+void TelephonyControl::closeOpenDevice() {
+    if (closingGuard_)
+        closingGuard_();
+    if (open_ < 0)
+        return;
+    const int device = open_;
+    open_ = -1;
+    line_.close(device);
+    // Whatever the closed line still had to report is gone with it.
+    handledCalls_ = offeredCalls_.load();
+}
+
 void TelephonyControl::setLineOpen(bool open) {
     note(open ? QStringLiteral("22=true") : QStringLiteral("22=false"));
     if (!open) {
-        if (open_ < 0)
-            return;
-        const int device = open_;
-        open_ = -1;
-        line_.close(device);
+        if (open_ >= 0)
+            closeOpenDevice();
         return;
     }
     if (open_ >= 0 && open_ == current_)
         return;
     if (current_ < 0)
         throw LineError(QStringLiteral("No line device is chosen"));
-    if (open_ >= 0) {
-        const int previous = open_;
-        open_ = -1;
-        line_.close(previous);
-    }
+    if (open_ >= 0)
+        closeOpenDevice();
     line_.open(current_);
     open_ = current_;
 }
@@ -186,9 +194,13 @@ qint32 TelephonyControl::readMember72() const {
 // Line reports may come from any thread and must not run a handler inside a member call:
 // each is queued to this object's thread and dropped there if the device is no longer open.
 void TelephonyControl::lineRing(int device, int rings) {
+    // Counted here, on the line's thread, the moment the line offers the call.
+    const quint64 call = rings <= 1 ? ++offeredCalls_ : offeredCalls_.load();
     QMetaObject::invokeMethod(
         this,
-        [this, device, rings] {
+        [this, device, rings, call] {
+            if (call > handledCalls_)
+                handledCalls_ = call;
             if (device == open_)
                 emit IncomingCall(rings);
         },

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 
 namespace kallomir {
@@ -85,6 +86,10 @@ public:
     int openDevice() const { return open_; }
     // The open line's registration with its registrar (NotUsed without an open line).
     LineRegistration registration() const;
+    // Runs just before the open line is closed (member 22 set false, or another line
+    // opened), while the call on it can still be stopped in order: closing a line ends its
+    // call without a Disconnected event.
+    void setLineClosingGuard(std::function<void()> guard) { closingGuard_ = std::move(guard); }
 
 signals:
     void IncomingCall(int rings);      // 15
@@ -109,10 +114,18 @@ private:
         if (trace_)
             trace_(entry);
     }
+    void closeOpenDevice();
 
     LineBackend& line_;
     const AudioSystem* audio_;
     std::function<void(const QString&)> trace_;
+    std::function<void()> closingGuard_;
+    // Calls the line has offered (counted where the line reports them) against calls whose
+    // first event this thread has handled. They differ when a new caller rang in after the
+    // previous call ended but before that end was handled here: member 7 for the old call
+    // must then leave the new caller alone.
+    std::atomic<quint64> offeredCalls_{0};
+    quint64 handledCalls_ = 0;
     int current_ = -1;  // device chosen by member 3 or 5
     int open_ = -1;     // device opened by member 22
     qint32 member13_ = 0;

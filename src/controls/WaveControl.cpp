@@ -182,6 +182,15 @@ void WaveControl::startCapture(qint32 device) {
                 },
                 Qt::QueuedConnection);
         };
+        events.warning = [self, generation](const QString& text) {
+            QMetaObject::invokeMethod(
+                self,
+                [self, generation, text] {
+                    if (self && self->generation_ == generation)
+                        emit self->captureWarning(text);
+                },
+                Qt::QueuedConnection);
+        };
         auto failed = [self, generation](const QString& text) {
             QMetaObject::invokeMethod(
                 self,

@@ -35,7 +35,8 @@ class LineAudioTap;
 //  17  | outputFormats(device)            | format bits a device plays natively
 //
 // Events (signals): 12 Level(a, b), 11 Silence(silent); captureFailed(text) when a capture
-// had to stop on its own (disk full, folder gone, device lost). All are delivered on the
+// had to stop on its own (disk full, folder gone, device lost); captureWarning(text) when
+// audio was lost but the capture goes on. All are delivered on the
 // control's thread through its event loop.
 //
 // Inputs: the sound-card inputs come first, then one entry per line device carrying that
@@ -82,6 +83,7 @@ public:
     // with an argument), "8(0)" / "9" (calls).
     void setMemberTrace(std::function<void(const QString&)> trace) { trace_ = std::move(trace); }
     bool isCapturing() const;                            // a source is running
+    bool inputExists(qint32 device) const { return device >= 0 && device < allInputs(); }
     int captureDevice() const { return sourceDevice_; }  // -1 when none
     // Blocks until every sample handed over so far is processed: its levels are reported and
     // it reaches the file with the next header update (within half a second) or at close.
@@ -91,6 +93,8 @@ signals:
     void Level(qint16 a, qint16 b);  // 12
     void Silence(bool silent);       // 11
     void captureFailed(const QString& text);
+    // Audio was lost while the capture goes on (dropped samples, a failed rate conversion).
+    void captureWarning(const QString& text);
 
 private:
     friend class LineAudioTap;

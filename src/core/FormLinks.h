@@ -4,8 +4,7 @@
 
 namespace kallomir {
 
-class TelephonyControl;
-class WaveControl;
+class RecorderSession;
 
 // The windows reach into one another's controls and state by the window's name. These
 // narrow interfaces are what one window may touch of another; the window registry creates
@@ -15,8 +14,9 @@ class WaveControl;
 class RecorderLink {
 public:
     virtual ~RecorderLink() = default;
-    virtual TelephonyControl& amTapiPro1() = 0;
-    virtual WaveControl& amWavePro1() = 0;
+    // The recording cycle, which owns the telephony and wave controls: whoever acts on the
+    // line or the capture goes through it, so no call or recording is lost behind its back.
+    virtual RecorderSession& session() = 0;
     virtual bool recordButtonEnabled() const = 0;                  // BtiNIReg.Enabled
     virtual void setProgressiveNumber(const QString& text) = 0;    // txtprog
     virtual void setFolderSizeLimit(double millionsOfBytes) = 0;   // DimFolder

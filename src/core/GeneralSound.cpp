@@ -1,6 +1,7 @@
 #include "core/GeneralSound.h"
 
 #include "core/IniFile.h"
+#include "core/RuntimeError.h"
 #include "core/VbConvert.h"
 
 #include <QDir>
@@ -95,7 +96,10 @@ QString NextFolderNumber(const GeneralSound& config, QString* folderName) {
         *folderName = ReadIniValue(config.iniFile, QStringLiteral("PATH"), QStringLiteral("NOME"),
                                    QStringLiteral("Recodati"));
     QString next = QString::number(ToInt64(Val(current)) + 1);
-    WriteIniValue(config.iniFile, QStringLiteral("PATH"), QStringLiteral("FOLDER"), next);
+    if (!WriteIniValue(config.iniFile, QStringLiteral("PATH"), QStringLiteral("FOLDER"), next))
+        throw RuntimeError(errors::kPathFileAccess,
+                           QStringLiteral("Path/File access error: '%1' (FOLDER=%2 non salvato)")
+                               .arg(config.iniFile, next));
     return next;
 }
 

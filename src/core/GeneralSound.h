@@ -44,6 +44,8 @@ QStringList InitConfiguration(GeneralSound& config, const QString& programFolder
 
 // The next folder after a full one: reads FOLDER and NOME back from the INI file, stores
 // FOLDER + 1 and returns the new number as text (a non-numeric FOLDER counts as 0).
+// Throws RuntimeError when FOLDER cannot be stored: moving on without it would hand out
+// the same folder number again at the next start.
 QString NextFolderNumber(const GeneralSound& config, QString* folderName);
 
 }  // namespace kallomir

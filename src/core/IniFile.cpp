@@ -158,9 +158,9 @@ QString ReadIniValue(const QString& file, const QString& section, const QString&
     return IniFile(file).read(section, key, defaultValue);
 }
 
-void WriteIniValue(const QString& file, const QString& section, const QString& key,
+bool WriteIniValue(const QString& file, const QString& section, const QString& key,
                    QString& value) {
-    IniFile(file).write(section, key, value);
+    return IniFile(file).write(section, key, value);
 }
 
 }  // namespace kallomir

@@ -39,6 +39,7 @@ private:
 // The program's only access to RIZEDUZO.INI.
 QString ReadIniValue(const QString& file, const QString& section, const QString& key,
                      const QString& defaultValue);
-void WriteIniValue(const QString& file, const QString& section, const QString& key, QString& value);
+// False when the file could not be written.
+bool WriteIniValue(const QString& file, const QString& section, const QString& key, QString& value);
 
 }  // namespace kallomir

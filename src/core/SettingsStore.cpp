@@ -23,13 +23,11 @@ QString IniSettingsStore::GetSetting(const QString& application, const QString& 
     return IniFile(fileFor(application)).read(section, key, defaultValue, -1);
 }
 
-void IniSettingsStore::SaveSetting(const QString& application, const QString& section,
+bool IniSettingsStore::SaveSetting(const QString& application, const QString& section,
                                    const QString& key, const QString& value) {
     QDir().mkpath(root_ + u'/' + application);
     QString copy = value;
-    if (!IniFile(fileFor(application)).write(section, key, copy)) {
-        qWarning("settings: could not write %s", qPrintable(fileFor(application)));
-    }
+    return IniFile(fileFor(application)).write(section, key, copy);
 }
 
 }  // namespace kallomir

@@ -6,12 +6,13 @@ namespace kallomir {
 
 // The per-user settings store: text values under (application, section, key); section and
 // key names match without regard to case. Reading an absent key yields the caller's default.
+// SaveSetting returns false when the value could not be stored.
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
     virtual QString GetSetting(const QString& application, const QString& section,
                                const QString& key, const QString& defaultValue) const = 0;
-    virtual void SaveSetting(const QString& application, const QString& section, const QString& key,
+    virtual bool SaveSetting(const QString& application, const QString& section, const QString& key,
                              const QString& value) = 0;
 };
 
@@ -24,7 +25,7 @@ public:
 
     QString GetSetting(const QString& application, const QString& section, const QString& key,
                        const QString& defaultValue) const override;
-    void SaveSetting(const QString& application, const QString& section, const QString& key,
+    bool SaveSetting(const QString& application, const QString& section, const QString& key,
                      const QString& value) override;
     QString fileFor(const QString& application) const;
 
@@ -42,9 +43,10 @@ public:
         return store_.GetSetting(application_, QStringLiteral("Settings"), key, defaultValue);
     }
     // Some writers spell the section "settings"; it addresses the same entry.
-    void save(const QString& key, const QString& value,
+    // False when the store could not keep the value (a full disk, a read-only file).
+    bool save(const QString& key, const QString& value,
               const QString& section = QStringLiteral("Settings")) {
-        store_.SaveSetting(application_, section, key, value);
+        return store_.SaveSetting(application_, section, key, value);
     }
     const QString& application() const { return application_; }
     SettingsStore& store() { return store_; }

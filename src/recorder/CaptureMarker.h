@@ -1,54 +1,62 @@
 #pragma once
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 
-#include <functional>
 #include <optional>
 
 namespace kallomir {
 
-class Catalogue;
-class MessageBoxService;
-class UserSettings;
-struct GeneralSound;
+// Where a finished capture is being saved. Recorded in the capture's marker before the copy
+// begins, so a save cut off at any point is finished under the same name, exactly once.
+struct SavePlan {
+    QDateTime end;
+    QString folderTag;  // RecFolder at the stop, for the trailer
+    QString target;     // the recording file, full path
+    QString temp;       // where it is written before it takes its name
+    bool operator==(const SavePlan&) const = default;
+};
 
-// A small file beside the capture file that exists exactly while a capture into that file
-// has not been saved. The capture file itself stays on disk after every save, so only the
-// marker tells a recording cut off by a crash from one already saved.
+struct CaptureMarkerData {
+    QDateTime start;
+    std::optional<SavePlan> plan;
+};
+
+// A small file beside a capture file that exists exactly while that capture holds audio not
+// yet safely saved and catalogued. It holds the recording's start and, once its save has
+// begun, the save plan; room for the plan is reserved when the marker is created, so the
+// plan can still be written when the disk has filled up meanwhile.
 class CaptureMarker {
 public:
     explicit CaptureMarker(QString captureFile) : capture_(std::move(captureFile)) {}
 
-    QString path() const { return capture_ + QStringLiteral(".unsaved"); }
+    static QString Suffix() { return QStringLiteral(".unsaved"); }
+    QString path() const { return capture_ + Suffix(); }
     const QString& captureFile() const { return capture_; }
 
-    void set(const QDateTime& start) const;
-    void clear() const;
+    // Each returns empty text on success, else what went wrong (for the operator).
+    QString create(const QDateTime& start) const;
+    // Writes the plan in place and waits until it is on the disk.
+    QString recordPlan(const SavePlan& plan) const;
+    QString clear() const;
+
     bool isSet() const;
+    // Nothing when there is no marker or its start cannot be read; a plan that was cut off
+    // while it was written reads as no plan.
+    std::optional<CaptureMarkerData> read() const;
 
 private:
     QString capture_;
 };
 
-// The capture a previous run left unsaved, as it will be saved.
-struct OrphanedCapture {
-    QDateTime start;  // last write minus the audio length
-    QDateTime end;    // last write
-};
+// The capture files of a program folder whose markers are set.
+QStringList MarkedCaptureFiles(const QString& programFolder);
 
-// Finds an orphaned capture: the marker is set and the capture file holds audio.
-// A marker without usable audio is cleared and nothing is returned.
-std::optional<OrphanedCapture> FindOrphanedCapture(const CaptureMarker& marker);
-
-// Saves an orphaned capture like any recording (trailer, catalogue row with the next
-// running number) and tells the operator once with a message box. The marker is cleared as
-// soon as the audio is safely copied, so a failure after that (or a crash) never saves it
-// twice. Returns the saved file, or nothing when there was nothing to recover. Errors are
-// reported in a box titled "Recupero registrazione"; the marker then stays for the next run.
-std::optional<QString> RecoverOrphanedCapture(
-    const CaptureMarker& marker, GeneralSound& config, const QString& fallbackDataPath,
-    const Catalogue& catalogue, UserSettings& settings, MessageBoxService& boxes,
-    const std::function<void()>& yield = [] {});
+// The file a new capture goes into: "Record.wav" when it holds nothing unsaved, otherwise
+// the first of "Record_2.wav", "Record_3.wav", ... that is free. `busy` lists capture files in
+// use that have no marker yet.
+QString FreeCaptureFile(const QString& programFolder, const QSet<QString>& busy = {});
 
 }  // namespace kallomir

@@ -15,7 +15,7 @@ QString FormatShortDuration(std::int64_t seconds) {
     if (seconds < 0)
         seconds = 0;
     auto two = [](std::int64_t v) { return QString::number(v).rightJustified(2, u'0'); };
-    return two((seconds / 3600) % 24) + u':' + two((seconds / 60) % 60) + u':' + two(seconds % 60);
+    return two(seconds / 3600) + u':' + two((seconds / 60) % 60) + u':' + two(seconds % 60);
 }
 
 std::int16_t SilenceReload(std::int16_t holdMilliseconds) {

@@ -6,8 +6,8 @@
 
 namespace kallomir {
 
-// "hh:mm:ss" of a number of seconds; whole days are dropped (86 400 -> "00:00:00").
-// Negative counts show as "00:00:00".
+// "hh:mm:ss" of a number of seconds; hours go on past a day (285 125 -> "79:12:05"), so
+// three days of disk left never read as a few minutes. Negative counts show as "00:00:00".
 QString FormatShortDuration(std::int64_t seconds);
 
 // Seconds of silence before a quiet recording stops: VOX hold (ms) / 1000 + 5, halves to even.

@@ -1,179 +1,287 @@
 #include "recorder/RecordingSaver.h"
 
 #include "catalogue/RecordingName.h"
-#include "core/GeneralSound.h"
-#include "core/RuntimeError.h"
+#include "catalogue/RecordingTrailer.h"
+#include "catalogue/WavInfo.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#if defined(__linux__)
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#endif
+#include <cstring>
+#include <vector>
 
 namespace kallomir {
 
 namespace {
-constexpr qint64 kSlice = 4 * 1024 * 1024;
+
+constexpr std::size_t kBlock = 4 * 1024 * 1024;
+
+QByteArray Native(const QString& path) {
+    return QFile::encodeName(path);
+}
 
 RuntimeError PathNotFound(const QString& path) {
     return RuntimeError(errors::kPathNotFound, QStringLiteral("Path not found: '%1'").arg(path));
 }
 
-RuntimeError WriteFailure(const QFile& file) {
-    if (file.error() == QFileDevice::ResourceError)
-        return RuntimeError(errors::kDiskFull,
-                            QStringLiteral("Disk full: '%1'").arg(file.fileName()));
-    return RuntimeError(errors::kPathFileAccess, QStringLiteral("Path/File access error: '%1' (%2)")
-                                                     .arg(file.fileName(), file.errorString()));
+// The program's error for a failed system call on file; a full disk is always called so,
+// whichever call noticed it (a write, a flush, a close).
+RuntimeError FileError(int error, const QString& file) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return RuntimeError(errors::kDiskFull, QStringLiteral("Disk full: '%1'").arg(file));
+    case ENOENT:
+    case ENOTDIR:
+        return PathNotFound(file);
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return RuntimeError(errors::kPermissionDenied,
+                            QStringLiteral("Permission denied: '%1'").arg(file));
+    case EIO:
+        return RuntimeError(errors::kDeviceIo, QStringLiteral("Device I/O error: '%1'").arg(file));
+    default:
+        return RuntimeError(errors::kPathFileAccess,
+                            QStringLiteral("Path/File access error: '%1' (%2)")
+                                .arg(file, QString::fromLocal8Bit(strerror(error))));
+    }
 }
+
+// Writes all of bytes or throws; a write that takes nothing is a full disk.
+void WriteAll(int fd, const char* data, std::size_t size, const QString& file) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileError(errno, file);
+        }
+        if (written == 0)
+            throw FileError(ENOSPC, file);
+        data += written;
+        size -= std::size_t(written);
+    }
+}
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    // Closing can be where a network or full disk reports a lost write.
+    int release() {
+        const int result = ::close(fd_);
+        fd_ = -1;
+        return result;
+    }
+
+private:
+    int fd_;
+};
 
 QString WithSlash(QString folder) {
     if (!folder.endsWith(u'/'))
         folder += u'/';
     return folder;
 }
+
+QString FolderOf(const QString& file) {
+    return QFileInfo(file).absolutePath();
+}
+
 }  // namespace
 
 void CreateFolderLevel(const QString& path) {
     if (QFileInfo(path).isDir())
         return;
-    if (!QDir().mkdir(path))
-        throw PathNotFound(path);
-}
-
-namespace {
-// Copies inside the kernel where it can (no trip through this process's memory);
-// returns false when the system offers no such copy for these files, so the portable
-// loop takes over from the same offsets.
-bool KernelCopy(QFile& in, QFile& out, const std::function<void()>& yield) {
-#if defined(__linux__)
-    constexpr std::size_t kKernelSlice = 8 * 1024 * 1024;
-    loff_t inOffset = 0;
-    loff_t outOffset = 0;
-    for (;;) {
-        const ssize_t copied =
-            copy_file_range(in.handle(), &inOffset, out.handle(), &outOffset, kKernelSlice, 0);
-        if (copied == 0)
-            return true;
-        if (copied < 0) {
-            if (inOffset == 0 && (errno == ENOSYS || errno == EXDEV || errno == EINVAL ||
-                                  errno == EOPNOTSUPP || errno == EBADF))
-                return false;
-            const int error = errno;
-            out.close();
-            out.remove();
-            if (error == ENOSPC)
-                throw RuntimeError(errors::kDiskFull,
-                                   QStringLiteral("Disk full: '%1'").arg(out.fileName()));
-            throw RuntimeError(errors::kDeviceIo,
-                               QStringLiteral("Device I/O error: '%1'").arg(out.fileName()));
-        }
-        yield();
-    }
-#else
-    (void)in;
-    (void)out;
-    (void)yield;
-    return false;
-#endif
-}
-}  // namespace
-
-void CopyRecordingFile(const QString& source, const QString& target,
-                       const std::function<void()>& yield) {
-    QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
-        throw RuntimeError(errors::kFileNotFound,
-                           QStringLiteral("File not found: '%1'").arg(source));
-    if (!QFileInfo(QFileInfo(target).absolutePath()).isDir())
-        throw PathNotFound(target);
-    QFile out(target);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-        throw WriteFailure(out);
-    if (KernelCopy(in, out, yield)) {
-        out.close();
+    if (QDir().mkdir(path))
         return;
+    if (!QFileInfo(QFileInfo(QDir::cleanPath(path)).absolutePath()).isDir())
+        throw PathNotFound(path);
+    throw FileError(EACCES, path);
+}
+
+void CopyToNewFile(const QString& source, const QString& target,
+                   const std::function<void(std::span<const char>)>& onBlock) {
+    Fd in(::open(Native(source).constData(), O_RDONLY | O_CLOEXEC));
+    if (in.get() < 0) {
+        if (errno == ENOENT)
+            throw RuntimeError(errors::kFileNotFound,
+                               QStringLiteral("File not found: '%1'").arg(source));
+        throw FileError(errno, source);
     }
-    QByteArray buffer;
-    for (;;) {
-        buffer = in.read(kSlice);
-        if (buffer.isEmpty())
-            break;
-        if (out.write(buffer) != buffer.size()) {
-            const RuntimeError error = WriteFailure(out);
-            out.close();
-            out.remove();
-            throw error;
+    ::posix_fadvise(in.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    Fd out(::open(Native(target).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (out.get() < 0) {
+        if (errno == ENOENT || !QFileInfo(FolderOf(target)).isDir())
+            throw PathNotFound(target);
+        throw FileError(errno, target);
+    }
+    try {
+        std::vector<char> buffer(kBlock);
+        for (;;) {
+            const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
+            if (got < 0) {
+                if (errno == EINTR)
+                    continue;
+                throw RuntimeError(errors::kDeviceIo,
+                                   QStringLiteral("Device I/O error: '%1'").arg(source));
+            }
+            if (got == 0)
+                break;
+            if (onBlock)
+                onBlock(std::span<const char>(buffer.data(), std::size_t(got)));
+            WriteAll(out.get(), buffer.data(), std::size_t(got), target);
         }
-        yield();
+        if (::fsync(out.get()) != 0 || out.release() != 0)
+            throw FileError(errno, target);
+    } catch (const RuntimeError&) {
+        if (out.get() >= 0)
+            out.release();
+        ::unlink(Native(target).constData());
+        throw;
     }
-    if (in.error() != QFileDevice::NoError) {
-        out.close();
-        out.remove();
-        throw RuntimeError(errors::kDeviceIo, QStringLiteral("Device I/O error: '%1'").arg(source));
-    }
-    out.close();
-    if (out.error() != QFileDevice::NoError)
-        throw WriteFailure(out);
 }
 
-void AppendTrailer(const QString& file, const RecordingTrailer& trailer,
-                   const std::function<void()>& yield) {
-    yield();
-    QFile out(file);
-    if (!QFileInfo(QFileInfo(file).absolutePath()).isDir())
-        throw PathNotFound(file);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Append))
-        throw WriteFailure(out);
-    yield();
-    const QByteArray bytes = trailer.toBytes();
-    if (out.write(bytes) != bytes.size())
-        throw WriteFailure(out);
-    yield();
-    out.close();
-    if (out.error() != QFileDevice::NoError)
-        throw WriteFailure(out);
-    yield();
+void AppendAndFlush(const QString& file, const QByteArray& bytes) {
+    Fd fd(::open(Native(file).constData(), O_WRONLY | O_APPEND | O_CLOEXEC));
+    if (fd.get() < 0)
+        throw FileError(errno, file);
+    WriteAll(fd.get(), bytes.constData(), std::size_t(bytes.size()), file);
+    if (::fsync(fd.get()) != 0 || fd.release() != 0)
+        throw FileError(errno, file);
 }
 
-SavedRecording RecordingSaver::save(const QDateTime& start, const QDateTime& end) {
+bool RenameNoReplace(const QString& temp, const QString& target) {
+    const QByteArray from = Native(temp);
+    const QByteArray to = Native(target);
+    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EEXIST)
+        return false;
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        throw FileError(errno, target);
+    // A file system without the atomic form: a hard link refuses an existing name too.
+    if (::link(from.constData(), to.constData()) == 0) {
+        ::unlink(from.constData());
+        return true;
+    }
+    if (errno == EEXIST)
+        return false;
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != EXDEV)
+        throw FileError(errno, target);
+    if (QFileInfo::exists(target))
+        return false;
+    if (::rename(from.constData(), to.constData()) != 0)
+        throw FileError(errno, target);
+    return true;
+}
+
+void FlushFolder(const QString& folder) {
+    Fd fd(::open(Native(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0)
+        throw FileError(errno, folder);
+    // Some file systems cannot flush a folder on its own; their names are then as safe as
+    // the file system makes them.
+    if (::fsync(fd.get()) != 0 && errno != EINVAL && errno != EROFS)
+        throw FileError(errno, folder);
+}
+
+SaveResult RecordingSaver::save(const SaveRequest& request) const {
+    SaveResult result;
+    const CaptureMarker marker(request.captureFile);
+    std::optional<SavePlan> plan;
+    if (const auto data = marker.read())
+        plan = data->plan;
+    QString dataPath = request.dataPath;
+    QString recFolder = request.recFolder;
     bool switched = false;
-    // Runs one step; a path-not-found switches to the fallback folder once and repeats it.
-    auto step = [&](auto&& body) {
+    auto step = [this](SaveStep s) {
+        if (onStep)
+            onStep(s);
+    };
+    if (QFileInfo::exists(request.captureFile)) {
+        const auto info = WavInfo::Read(request.captureFile);
+        result.noAudio = !info || info->audioBytes() <= 0;
+    }
+
+    try {
         for (;;) {
             try {
-                return body();
+                if (!plan) {
+                    CreateFolderLevel(dataPath);
+                    const QString folder = dataPath + recFolder;
+                    CreateFolderLevel(folder);
+                    const QString name =
+                        DistinctRecordingName(folder, request.start) + kRecordingExtension;
+                    plan = SavePlan{request.end, recFolder, folder + u'/' + name,
+                                    folder + QStringLiteral("/.") + name + QStringLiteral(".part")};
+                    result.markerProblem = marker.recordPlan(*plan);
+                    step(SaveStep::Planned);
+                }
+                if (QFileInfo::exists(plan->target)) {
+                    // Finished before: only a leftover of the temporary name may remain.
+                    QFile::remove(plan->temp);
+                    break;
+                }
+                if (!QFileInfo(FolderOf(plan->target)).isDir())
+                    throw PathNotFound(plan->target);
+                if (QFileInfo::exists(plan->temp) && !QFile::remove(plan->temp))
+                    throw FileError(EACCES, plan->temp);
+                CopyToNewFile(request.captureFile, plan->temp, [&](std::span<const char> block) {
+                    if (onBlock)
+                        onBlock(block);
+                    step(SaveStep::CopyBlock);
+                });
+                step(SaveStep::Copied);
+                const QByteArray trailer =
+                    RecordingTrailer::Make(plan->folderTag, request.start, plan->end).toBytes();
+                if (onBlock)
+                    onBlock(std::span<const char>(trailer.constData(), std::size_t(trailer.size())));
+                AppendAndFlush(plan->temp, trailer);
+                step(SaveStep::TrailerWritten);
+                while (!RenameNoReplace(plan->temp, plan->target)) {
+                    // Another program took the name meanwhile: the next free one is ours.
+                    const QString folder = FolderOf(plan->target);
+                    plan->target = folder + u'/' + DistinctRecordingName(folder, request.start) +
+                                   kRecordingExtension;
+                    result.markerProblem = marker.recordPlan(*plan);
+                }
+                FlushFolder(FolderOf(plan->target));
+                step(SaveStep::Renamed);
+                break;
             } catch (const RuntimeError& error) {
                 if (error.number() != errors::kPathNotFound || switched)
                     throw;
-                report(error);
+                result.reports << error;
                 switched = true;
-                config_.dataPath = WithSlash(fallback_);
-                config_.recFolder = QStringLiteral("ERROR");
+                dataPath = WithSlash(request.fallbackDataPath);
+                recFolder = QStringLiteral("ERROR");
+                result.fallbackDataPath = dataPath;
+                plan.reset();
             }
         }
-    };
-
-    SavedRecording saved;
-    // Folders, name and copy belong together: after a switch they all use the new folder.
-    step([&] {
-        CreateFolderLevel(config_.dataPath);
-        const QString target = config_.dataPath + config_.recFolder;
-        CreateFolderLevel(target);
-        const QString name = DistinctRecordingName(target, start);
-        saved.catalogueName = name + kRecordingExtension;
-        saved.file = target + u'/' + saved.catalogueName;
-        CopyRecordingFile(captureFile_, saved.file, yield);
-    });
-    afterCopy(saved);
-    const RecordingTrailer trailer = RecordingTrailer::Make(config_.recFolder, start, end);
-    AppendTrailer(saved.file, trailer, yield);
-    saved.usedFallback = switched;
-    return saved;
+        result.saved = true;
+        result.file = plan->target;
+        result.catalogueName = QFileInfo(plan->target).fileName();
+    } catch (const RuntimeError& error) {
+        result.failure = error;
+    }
+    return result;
 }
 
 }  // namespace kallomir

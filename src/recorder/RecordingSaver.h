@@ -1,61 +1,84 @@
 #pragma once
 
-#include "catalogue/RecordingTrailer.h"
+#include "core/RuntimeError.h"
+#include "recorder/CaptureMarker.h"
 
+#include <QByteArray>
 #include <QDateTime>
+#include <QList>
 #include <QString>
 
 #include <functional>
+#include <optional>
+#include <span>
 
 namespace kallomir {
 
-struct GeneralSound;
-class RuntimeError;
+// The steps of a save, in order, for those who must know how far a save got.
+enum class SaveStep {
+    Planned,         // name chosen and written into the marker
+    CopyBlock,       // one more block of audio copied (repeats)
+    Copied,          // all audio copied and flushed
+    TrailerWritten,  // trailer appended and flushed
+    Renamed,         // the recording has its name; its folder is flushed
+};
 
-// Copies a file in slices, letting the caller's event loop run between slices so that a
-// long recording does not freeze the window. Errors are RuntimeErrors with the program's
-// file error numbers (53 source missing, 76 target folder missing, 61 disk full, 75 other).
-// A failed copy leaves no partial target behind.
-void CopyRecordingFile(const QString& source, const QString& target,
-                       const std::function<void()>& yield);
-
-// Appends the trailer to a saved recording.
-void AppendTrailer(const QString& file, const RecordingTrailer& trailer,
-                   const std::function<void()>& yield);
-
+// Copies source to a new file target (which must not exist), handing each block to onBlock
+// on its way, then flushes target to the disk. A failed copy leaves no target behind.
+// RuntimeErrors: 53 source missing, 76 target folder missing, 61 disk full, 70 permission
+// denied, 57 device error, 75 any other.
+void CopyToNewFile(const QString& source, const QString& target,
+                   const std::function<void(std::span<const char>)>& onBlock = {});
+// Appends bytes to a file and flushes it.
+void AppendAndFlush(const QString& file, const QByteArray& bytes);
+// Gives temp its final name without ever replacing a file of that name; false when target
+// already exists (temp is left as it was).
+bool RenameNoReplace(const QString& temp, const QString& target);
+// Flushes a folder's entries (new names, removed names) to the disk.
+void FlushFolder(const QString& folder);
 // Creates one folder level (the parent must exist); path-not-found (76) otherwise.
 void CreateFolderLevel(const QString& path);
 
-struct SavedRecording {
-    QString file;           // full path of the saved recording
-    QString catalogueName;  // its name without folder, as the catalogue keys it
-    bool usedFallback = false;
+// One finished capture to save as a recording.
+struct SaveRequest {
+    QString captureFile;
+    QDateTime start;
+    QDateTime end;
+    QString dataPath;   // DataPath at the stop (with its trailing '/')
+    QString recFolder;  // RecFolder at the stop
+    QString fallbackDataPath;
 };
 
-// Saves the capture file as a recording: creates DataPath and the recordings folder one
-// level each, names the file after start (distinct from any recording already there),
-// copies the capture, appends the trailer. When a folder is not found, report() is told,
-// DataPath and RecFolder switch to the fallback folder (fallbackDataPath + "ERROR") for the
-// rest of the run and the failing step runs once more; a second path-not-found, like any
-// other failure, is thrown to the caller. afterCopy runs as soon as the audio is safely
-// copied (before the trailer).
+struct SaveResult {
+    bool saved = false;      // the recording is in its folder under its name, with its trailer
+    QString file;            // its full path
+    QString catalogueName;   // its name without folder
+    bool noAudio = false;    // the capture held no audio at all
+    std::optional<QString> fallbackDataPath;  // DataPath/RecFolder switched to the fallback
+    QList<RuntimeError> reports;              // errors met and got round on the way
+    std::optional<RuntimeError> failure;      // why the save stopped, when it did
+    QString markerProblem;                    // the plan could not be written into the marker
+};
+
+// Saves a capture as a recording in steps that a crash can cut anywhere: the plan (name,
+// end) is written into the capture's marker first; the audio is copied under a temporary
+// name in the recordings folder and flushed; the trailer is appended and flushed; the file
+// takes its name (never replacing another) and the folder is flushed. A save whose marker
+// already holds a plan finishes that plan: an existing recording is taken as done, a
+// leftover temporary file is copied again. The marker is left for the caller, who clears it
+// once the recording is catalogued.
+//
+// DataPath and RecFolder come from the request; when a folder is not found, the error is
+// reported, the save moves to the fallback folder (fallbackDataPath + "ERROR") and repeats
+// the step once.
 class RecordingSaver {
 public:
-    RecordingSaver(GeneralSound& config, QString captureFile, QString fallbackDataPath)
-        : config_(config),
-          captureFile_(std::move(captureFile)),
-          fallback_(std::move(fallbackDataPath)) {}
+    SaveResult save(const SaveRequest& request) const;
 
-    std::function<void()> yield = [] {};
-    std::function<void(const RuntimeError&)> report = [](const RuntimeError&) {};
-    std::function<void(const SavedRecording&)> afterCopy = [](const SavedRecording&) {};
-
-    SavedRecording save(const QDateTime& start, const QDateTime& end);
-
-private:
-    GeneralSound& config_;
-    QString captureFile_;
-    QString fallback_;
+    // Told of each step as it completes (the kill tests stop the process there).
+    std::function<void(SaveStep)> onStep;
+    // Sees every block of audio and trailer as it is written (a fingerprint may be taken).
+    std::function<void(std::span<const char>)> onBlock;
 };
 
 }  // namespace kallomir

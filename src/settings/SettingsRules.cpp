@@ -1,6 +1,7 @@
 #include "settings/SettingsRules.h"
 
 #include "controls/TelephonyControl.h"
+#include "recorder/RecorderSession.h"
 #include "core/AppContext.h"
 #include "core/FormLinks.h"
 #include "core/VbConvert.h"
@@ -47,7 +48,7 @@ QString PlainFolderName(const QString& recFolder, const QString& folderNumber) {
 
 bool TransferSettings(AppContext& ctx) {
     RecorderLink& recorder = ctx.forms->recorder();
-    TelephonyControl& tapi = recorder.amTapiPro1();
+    TelephonyControl& tapi = recorder.session().amTapiPro1();
     RetryBudget budget;
     try {
         if (budget.run([&] { return tapi.lineOpen(); }))

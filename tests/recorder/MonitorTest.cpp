@@ -15,13 +15,15 @@ using namespace kallomir;
 
 namespace {
 
-TEST(MonitorArithmetic, ShortDurationDropsDaysAndNeverOverflows) {
-    EXPECT_EQ(FormatShortDuration(0), "00:00:00");
-    EXPECT_EQ(FormatShortDuration(3661), "01:01:01");
-    EXPECT_EQ(FormatShortDuration(86400), "00:00:00");
-    EXPECT_EQ(FormatShortDuration(86399), "23:59:59");
-    EXPECT_EQ(FormatShortDuration(32768LL * 60 + 5), "18:08:05");  // beyond 16-bit minutes
-    EXPECT_EQ(FormatShortDuration(-5), "00:00:00");
+// Hours run on past a day: 79 GB of disk left must never read as a few minutes.
+TEST(MonitorArithmetic, ShortDurationKeepsHoursBeyondADayAndNeverOverflows) {
+    const std::pair<std::int64_t, const char*> cases[] = {
+        {0, "00:00:00"},     {3661, "01:01:01"},   {86399, "23:59:59"},
+        {86400, "24:00:00"}, {285125, "79:12:05"}, {32768LL * 60 + 5, "546:08:05"},
+        {-5, "00:00:00"},    {59, "00:00:59"},
+    };
+    for (const auto& [seconds, text] : cases)
+        EXPECT_EQ(FormatShortDuration(seconds), text) << seconds;
 }
 
 TEST(MonitorArithmetic, SilenceReloadRoundsHalvesToEven) {

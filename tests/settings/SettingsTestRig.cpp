@@ -27,11 +27,13 @@ SettingsRig::SettingsRig() {
     audio.addInput({QStringLiteral("Card In 2"), {}, 0xFF});
     audio.addOutput({QStringLiteral("Card Out 1"), 0xFF});
     audio.addOutput({QStringLiteral("Card Out 2"), 0x03});
-    tapi = std::make_unique<TelephonyControl>(line, &audio);
-    wave = std::make_unique<WaveControl>(audio, nullptr);
-    forms.fakeRecorder.tapi = tapi.get();
-    forms.fakeRecorder.wave = wave.get();
+    ctx().line = &line;
+    ctx().audio = &audio;
     ctx().forms = &forms;
+    session = std::make_unique<RecorderSession>(ctx());
+    tapi = &session->amTapiPro1();
+    wave = &session->amWavePro1();
+    forms.fakeRecorder.recorderSession = session.get();
     ctx().mixer = &card;
 }
 

@@ -4,6 +4,7 @@
 #include "controls/TelephonyControl.h"
 #include "controls/WaveControl.h"
 #include "core/FormLinks.h"
+#include "recorder/RecorderSession.h"
 #include "support/FakeWindows.h"
 #include "support/TempHome.h"
 #include "support/TestAudioSystem.h"
@@ -49,8 +50,9 @@ public:
     ScriptedLine line;
     TestAudioSystem audio;
     TestMixerBackend card;
-    std::unique_ptr<TelephonyControl> tapi;
-    std::unique_ptr<WaveControl> wave;
+    std::unique_ptr<RecorderSession> session;  // the recording cycle and its two controls
+    TelephonyControl* tapi = nullptr;
+    WaveControl* wave = nullptr;
     FakeForms forms;
     FakeRecorder* recorder = &forms.fakeRecorder;
     FakePlayer& player = forms.fakePlayer;

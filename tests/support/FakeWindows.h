@@ -14,15 +14,10 @@ namespace kallomir::test {
 // The recorder window as the other windows see it: what they set is kept for the test.
 class FakeRecorder : public RecorderLink {
 public:
-    TelephonyControl& amTapiPro1() override {
-        if (!tapi)
+    RecorderSession& session() override {
+        if (!recorderSession)
             throw RuntimeError(errors::kDeviceIo, QStringLiteral("none"));
-        return *tapi;
-    }
-    WaveControl& amWavePro1() override {
-        if (!wave)
-            throw RuntimeError(errors::kDeviceIo, QStringLiteral("none"));
-        return *wave;
+        return *recorderSession;
     }
     bool recordButtonEnabled() const override { return recordEnabled; }
     void setProgressiveNumber(const QString& text) override { progressive = text; }
@@ -37,8 +32,7 @@ public:
     void setLevelBar(int value) override { levelBar = value; }
     void digitKeyPressed(int) override {}
 
-    TelephonyControl* tapi = nullptr;
-    WaveControl* wave = nullptr;
+    RecorderSession* recorderSession = nullptr;
     bool recordEnabled = true;
     QString progressive = QStringLiteral("untouched");
     QList<double> folderLimits;

@@ -13,10 +13,13 @@ QString MemorySettingsStore::GetSetting(const QString& application, const QStrin
     return values_.value(Id(application, section, key), defaultValue);
 }
 
-void MemorySettingsStore::SaveSetting(const QString& application, const QString& section,
+bool MemorySettingsStore::SaveSetting(const QString& application, const QString& section,
                                       const QString& key, const QString& value) {
     ++writes_;
+    if (failWrites_)
+        return false;
     values_.insert(Id(application, section, key), value);
+    return true;
 }
 
 }  // namespace kallomir

@@ -8,6 +8,7 @@
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
 #include "core/VbConvert.h"
+#include "recorder/RecorderSession.h"
 #include "settings/CapabilityReports.h"
 #include "settings/ServiceShutdown.h"
 #include "settings/SettingsRules.h"
@@ -629,8 +630,8 @@ void OpenSettingsDialog(AppContext& ctx, QWidget* owner) {
         throw RuntimeError(91, QStringLiteral("Object variable or With block variable not set"));
     RecorderLink& recorder = ctx.forms->recorder();
     CfrmSettingsWp dialog(ctx, owner);
-    dialog.SetTapiControl(recorder.amTapiPro1());
-    dialog.SetWaveControl(recorder.amWavePro1());
+    dialog.SetTapiControl(recorder.session().amTapiPro1());
+    dialog.SetWaveControl(recorder.session().amWavePro1());
     dialog.exec();
 }
 

@@ -5,6 +5,7 @@
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
 #include "core/VbConvert.h"
+#include "recorder/RecorderSession.h"
 #include "settings/SettingsRules.h"
 
 #include <QGridLayout>
@@ -183,7 +184,7 @@ void FrmMixer::SAlti_Scroll() {
 void FrmMixer::SliderLevel_Change() {
     try {
         const int value = sliderLevel_->value();
-        ctx_.forms->recorder().amWavePro1().setRecordLevel(static_cast<qint16>(value));
+        ctx_.forms->recorder().session().setRecordLevel(static_cast<qint16>(value));
         ctx_.settings.save(QStringLiteral("RecordLevel"), QString::number(value), kSettingsSection);
     } catch (const RuntimeError& error) {
         ReportError(ctx_.boxes, error, QStringLiteral("SliderRecordVolume_Change"));
@@ -192,14 +193,14 @@ void FrmMixer::SliderLevel_Change() {
 
 void FrmMixer::SliderTimeVox_Change() {
     const int value = sliderTimeVox_->value();
-    ctx_.forms->recorder().amWavePro1().setVoxHoldMs(static_cast<qint16>(value * 1000));
+    ctx_.forms->recorder().session().setVoxHoldMs(static_cast<qint16>(value * 1000));
     ctx_.settings.save(QStringLiteral("TimeVox"), QString::number(value), kSettingsSection);
 }
 
 void FrmMixer::Slidervox_Change() {
     const int value = sliderVox_->value();
     RecorderLink& recorder = ctx_.forms->recorder();
-    recorder.amWavePro1().setVoxThreshold(static_cast<qint16>(value));
+    recorder.session().setVoxThreshold(static_cast<qint16>(value));
     recorder.setLevelBar(value);
     recorder.setVoxThresholdBar(value, value != 0);
     ctx_.settings.save(QStringLiteral("SilenceLevel"), QString::number(value), kSettingsSection);

@@ -3,10 +3,19 @@
 #include "BaresipPeer.h"
 #include "controls/WavSamples.h"
 #include "controls/sip/SipLine.h"
-#include "recorder/RecorderWindowFixture.h"
+#include "catalogue/Catalogue.h"
+#include "controls/MediaCommands.h"
+#include "controls/WaveControl.h"
+#include "recorder/RecorderSession.h"
+#include "recorder/SaveQueue.h"
+#include "recorder/ui/FrmRecorder.h"
+#include "support/FakeWindows.h"
+#include "support/TempHome.h"
+#include "support/TestAudioSystem.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -60,7 +69,8 @@ protected:
 
     void TearDown() override {
         if (window) {
-            window->amWavePro1().closeCapture();
+            window->session().amWavePro1().closeCapture();
+            window->session().saves().waitIdle();
             delete window;
         }
         line.reset();
@@ -73,8 +83,8 @@ protected:
         forms.recorderWindow = window;
         window->Form_Load();
         // The once-a-second work runs when a test says so.
-        window->counterTimer().stop();
-        window->timer1().stop();
+        window->session().counterTimer().stop();
+        window->session().timer1().stop();
         return *window;
     }
 
@@ -85,13 +95,15 @@ protected:
     // Waits for the recording to start, then moves the program's clock past its start second
     // (the window keeps no recording that starts and ends in the same second).
     bool waitForRecording(FrmRecorder& w, int timeoutMs) {
-        if (!waitFor([&] { return w.isRecording(); }, timeoutMs))
+        if (!waitFor([&] { return w.session().state().recording; }, timeoutMs))
             return false;
         home.clock.advanceMs(5000);
         return true;
     }
 
+    // The recordings whose saves have finished.
     QStringList recordings() const {
+        QCoreApplication::processEvents();
         return QDir(home.config.recordingsFolder())
             .entryList(QStringList{"*.Ems"}, QDir::Files, QDir::Name);
     }
@@ -109,6 +121,7 @@ protected:
 
     // The one saved recording correlates with the speech the far end sent, and is catalogued.
     void expectRecordingOfTheSpeech() {
+        window->session().saves().waitIdle();
         ASSERT_EQ(recordings().size(), 1);
         const QString name = recordings().front();
         const QString file = home.config.recordingsFolder() + "/" + name;
@@ -142,7 +155,7 @@ TEST_F(SipRecorderWindowTest, CallIsAnsweredRecordedAndCatalogued) {
     ASSERT_TRUE(peer.start());
     ASSERT_TRUE(waitForRecording(w, 15000)) << peer.log().toStdString();
     EXPECT_EQ(w.LabelStatus->text(), "Connesso");
-    ASSERT_TRUE(waitFor([&] { return !w.isRecording() && !recordings().isEmpty(); }, 30000))
+    ASSERT_TRUE(waitFor([&] { return !w.session().state().recording && !recordings().isEmpty(); }, 30000))
         << peer.log().toStdString();
     EXPECT_EQ(w.LabelStatus->text(), "In Attesa");
     expectRecordingOfTheSpeech();
@@ -157,7 +170,7 @@ TEST_F(SipRecorderWindowTest, CallerGivingUpWhileRingingLeavesNothing) {
     ASSERT_TRUE(waitFor([&] { return w.LabelStatus->text() == "Chiamata in Arrivo"; }, 15000));
     ASSERT_TRUE(waitFor([&] { return w.LabelStatus->text() == "In Attesa"; }, 15000))
         << peer.log().toStdString();
-    EXPECT_FALSE(w.isRecording());
+    EXPECT_FALSE(w.session().state().recording);
     EXPECT_TRUE(recordings().isEmpty());
 }
 
@@ -170,11 +183,12 @@ TEST_F(SipRecorderWindowTest, OperatorsStopHangsUpTheCall) {
     ASSERT_TRUE(peer.waitForLog(QStringLiteral("Call established"), 5000));
     QElapsedTimer sinceStop;
     sinceStop.start();
-    w.BtFineReg_Click();
+    w.session().BtFineReg_Click();
+    w.session().saves().waitIdle();
     ASSERT_TRUE(peer.waitForLog(QStringLiteral("Connection reset by peer"), 5000))
         << peer.log().toStdString();
     std::cout << "caller saw the hang-up after " << sinceStop.elapsed() << " ms\n";
-    EXPECT_FALSE(w.isRecording());
+    EXPECT_FALSE(w.session().state().recording);
     EXPECT_EQ(recordings().size(), 1);
     EXPECT_FALSE(line->isConnected(0));
 }
@@ -200,19 +214,19 @@ TEST_F(SipRecorderWindowTest, RecallDialsBackAndRecordsTheCallBack) {
 
     BaresipPeer first(caller(3));
     ASSERT_TRUE(first.start());
-    ASSERT_TRUE(waitFor([&] { return w.recallArmed(); }, 15000)) << first.log().toStdString();
+    ASSERT_TRUE(waitFor([&] { return w.session().state().recallArmed; }, 15000)) << first.log().toStdString();
     ASSERT_TRUE(waitFor([&] { return w.LabelStatus->text() == "In Attesa"; }, 15000));
     EXPECT_TRUE(recordings().isEmpty());
 
     // The window's seconds, driven here: the call-back fires on the tick that finds the
     // recall time passed and the line idle.
-    for (int tick = 0; tick < 5 && w.recallArmed(); ++tick) {
-        w.Counter_Timer();
+    for (int tick = 0; tick < 5 && w.session().state().recallArmed; ++tick) {
+        w.session().Counter_Timer();
         QCoreApplication::processEvents();
     }
-    EXPECT_FALSE(w.recallArmed());
+    EXPECT_FALSE(w.session().state().recallArmed);
     ASSERT_TRUE(waitForRecording(w, 15000)) << callee.log().toStdString();
-    ASSERT_TRUE(waitFor([&] { return !w.isRecording() && !recordings().isEmpty(); }, 30000))
+    ASSERT_TRUE(waitFor([&] { return !w.session().state().recording && !recordings().isEmpty(); }, 30000))
         << callee.log().toStdString();
     expectRecordingOfTheSpeech();
 }
