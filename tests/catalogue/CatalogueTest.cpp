@@ -69,11 +69,31 @@ TEST_F(CatalogueTest, NonNumericRunningNumberFailsBeforeWriting) {
             errors::kTypeMismatch)
             << bad;
     }
-    settings().save("progressivo", "2147483647");
-    EXPECT_EQ(ErrorNumberOf([&] { catalogue.recorderInsert("20240131_142305.Ems", settings()); }),
-              errors::kOverflow);
     EXPECT_EQ(catalogue.rowCount(), 0);
+}
+
+// No recording is left without its row: past the last 32-bit number the row is kept without
+// one, and the caller hears of it.
+TEST_F(CatalogueTest, RowsOutlastTheRunningNumbers) {
+    settings().save("progressivo", "2147483647");
+    RecorderInsertNotes notes;
+    EXPECT_EQ(catalogue.recorderInsert("20240131_142305.Ems", settings(), &notes), std::nullopt);
+    EXPECT_TRUE(notes.numbersExhausted);
+    ASSERT_EQ(catalogue.rowCount(), 1);
+    EXPECT_FALSE(catalogue.find("20240131_142305.Ems")->progressivo.has_value());
     EXPECT_EQ(settings().get("progressivo", ""), "2147483647");
+}
+
+// A number the settings failed to keep is never handed out again: the table remembers it.
+TEST_F(CatalogueTest, ANumberTheSettingsLostIsNotGivenTwice) {
+    settings().save("progressivo", "6");
+    home.store.failWrites(true);
+    RecorderInsertNotes notes;
+    EXPECT_EQ(catalogue.recorderInsert("20240131_142305.Ems", settings(), &notes), 7);
+    EXPECT_TRUE(notes.numberNotStored);
+    home.store.failWrites(false);
+    EXPECT_EQ(settings().get("progressivo", ""), "6");
+    EXPECT_EQ(catalogue.recorderInsert("20240131_142306.Ems", settings()), 8);
 }
 
 TEST_F(CatalogueTest, QuotesInNamesAndLabelsAreStoredAsText) {

@@ -103,7 +103,7 @@ TEST_F(SettingsDialog, StoredChoicesAreSelectedAndTheLineClosed) {
 
 TEST_F(SettingsDialog, StoredChoicesThatAreNotListedSelectNothing) {
     rig.store(u"Line Device"_s, u"Fax Only"_s);  // no automated voice
-    rig.store(u"Sound Card Input"_s, u"2"_s);    // only two inputs
+    rig.store(u"Sound Card Input"_s, u"9"_s);    // two cards and three lines' audio
     rig.store(u"Sound Card Output"_s, u"x"_s);
     rig.store(u"Record Format"_s, u"3"_s);
     rig.line.list[2].apiVersion = 0;  // "Line B" is not offered either
@@ -287,12 +287,14 @@ TEST_F(SettingsDialog, RecallSliderMovesTheRecallTime) {
 }
 
 TEST_F(SettingsDialog, RetriesEndAfterFortyNine) {
-    rig.line.hideAfterCalls = 1;  // the count is read, then every device vanishes
+    // The input list reads the lines once for its count and once per line's audio (4), the
+    // line list reads the count, then every device vanishes.
+    rig.line.hideAfterCalls = 4 + 1;
     auto dialog = open();
     ASSERT_EQ(rig.boxes().shown().size(), 1);
     EXPECT_EQ(rig.boxes().last().title, u"Main Form, Form_Load mancata lettura periferiche"_s);
     EXPECT_TRUE(rig.boxes().last().text.startsWith(u"Error -2147213296 "_s));
-    EXPECT_EQ(rig.line.devicesCalls, 1 + 50);
+    EXPECT_EQ(rig.line.devicesCalls, 4 + 1 + 50);
     EXPECT_EQ(dialog->ComboFolder()->currentText(), u"600"_s) << "what was filled so far stays";
 
     rig.line.hideAfterCalls = -1;
