@@ -99,7 +99,7 @@ QString CaptureMarker::clear() const {
 }
 
 bool CaptureMarker::isSet() const {
-    return QFileInfo::exists(path());
+    return QFileInfo(path()).isFile();
 }
 
 std::optional<CaptureMarkerData> CaptureMarker::read() const {
