@@ -82,7 +82,7 @@ public:
     // Receives one entry per member use, in order: "11=128" (set), "6?" (read), "14(0)?" (read
     // with an argument), "8(0)" / "9" (calls).
     void setMemberTrace(std::function<void(const QString&)> trace) { trace_ = std::move(trace); }
-    bool isCapturing() const;                            // a source is running
+    bool isCapturing() const;  // a source is running
     bool inputExists(qint32 device) const { return device >= 0 && device < allInputs(); }
     int captureDevice() const { return sourceDevice_; }  // -1 when none
     // Blocks until every sample handed over so far is processed: its levels are reported and

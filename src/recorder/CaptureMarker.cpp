@@ -72,10 +72,9 @@ QString CaptureMarker::create(const QDateTime& start) const {
 }
 
 QString CaptureMarker::recordPlan(const SavePlan& plan) const {
-    const QByteArray body = Sealed("end=" + FormatDateTime(plan.end).toUtf8() + '\n' +
-                                   "folder=" + plan.folderTag.toUtf8() + '\n' +
-                                   "target=" + plan.target.toUtf8() + '\n' +
-                                   "temp=" + plan.temp.toUtf8() + '\n');
+    const QByteArray body = Sealed(
+        "end=" + FormatDateTime(plan.end).toUtf8() + '\n' + "folder=" + plan.folderTag.toUtf8() +
+        '\n' + "target=" + plan.target.toUtf8() + '\n' + "temp=" + plan.temp.toUtf8() + '\n');
     if (body.size() > kSlot)
         return QStringLiteral("Percorso troppo lungo per '%1'").arg(path());
     const QByteArray name = QFile::encodeName(path());
@@ -138,9 +137,9 @@ std::optional<CaptureMarkerData> CaptureMarker::read() const {
 QStringList MarkedCaptureFiles(const QString& programFolder) {
     QStringList captures;
     const QDir dir(programFolder);
-    const QStringList markers = dir.entryList(
-        QStringList{QStringLiteral("Record*.wav") + CaptureMarker::Suffix()}, QDir::Files,
-        QDir::Name);
+    const QStringList markers =
+        dir.entryList(QStringList{QStringLiteral("Record*.wav") + CaptureMarker::Suffix()},
+                      QDir::Files, QDir::Name);
     for (const QString& marker : markers)
         captures << dir.filePath(marker.left(marker.size() - CaptureMarker::Suffix().size()));
     return captures;
@@ -149,8 +148,8 @@ QStringList MarkedCaptureFiles(const QString& programFolder) {
 QString FreeCaptureFile(const QString& programFolder, const QSet<QString>& busy) {
     const QDir dir(programFolder);
     for (int n = 1;; ++n) {
-        const QString name = n == 1 ? QStringLiteral("Record.wav")
-                                    : QStringLiteral("Record_%1.wav").arg(n);
+        const QString name =
+            n == 1 ? QStringLiteral("Record.wav") : QStringLiteral("Record_%1.wav").arg(n);
         const QString file = dir.filePath(name);
         if (!busy.contains(file) && !CaptureMarker(file).isSet())
             return file;

@@ -133,8 +133,7 @@ void RecorderSession::saveDone(const SaveRequest& request, const SaveResult& res
     const bool told = toldAboutCaptures_.contains(request.captureFile);
     const bool recovery = recoveringCaptures_.remove(request.captureFile);
     const QString title = recovery ? texts::kRecoveryTitle : texts::kSaveTitle;
-    for (const RuntimeError& error : result.reports)
-        reports_->postError(error, title);
+    for (const RuntimeError& error : result.reports) reports_->postError(error, title);
     if (result.fallbackDataPath) {
         ctx_.config.dataPath = *result.fallbackDataPath;
         ctx_.config.recFolder = QStringLiteral("ERROR");
@@ -234,9 +233,9 @@ void RecorderSession::RecoverUnsavedCaptures() {
             finishMarker(capture);
             continue;
         }
-        const QDateTime end =
-            data->plan ? data->plan->end
-                       : data->start.addSecs(std::max<qint64>(1, std::llround(seconds)));
+        const QDateTime end = data->plan
+                                  ? data->plan->end
+                                  : data->start.addSecs(std::max<qint64>(1, std::llround(seconds)));
         recoveringCaptures_.insert(capture);
         queueSave(SaveRequest{capture, data->start, end, ctx_.config.dataPath,
                               ctx_.config.recFolder, fallbackDataPath()});

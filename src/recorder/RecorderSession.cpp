@@ -24,16 +24,16 @@ namespace kallomir {
 
 QString LineStatusText(LineStatus status) {
     switch (status) {
-    case LineStatus::Waiting:
-        return texts::kWaiting;
-    case LineStatus::IncomingCall:
-        return QStringLiteral("Chiamata in Arrivo");
-    case LineStatus::Dialling:
-        return QStringLiteral("Composizione");
-    case LineStatus::Connected:
-        return QStringLiteral("Connesso");
-    case LineStatus::SilenceDetect:
-        return QStringLiteral("Silence Detect");
+        case LineStatus::Waiting:
+            return texts::kWaiting;
+        case LineStatus::IncomingCall:
+            return QStringLiteral("Chiamata in Arrivo");
+        case LineStatus::Dialling:
+            return QStringLiteral("Composizione");
+        case LineStatus::Connected:
+            return QStringLiteral("Connesso");
+        case LineStatus::SilenceDetect:
+            return QStringLiteral("Silence Detect");
     }
     return {};
 }
@@ -41,21 +41,22 @@ QString LineStatusText(LineStatus status) {
 QString RegistrationText(const LineRegistration& registration) {
     using State = LineRegistration::State;
     switch (registration.state) {
-    case State::NotUsed:
-        return {};
-    case State::Registering:
-        return QStringLiteral("Registrazione della linea in corso");
-    case State::Registered:
-        return QStringLiteral("Linea registrata");
-    case State::Refused:
-        return QStringLiteral("Registrazione rifiutata: %1 %2")
-            .arg(registration.status)
-            .arg(registration.reason)
-            .trimmed();
-    case State::Unreachable:
-        return registration.reason.isEmpty()
-                   ? QStringLiteral("Centralino non raggiungibile")
-                   : QStringLiteral("Centralino non raggiungibile: %1").arg(registration.reason);
+        case State::NotUsed:
+            return {};
+        case State::Registering:
+            return QStringLiteral("Registrazione della linea in corso");
+        case State::Registered:
+            return QStringLiteral("Linea registrata");
+        case State::Refused:
+            return QStringLiteral("Registrazione rifiutata: %1 %2")
+                .arg(registration.status)
+                .arg(registration.reason)
+                .trimmed();
+        case State::Unreachable:
+            return registration.reason.isEmpty()
+                       ? QStringLiteral("Centralino non raggiungibile")
+                       : QStringLiteral("Centralino non raggiungibile: %1")
+                             .arg(registration.reason);
     }
     return {};
 }
@@ -83,11 +84,9 @@ RecorderSession::RecorderSession(AppContext& ctx, QObject* parent)
         }
     };
     connect(tapi_.get(), &TelephonyControl::IncomingCall, this, [this, guarded](int rings) {
-        guarded(QStringLiteral("amTapiPro1_IncomingCall"),
-                [&] { amTapiPro1_IncomingCall(rings); });
+        guarded(QStringLiteral("amTapiPro1_IncomingCall"), [&] { amTapiPro1_IncomingCall(rings); });
     });
-    connect(tapi_.get(), &TelephonyControl::Connected, this,
-            [this] { amTapiPro1_Connected(); });
+    connect(tapi_.get(), &TelephonyControl::Connected, this, [this] { amTapiPro1_Connected(); });
     connect(tapi_.get(), &TelephonyControl::Disconnected, this, [this, guarded] {
         guarded(QStringLiteral("amTapiPro1_Disconnected"), [&] { amTapiPro1_Disconnected(); });
     });
@@ -108,9 +107,8 @@ RecorderSession::RecorderSession(AppContext& ctx, QObject* parent)
     connect(&counter_, &QTimer::timeout, this, [this, guarded] {
         guarded(QStringLiteral("Counter_Timer"), [&] { Counter_Timer(); });
     });
-    connect(&timer1_, &QTimer::timeout, this, [this, guarded] {
-        guarded(QStringLiteral("Timer1_Timer"), [&] { Timer1_Timer(); });
-    });
+    connect(&timer1_, &QTimer::timeout, this,
+            [this, guarded] { guarded(QStringLiteral("Timer1_Timer"), [&] { Timer1_Timer(); }); });
 }
 
 RecorderSession::~RecorderSession() {
@@ -356,8 +354,7 @@ void RecorderSession::BtiNIReg_Click() {
         } else {
             tapi_->setLineOpen(false);
             tapi_->setLineOpen(true);
-            const QString number =
-                ctx_.settings.get(QStringLiteral("Telephone Number"), QString());
+            const QString number = ctx_.settings.get(QStringLiteral("Telephone Number"), QString());
             if (number.isEmpty()) {
                 reports_->post(QStringLiteral("N. Telefonico non impostato"));
                 failurePath(0, QString());

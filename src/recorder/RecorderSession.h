@@ -90,7 +90,9 @@ public:
     // What the settings dialog and the mixer set
     void setProgressiveNumber(const QString& text) { setState(state_.progressive, text); }
     void setFolderSizeLimit(double millionsOfBytes);
-    void setTelephoneSourceEnabled(bool enabled) { setState(state_.telephoneSourceEnabled, enabled); }
+    void setTelephoneSourceEnabled(bool enabled) {
+        setState(state_.telephoneSourceEnabled, enabled);
+    }
     void selectLineInSource() { selectSource(RecordSource::LineIn); }
     void setVoxThresholdBar(int value, bool visible);
     void setVoxLabel(const QString& text) { setState(state_.voxLabel, text); }
@@ -144,8 +146,8 @@ private:
     QTimer timer1_;
     RecorderState state_;
 
-    QString captureFile_;             // the running capture's file ("Rec File" only)
-    QSet<QString> savingCaptures_;    // capture files whose saves are queued or running
+    QString captureFile_;               // the running capture's file ("Rec File" only)
+    QSet<QString> savingCaptures_;      // capture files whose saves are queued or running
     QSet<QString> recoveringCaptures_;  // capture files whose saves finish an earlier one
     QSet<QString> toldAboutCaptures_;   // unsaved captures the operator has heard about
     bool levelSinceTick_ = false;

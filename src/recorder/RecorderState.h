@@ -49,8 +49,8 @@ struct RecorderState {
 
     // monitor
     QString captureStatus = QStringLiteral("Status");  // the capture's mode word
-    QString startText;                                  // LbInizio
-    QString nowText;                                    // LbNow
+    QString startText;                                 // LbInizio
+    QString nowText;                                   // LbNow
     QString elapsedText = QStringLiteral("00:00:00:00");
     QString diskTimeText = QStringLiteral("00:00:00");
     std::int64_t captureFileSize = 0;

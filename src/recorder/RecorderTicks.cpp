@@ -118,8 +118,7 @@ void RecorderSession::silenceStop() {
 }
 
 void RecorderSession::ShowDiskTime() {
-    state_.diskTimeText =
-        FormatShortDuration(DiskTimeSeconds(FreeBytesAt(ctx_.config.dataPath)));
+    state_.diskTimeText = FormatShortDuration(DiskTimeSeconds(FreeBytesAt(ctx_.config.dataPath)));
 }
 
 void RecorderSession::ShowTempFileSize() {

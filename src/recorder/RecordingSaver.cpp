@@ -35,24 +35,25 @@ RuntimeError PathNotFound(const QString& path) {
 // whichever call noticed it (a write, a flush, a close).
 RuntimeError FileError(int error, const QString& file) {
     switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-    case EFBIG:
-        return RuntimeError(errors::kDiskFull, QStringLiteral("Disk full: '%1'").arg(file));
-    case ENOENT:
-    case ENOTDIR:
-        return PathNotFound(file);
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return RuntimeError(errors::kPermissionDenied,
-                            QStringLiteral("Permission denied: '%1'").arg(file));
-    case EIO:
-        return RuntimeError(errors::kDeviceIo, QStringLiteral("Device I/O error: '%1'").arg(file));
-    default:
-        return RuntimeError(errors::kPathFileAccess,
-                            QStringLiteral("Path/File access error: '%1' (%2)")
-                                .arg(file, QString::fromLocal8Bit(strerror(error))));
+        case ENOSPC:
+        case EDQUOT:
+        case EFBIG:
+            return RuntimeError(errors::kDiskFull, QStringLiteral("Disk full: '%1'").arg(file));
+        case ENOENT:
+        case ENOTDIR:
+            return PathNotFound(file);
+        case EACCES:
+        case EPERM:
+        case EROFS:
+            return RuntimeError(errors::kPermissionDenied,
+                                QStringLiteral("Permission denied: '%1'").arg(file));
+        case EIO:
+            return RuntimeError(errors::kDeviceIo,
+                                QStringLiteral("Device I/O error: '%1'").arg(file));
+        default:
+            return RuntimeError(errors::kPathFileAccess,
+                                QStringLiteral("Path/File access error: '%1' (%2)")
+                                    .arg(file, QString::fromLocal8Bit(strerror(error))));
     }
 }
 
@@ -251,7 +252,8 @@ SaveResult RecordingSaver::save(const SaveRequest& request) const {
                 const QByteArray trailer =
                     RecordingTrailer::Make(plan->folderTag, request.start, plan->end).toBytes();
                 if (onBlock)
-                    onBlock(std::span<const char>(trailer.constData(), std::size_t(trailer.size())));
+                    onBlock(
+                        std::span<const char>(trailer.constData(), std::size_t(trailer.size())));
                 AppendAndFlush(plan->temp, trailer);
                 step(SaveStep::TrailerWritten);
                 while (!RenameNoReplace(plan->temp, plan->target)) {

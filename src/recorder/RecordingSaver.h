@@ -50,10 +50,10 @@ struct SaveRequest {
 };
 
 struct SaveResult {
-    bool saved = false;      // the recording is in its folder under its name, with its trailer
-    QString file;            // its full path
-    QString catalogueName;   // its name without folder
-    bool noAudio = false;    // the capture held no audio at all
+    bool saved = false;     // the recording is in its folder under its name, with its trailer
+    QString file;           // its full path
+    QString catalogueName;  // its name without folder
+    bool noAudio = false;   // the capture held no audio at all
     std::optional<QString> fallbackDataPath;  // DataPath/RecFolder switched to the fallback
     QList<RuntimeError> reports;              // errors met and got round on the way
     std::optional<RuntimeError> failure;      // why the save stopped, when it did

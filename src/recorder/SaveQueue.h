@@ -49,8 +49,8 @@ private:
     RecordingSaver saver_;
     std::mutex mutex_;
     std::condition_variable wake_;
-    std::deque<Job> jobs_;  // guarded by mutex_
-    bool quit_ = false;     // guarded by mutex_
+    std::deque<Job> jobs_;             // guarded by mutex_
+    bool quit_ = false;                // guarded by mutex_
     std::optional<QString> fallback_;  // worker only
     int pending_ = 0;                  // owner's thread only
     std::thread worker_;

@@ -5,9 +5,9 @@
 #include "SessionFixture.h"
 #include "recorder/CaptureMarker.h"
 
+#include <QFileInfo>
 #include <functional>
 #include <iostream>
-#include <QFileInfo>
 #include <ostream>
 #include <semaphore>
 #include <string>
@@ -39,7 +39,7 @@ protected:
     // A caller who talks (the speech file) once answered and hangs up after `talkMs`.
     void incomingCall(qint64 talkMs = 60000, int giveUpAfterRings = 0) {
         SimulatedIncomingCall call;
-        call.atMs = line.elapsedMs() + 100;
+        call.atMs = 100;  // from now
         call.ringPeriodMs = 1000;
         call.audioPath = SpeechFile();
         call.hangUpAfterMs = talkMs;

@@ -99,7 +99,7 @@ TEST_F(SessionTest, AnswerRulesFollowTheSettings) {
         int ringsHeard;  // ring events before the check
         bool answered;
     } rows[] = {
-        {"1", "2", 1, false}, {"1", "2", 2, true}, {"1", "0", 1, true},
+        {"1", "2", 1, false}, {"1", "2", 2, true},  {"1", "0", 1, true},
         {"0", "2", 5, false}, {"1", "3", 2, false},
     };
     for (const Row& r : rows) {

@@ -35,9 +35,9 @@ protected:
         ctx.line = &line;
         ctx.audio = &audio;
         ctx.forms = &forms;
-        audio.addInput({"card", ReadMonoSamples(
-                                    qEnvironmentVariable("KALLOMIR_TEST_DATA") + "/speech.wav",
-                                    8000)});
+        audio.addInput(
+            {"card",
+             ReadMonoSamples(qEnvironmentVariable("KALLOMIR_TEST_DATA") + "/speech.wav", 8000)});
         ctx.settings.save("Record Format", "2");
         ctx.settings.save("Sound Card Input", "0");
         ctx.settings.save("Line Device", SimulatedLine::DefaultDevice().name);

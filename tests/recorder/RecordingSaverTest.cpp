@@ -66,8 +66,8 @@ TEST_F(SaverTest, CopyThenTrailerUnderTheStartNameWithThePlanInTheMarker) {
     ASSERT_TRUE(r.saved) << (r.failure ? r.failure->what() : "");
     EXPECT_EQ(r.catalogueName, "20240131_142305.Ems");
     EXPECT_EQ(r.file, folder() + "/20240131_142305.Ems");
-    EXPECT_EQ(steps, (QList<SaveStep>{SaveStep::Planned, SaveStep::Copied,
-                                      SaveStep::TrailerWritten, SaveStep::Renamed}));
+    EXPECT_EQ(steps, (QList<SaveStep>{SaveStep::Planned, SaveStep::Copied, SaveStep::TrailerWritten,
+                                      SaveStep::Renamed}));
     const QByteArray bytes = ReadBytes(r.file);
     EXPECT_EQ(bytes.left(bytes.size() - 48), ReadBytes(capture));
     EXPECT_EQ(bytes.right(48), RecordingTrailer::Make("Quendral/1", kStart, kEnd).toBytes());

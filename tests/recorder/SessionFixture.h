@@ -83,8 +83,7 @@ protected:
     // Lets queued events, finished saves and queued reports through.
     void deliver() {
         session->amWavePro1().waitIdle();
-        for (int i = 0; i < 3; ++i)
-            QCoreApplication::processEvents();
+        for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
     }
     void waitSaves() {
         session->saves().waitIdle();
