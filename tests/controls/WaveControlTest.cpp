@@ -1,5 +1,6 @@
 #include "SoundFixture.h"
 #include "controls/CapturePipeline.h"
+#include "controls/CaptureSession.h"
 #include "controls/RecordFormat.h"
 #include "controls/SimulatedLine.h"
 #include "controls/TelephonyControl.h"
@@ -15,6 +16,7 @@
 #include <sys/resource.h>
 #include <algorithm>
 #include <csignal>
+#include <mutex>
 
 namespace kallomir {
 namespace {
@@ -377,6 +379,37 @@ TEST_F(WaveControlTest, WriteFailureStopsTheCaptureAndIsReported) {
     play(100);
     wave.closeCapture();
     EXPECT_EQ(ReadWav(file("next.wav")).info.frames, 4410);
+}
+
+}  // namespace
+}  // namespace kallomir
+
+namespace kallomir {
+namespace {
+
+// More audio at once than the capture's ring holds: what does not fit is lost, and the
+// capture says so once, while it goes on.
+TEST(CaptureSessionWarnings, DroppedSamplesAreToldOnce) {
+    QTemporaryDir dir;
+    CaptureSettings settings;
+    QStringList warnings;
+    std::mutex mutex;
+    CaptureEvents events;
+    events.warning = [&](const QString& text) {
+        std::lock_guard lock(mutex);
+        warnings << text;
+    };
+    CaptureSession session(*RecordFormatOf(2), dir.filePath("r.wav"), settings, events, {});
+    const std::vector<std::int16_t> flood(std::size_t(1) << 19, 1000);  // twice the ring
+    session.push(flood);
+    session.push(flood);
+    session.waitIdle();
+    session.push(std::vector<std::int16_t>(800, 1000));  // the capture goes on
+    session.waitIdle();
+    EXPECT_TRUE(session.finish().isEmpty());
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings.front().startsWith("Audio perso")) << warnings.front().toStdString();
 }
 
 }  // namespace
