@@ -5,8 +5,8 @@
 
 #include "catalogue/Catalogue.h"
 #include "core/GeneralSound.h"
-#include "recorder/FolderSizeCache.h"
 #include "recorder/CaptureMarker.h"
+#include "recorder/FolderSizeCache.h"
 #include "recorder/SaveQueue.h"
 #include "support/MemorySettingsStore.h"
 
@@ -100,7 +100,7 @@ void StopToCatalogued(const QString& root) {
     Catalogue catalogue(root + "/datirec.mdb");
     catalogue.create();
 
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 4; ++round) {
         // Both copies start with no dirty pages pending, so neither pays for the other.
         QProcess::execute("sync", {});
         QElapsedTimer cp;

@@ -117,7 +117,8 @@ void CreateFolderLevel(const QString& path) {
 }
 
 void CopyToNewFile(const QString& source, const QString& target,
-                   const std::function<void(std::span<const char>)>& onBlock) {
+                   const std::function<void(std::span<const char>)>& onBlock,
+                   const std::function<void()>& onProgress) {
     Fd in(::open(Native(source).constData(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         if (errno == ENOENT)
@@ -133,8 +134,35 @@ void CopyToNewFile(const QString& source, const QString& target,
         throw FileError(errno, target);
     }
     try {
-        std::vector<char> buffer(kBlock);
-        for (;;) {
+        // Without anybody to see the bytes, the kernel copies them without a trip through
+        // this process; a file system that cannot leaves it to the loop below.
+        bool copied = false;
+        if (!onBlock) {
+            loff_t inOffset = 0;
+            loff_t outOffset = 0;
+            for (;;) {
+                const ssize_t n =
+                    ::copy_file_range(in.get(), &inOffset, out.get(), &outOffset, kBlock, 0);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0 && inOffset == 0 &&
+                    (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP ||
+                     errno == EBADF))
+                    break;
+                if (n < 0)
+                    throw FileError(errno, target);
+                if (n == 0) {
+                    copied = true;
+                    break;
+                }
+                ::sync_file_range(out.get(), outOffset - n, n, SYNC_FILE_RANGE_WRITE);
+                if (onProgress)
+                    onProgress();
+            }
+        }
+        std::vector<char> buffer(copied ? 0 : kBlock);
+        off_t written = 0;
+        for (; !copied;) {
             const ssize_t got = ::read(in.get(), buffer.data(), buffer.size());
             if (got < 0) {
                 if (errno == EINTR)
@@ -147,6 +175,12 @@ void CopyToNewFile(const QString& source, const QString& target,
             if (onBlock)
                 onBlock(std::span<const char>(buffer.data(), std::size_t(got)));
             WriteAll(out.get(), buffer.data(), std::size_t(got), target);
+            // The disk starts on this block while the next is read, so the flush at the end
+            // has little left to wait for.
+            ::sync_file_range(out.get(), written, got, SYNC_FILE_RANGE_WRITE);
+            written += got;
+            if (onProgress)
+                onProgress();
         }
         if (::fsync(out.get()) != 0 || out.release() != 0)
             throw FileError(errno, target);
@@ -243,11 +277,8 @@ SaveResult RecordingSaver::save(const SaveRequest& request) const {
                     throw PathNotFound(plan->target);
                 if (QFileInfo::exists(plan->temp) && !QFile::remove(plan->temp))
                     throw FileError(EACCES, plan->temp);
-                CopyToNewFile(request.captureFile, plan->temp, [&](std::span<const char> block) {
-                    if (onBlock)
-                        onBlock(block);
-                    step(SaveStep::CopyBlock);
-                });
+                CopyToNewFile(request.captureFile, plan->temp, onBlock,
+                              [&] { step(SaveStep::CopyBlock); });
                 step(SaveStep::Copied);
                 const QByteArray trailer =
                     RecordingTrailer::Make(plan->folderTag, request.start, plan->end).toBytes();

@@ -24,11 +24,13 @@ enum class SaveStep {
 };
 
 // Copies source to a new file target (which must not exist), handing each block to onBlock
-// on its way, then flushes target to the disk. A failed copy leaves no target behind.
+// on its way (without onBlock the kernel copies), telling onProgress after each block, then
+// flushes target to the disk. A failed copy leaves no target behind.
 // RuntimeErrors: 53 source missing, 76 target folder missing, 61 disk full, 70 permission
 // denied, 57 device error, 75 any other.
 void CopyToNewFile(const QString& source, const QString& target,
-                   const std::function<void(std::span<const char>)>& onBlock = {});
+                   const std::function<void(std::span<const char>)>& onBlock = {},
+                   const std::function<void()>& onProgress = {});
 // Appends bytes to a file and flushes it.
 void AppendAndFlush(const QString& file, const QByteArray& bytes);
 // Gives temp its final name without ever replacing a file of that name; false when target
