@@ -96,6 +96,10 @@ void MdiRec::load() {
         resize(full.size());
     }
     show();
+    // The login window that had the keyboard is gone: the frame takes it, so that its
+    // windows answer the keyboard and the one the operator opens comes to the front.
+    raise();
+    activateWindow();
     QApplication::processEvents();
     LayoutToolbar(toolbar1_);
 }

@@ -154,6 +154,8 @@ TEST_F(WindowArrangement, ReportOpensAtItsSizeWithinTheAreaAndInFront) {
     EXPECT_GE(report->width(), 600) << "not the layout's small hint";
     EXPECT_GE(report->height(), 300);
     EXPECT_EQ(forms->mainWindow().mdiArea()->activeSubWindow(), report);
+    QApplication::processEvents();
+    EXPECT_EQ(forms->mainWindow().mdiArea()->subWindowList(QMdiArea::StackingOrder).last(), report);
     forms->unload(FormId::Reports);
     QApplication::processEvents();
 
