@@ -6,13 +6,15 @@
 #   3-report.png                the logbook report window
 #   4-settings.png              the settings dialog
 #   5-after-report.png          the windows once the report is maximised and closed again
-# Usage: scripts/screenshots.sh [OUT_DIR]   (default: screenshots/; one folder per size)
+# Usage: scripts/screenshots.sh [--readme] [OUT_DIR]   (default: screenshots/; one folder per
+# size). --readme also copies the 1280x1024 call and transcription shots to docs/screenshots/.
 # KALLOMIR_BINARY picks the program (default build/kallomir); KALLOMIR_SHOT_SIZES the sizes.
 # The demo call's transcription is written into the catalogue row by this script (as an
 # operator would have typed and saved it), so the player shows it when the file is opened.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-ROOT=$PWD
+README=0
+if [ "${1:-}" = --readme ]; then README=1; shift; fi
 BIN=$(realpath "${KALLOMIR_BINARY:-build/kallomir}")
 OUT=$(realpath -m "${1:-screenshots}")
 SIZES=${KALLOMIR_SHOT_SIZES:-"1366x768 1280x1024"}
@@ -107,7 +109,7 @@ for size in $SIZES; do
   # closed: the other windows keep their places and sizes.
   xdotool mousemove 300 69 click --repeat 2 --delay 80 1
   sleep 1
-  xdotool key ctrl+F4
+  xdotool mousemove $((${size%x*} - 16)) 69 click 1  # its close button, at the top right
   sleep 1
   shot 5-after-report.png
 
@@ -121,3 +123,10 @@ for size in $SIZES; do
 
   finish
 done
+
+if [ "$README" = 1 ] && [ -d "$OUT/1280x1024" ]; then
+  mkdir -p docs/screenshots
+  cp "$OUT/1280x1024/1-recorder-call.png" docs/screenshots/recorder-call.png
+  cp "$OUT/1280x1024/2-player-transcription.png" docs/screenshots/player-transcription.png
+  echo "README screenshots updated in docs/screenshots/"
+fi
