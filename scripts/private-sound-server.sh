@@ -46,8 +46,8 @@ start_private_sound_server() {
 
 stop_private_sound_server() {
   if [ -n "$PRIVATE_PULSE_PID" ] && kill -0 "$PRIVATE_PULSE_PID" 2>/dev/null; then
-    kill -TERM "$PRIVATE_PULSE_PID" 2>/dev/null
-    wait "$PRIVATE_PULSE_PID" 2>/dev/null
+    kill -TERM "$PRIVATE_PULSE_PID" 2>/dev/null || true
+    wait "$PRIVATE_PULSE_PID" 2>/dev/null || true
   fi
   PRIVATE_PULSE_PID=""
   if [ -n "$PRIVATE_PULSE_DIR" ]; then
