@@ -343,6 +343,18 @@ TEST_F(SettingsDialog, EveryWayToAcceptChecksTheNewServiceName) {
     }
 }
 
+TEST_F(SettingsDialog, EnterOnAnotherButtonPressesThatButtonNotOk) {
+    storeCompleteChoices();
+    auto dialog = open();
+    showActive(*dialog);
+    dialog->TextTelephoneNumber()->setText(u"0612345"_s);
+    dialog->cmdCancel()->setFocus();
+    QTest::keyClick(dialog->cmdCancel(), Qt::Key_Return);
+    EXPECT_TRUE(dialog->isUnloaded());
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    EXPECT_EQ(rig.setting(u"Telephone Number"_s), u"<absent>"_s) << "Annulla stores nothing";
+}
+
 TEST_F(SettingsDialog, OkRefusesAnEmptyFolderNumber) {
     storeCompleteChoices();
     auto dialog = open();

@@ -153,12 +153,12 @@ void CfrmSettingsWp::buildWindow() {
     commandOk_ = new QPushButton(QStringLiteral("&Ok"));
     cmdCancel_ = new QPushButton(QStringLiteral("Annulla"));
     command1_ = new QPushButton(QStringLiteral("Fine Servizio"));
-    commandOk_->setAutoDefault(false);
-    commandOk_->setDefault(true);  // Enter is OK, with OK's checks
-    cmdCancel_->setAutoDefault(false);
-    command1_->setAutoDefault(false);
-    for (QPushButton* button : {commandCaps_, commandWaveInCaps_, commandWaveOutCaps_})
-        button->setAutoDefault(false);
+    // Enter presses the button that has the keyboard, and OK (with OK's checks) from anywhere
+    // else in the dialog.
+    commandOk_->setDefault(true);
+    for (QPushButton* button :
+         {commandOk_, cmdCancel_, command1_, commandCaps_, commandWaveInCaps_, commandWaveOutCaps_})
+        button->setAutoDefault(true);
 
     // Hidden carriers of the capture quality.
     const std::array<QStringList, 3> qualities{
