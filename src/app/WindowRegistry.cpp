@@ -143,10 +143,13 @@ QRect WindowRegistry::frameOf(FormId form) const {
 void WindowRegistry::placeChild(FormId form, QMdiSubWindow* sub) {
     // Placed once, when made: the last word on its frame, after whatever its load did.
     const QSize area = main_->mdiArea()->viewport()->size();
-    const QRect place = PlaceChildFrame(
-        form, area, NaturalFrameSize(sub),
-        form == FormId::Recorder ? QRect() : frameOf(FormId::Recorder),
-        form == FormId::Mixer ? QRect() : frameOf(FormId::Mixer), kLeastPlayerFrameHeight);
+    // A window that states its smallest size is held to that; else the player's usual least.
+    const bool statesLeast = sub->widget() && sub->widget()->minimumHeight() > 0;
+    const int least = statesLeast ? sub->minimumSizeHint().height() : kLeastPlayerFrameHeight;
+    const QRect place =
+        PlaceChildFrame(form, area, NaturalFrameSize(sub),
+                        form == FormId::Recorder ? QRect() : frameOf(FormId::Recorder),
+                        form == FormId::Mixer ? QRect() : frameOf(FormId::Mixer), least);
     sub->setGeometry(place);
 }
 

@@ -24,7 +24,8 @@ struct AppContext;
 // Sizes are frame sizes (title bar and borders included); absent windows are null rects.
 QRect PlaceChildFrame(FormId form, const QSize& area, const QSize& natural, const QRect& recorder,
                       const QRect& mixer, int leastPlayerHeight);
-// The smallest frame height in which the player's controls and a few lines of its editor fit.
+// The smallest frame height in which the player's controls and a few lines of its editor fit,
+// unless the player states its own minimum size.
 inline constexpr int kLeastPlayerFrameHeight = 400;
 
 // Creates each window of the program at most once, the first time it is shown or touched,

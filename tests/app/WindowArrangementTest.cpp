@@ -76,11 +76,14 @@ public:
 };
 class Recorder : public HandSized, public FakeRecorder {
 public:
-    Recorder() : HandSized(QStringLiteral("Recorder"), {300, 150}) {}
+    explicit Recorder(QSize size) : HandSized(QStringLiteral("Recorder"), size) {}
 };
 class Player : public HandSized, public FakePlayer {
 public:
-    Player() : HandSized(QStringLiteral("Player"), {500, 180}) {}
+    explicit Player(int minimumHeight) : HandSized(QStringLiteral("Player"), {500, 180}) {
+        if (minimumHeight > 0)
+            setMinimumSize(400, minimumHeight);
+    }
 };
 QWidget* LaidOut(QWidget* w, const QString& title, QSize size) {
     w->setWindowTitle(title);
@@ -100,8 +103,8 @@ protected:
     void SetUp() override {
         home.initConfiguration();
         WindowRegistry::Factories f;
-        f.recorder = [](AppContext&, QWidget*) { return new Recorder; };
-        f.player = [](AppContext&, QWidget*) { return new Player; };
+        f.recorder = [this](AppContext&, QWidget*) { return new Recorder(recorderSize); };
+        f.player = [this](AppContext&, QWidget*) { return new Player(playerMinimumHeight); };
         f.mixer = [](AppContext&, QWidget*) { return new Mixer; };
         f.reports = [this](AppContext&, QWidget*) {
             return LaidOut(new QWidget, QStringLiteral("Brogliaccio"), reportSize);
@@ -126,6 +129,8 @@ protected:
 
     TempHome home;
     QSize reportSize{600, 300};
+    QSize recorderSize{300, 150};
+    int playerMinimumHeight = 0;
     std::unique_ptr<WindowRegistry> forms;
 };
 
@@ -145,6 +150,27 @@ TEST_F(WindowArrangement, WorkWindowsFitTheAreaAndCoverNothing) {
     for (const QRect& f : {recorder, mixer, player}) EXPECT_TRUE(area().contains(f)) << f.y();
     EXPECT_FALSE(recorder.intersects(mixer) || recorder.intersects(player) ||
                  mixer.intersects(player));
+}
+
+TEST_F(WindowArrangement, ShortOfHeightThePlayerKeepsItsLeastHeightOnScreen) {
+    recorderSize = QSize(300, area().height() - 150);
+    openWorkWindows();
+    const QRect recorder = frame(FormId::Recorder)->geometry();
+    const QRect player = frame(FormId::Player)->geometry();
+    EXPECT_EQ(player.height(), std::min(kLeastPlayerFrameHeight, area().height()));
+    EXPECT_EQ(player.bottom(), area().bottom());
+    EXPECT_TRUE(player.intersects(recorder)) << "no room: the player covers the recorder's foot";
+}
+
+TEST_F(WindowArrangement, APlayerThatStatesItsMinimumIsHeldToThatInstead) {
+    recorderSize = QSize(300, area().height() - 150);
+    playerMinimumHeight = 80;
+    openWorkWindows();
+    const QRect recorder = frame(FormId::Recorder)->geometry();
+    const QRect player = frame(FormId::Player)->geometry();
+    EXPECT_EQ(player.top(), recorder.bottom() + 1);
+    EXPECT_EQ(player.bottom(), area().bottom());
+    EXPECT_GE(forms->child(FormId::Player)->height(), 80);
 }
 
 TEST_F(WindowArrangement, ReportOpensAtItsSizeWithinTheAreaAndInFront) {
