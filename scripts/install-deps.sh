@@ -22,6 +22,8 @@ PACKAGES=(
   pulseaudio pulseaudio-utils alsa-utils sox espeak-ng baresip-core iproute2 util-linux
   tcpdump openssl postgresql postgresql-contrib zip unzip
   xvfb xauth imagemagick fonts-dejavu-core
+  # screenshots of the running program (scripts/screenshots.sh)
+  xdotool sqlite3
 )
 
 missing=()

@@ -17,16 +17,29 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 
 namespace kallomir {
 
+bool InstallQtItalian(QCoreApplication& app, QTranslator& translator) {
+    if (!translator.load(QLocale(QLocale::Italian, QLocale::Italy), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return app.installTranslator(&translator);
+}
+
 int RunApplication(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
     QApplication app(argc, argv);
+    // Before the first window or message box. Without the translation Qt's texts stay English.
+    QTranslator qtItalian;
+    InstallQtItalian(app, qtItalian);
     // The settings store is addressed by the executable's name.
     QApplication::setApplicationName(QFileInfo(QString::fromLocal8Bit(argv[0])).completeBaseName());
     QApplication::setApplicationVersion(

@@ -86,8 +86,17 @@ FrmSplash::FrmSplash(AppContext& ctx, QWidget* parent)
 void FrmSplash::load() {
     lblVersion_->setText(VersionText());
     lblProductName_->setText(kApplicationTitle);
-    const QStringList failures = InitConfiguration(ctx_.config, ctx_.homeFolder,
-                                                   ConfigurationDefaults::ForHome(ctx_.userHome));
+    QStringList refused;
+    const QStringList failures = InitConfiguration(
+        ctx_.config, ctx_.homeFolder, ConfigurationDefaults::ForHome(ctx_.userHome), &refused);
+    if (!refused.isEmpty()) {
+        ctx_.boxes.show(
+            QStringLiteral("RIZEDUZO.INI: un nome di cartella deve essere un solo nome, "
+                           "non un percorso. Valori non usati:\n") +
+                refused.join(u'\n') +
+                QStringLiteral("\nSi usa la cartella %1.").arg(ctx_.config.recFolder),
+            kApplicationTitle, MsgButtons::Ok, MsgIcon::Exclamation);
+    }
     if (!failures.isEmpty()) {
         ctx_.boxes.show(QStringLiteral("Impossibile creare la cartella:\n") + failures.join(u'\n'),
                         kApplicationTitle, MsgButtons::Ok, MsgIcon::Exclamation);

@@ -28,6 +28,9 @@ MdiRec::MdiRec(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx
     setWindowTitle(QStringLiteral("Kallomir"));
     mdiArea_ = new QMdiArea(this);
     mdiArea_->setObjectName(QStringLiteral("MdiArea"));
+    // A window closed while maximised must not hand its maximised state to the next one
+    // (the recorder would then cover the player).
+    mdiArea_->setOption(QMdiArea::DontMaximizeSubWindowOnActivation);
     setCentralWidget(mdiArea_);
 
     toolbar1_ = new QToolBar(this);
@@ -93,6 +96,10 @@ void MdiRec::load() {
         resize(full.size());
     }
     show();
+    // The login window that had the keyboard is gone: the frame takes it, so that its
+    // windows answer the keyboard and the one the operator opens comes to the front.
+    raise();
+    activateWindow();
     QApplication::processEvents();
     LayoutToolbar(toolbar1_);
 }

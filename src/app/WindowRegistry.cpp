@@ -9,7 +9,57 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 
+#include <algorithm>
+
 namespace kallomir {
+
+namespace {
+
+// The frame size a child asks for: the size its window was given when it was made (a
+// window laid out by hand has no size hint, a laid-out one may want more than its hint),
+// else its hint; plus the frame's title bar and borders.
+QSize NaturalFrameSize(const QMdiSubWindow* sub) {
+    const QWidget* w = sub->widget();
+    if (!w)
+        return sub->sizeHint();
+    const QSize hint = w->sizeHint();
+    const QSize frame = hint.isValid() ? sub->sizeHint() - hint : sub->sizeHint();
+    QSize inside = w->testAttribute(Qt::WA_Resized) || !hint.isValid() ? w->size() : hint;
+    if (hint.isValid())
+        inside = inside.expandedTo(w->minimumSizeHint());
+    return inside + frame;
+}
+
+}  // namespace
+
+QRect PlaceChildFrame(FormId form, const QSize& area, const QSize& natural, const QRect& recorder,
+                      const QRect& mixer, int leastPlayerHeight) {
+    const QSize size = natural.boundedTo(area);
+    switch (form) {
+        case FormId::Recorder:
+            return {QPoint(0, 0), size};
+        case FormId::Mixer: {
+            if (recorder.isNull())
+                return {QPoint(0, 0), size};
+            if (recorder.right() + 1 + size.width() <= area.width())
+                return {QPoint(recorder.right() + 1, 0), size};
+            const int below = std::min(recorder.bottom() + 1, area.height() - size.height());
+            return {QPoint(0, std::max(0, below)), size};
+        }
+        case FormId::Player: {
+            int top = recorder.isNull() ? 0 : recorder.bottom() + 1;
+            // The mixer counts where it stands above the player's width.
+            if (!mixer.isNull() && mixer.left() < size.width())
+                top = std::max(top, mixer.bottom() + 1);
+            const int least = std::min(std::max(leastPlayerHeight, 1), area.height());
+            if (area.height() - top < least)
+                top = area.height() - least;
+            return {0, top, size.width(), area.height() - top};
+        }
+        default:
+            return {QPoint(0, 0), size};
+    }
+}
 
 WindowRegistry::WindowRegistry(AppContext& ctx, Factories factories, QObject* parent)
     : QObject(parent), ctx_(ctx), factories_(std::move(factories)) {
@@ -73,16 +123,34 @@ QWidget* WindowRegistry::ensureChild(FormId form) {
     sub->setAttribute(Qt::WA_DeleteOnClose);
     sub->setWindowTitle(widget->windowTitle());
     sub->hide();
+    // Sized before its load, so a load that looks at its own frame sees the real one.
+    sub->resize(NaturalFrameSize(sub).boundedTo(frame.mdiArea()->viewport()->size()));
     if (make.load)
         make.load(widget);
     if (sub && w) {
         sub->setWindowTitle(w->windowTitle());
-        // A window laid out by hand has no size hint: the frame would shrink to its title bar.
-        // Its own size plus the frame's is what it asked for.
-        if (!w->sizeHint().isValid())
-            sub->resize(sub->sizeHint() + w->size());
+        placeChild(form, sub);
     }
     return w;
+}
+
+QRect WindowRegistry::frameOf(FormId form) const {
+    QWidget* w = child(form);
+    auto* sub = w ? qobject_cast<QMdiSubWindow*>(w->parentWidget()) : nullptr;
+    return sub ? sub->geometry() : QRect();
+}
+
+void WindowRegistry::placeChild(FormId form, QMdiSubWindow* sub) {
+    // Placed once, when made: the last word on its frame, after whatever its load did.
+    const QSize area = main_->mdiArea()->viewport()->size();
+    // A window that states its smallest size is held to that; else the player's usual least.
+    const bool statesLeast = sub->widget() && sub->widget()->minimumHeight() > 0;
+    const int least = statesLeast ? sub->minimumSizeHint().height() : kLeastPlayerFrameHeight;
+    const QRect place =
+        PlaceChildFrame(form, area, NaturalFrameSize(sub),
+                        form == FormId::Recorder ? QRect() : frameOf(FormId::Recorder),
+                        form == FormId::Mixer ? QRect() : frameOf(FormId::Mixer), least);
+    sub->setGeometry(place);
 }
 
 QWidget* WindowRegistry::child(FormId form) const {
@@ -137,11 +205,14 @@ void WindowRegistry::show(FormId form) {
             return;
         default: {
             QWidget* w = ensureChild(form);
+            w->show();
             if (auto* sub = qobject_cast<QMdiSubWindow*>(w->parentWidget())) {
                 sub->show();
+                // Active, so it comes and stays in front of the window that had the keyboard.
+                if (QMdiArea* area = sub->mdiArea())
+                    area->setActiveSubWindow(sub);
                 sub->raise();
             }
-            w->show();
             return;
         }
     }

@@ -10,9 +10,23 @@
 #include <functional>
 #include <type_traits>
 
+class QMdiSubWindow;
+
 namespace kallomir {
 
 struct AppContext;
+
+// Where a child window of the main frame goes when it is created: the recorder at the top
+// left, the mixer beside it (below it when the width is short), the player below both with
+// the rest of the height, anything else at the top left. Every frame stays inside the
+// area; a player that would get less than `leastPlayerHeight` is given that much, covering
+// the bottom of the windows above rather than leaving its own bottom off screen.
+// Sizes are frame sizes (title bar and borders included); absent windows are null rects.
+QRect PlaceChildFrame(FormId form, const QSize& area, const QSize& natural, const QRect& recorder,
+                      const QRect& mixer, int leastPlayerHeight);
+// The smallest frame height in which the player's controls and a few lines of its editor fit,
+// unless the player states its own minimum size.
+inline constexpr int kLeastPlayerFrameHeight = 400;
 
 // Creates each window of the program at most once, the first time it is shown or touched,
 // and forgets it when it closes, so the next touch creates it again.
@@ -65,6 +79,8 @@ public:
 
 private:
     QWidget* ensureChild(FormId form);
+    void placeChild(FormId form, QMdiSubWindow* sub);
+    QRect frameOf(FormId form) const;
     QPointer<QWidget>& slot(FormId form);
 
     AppContext& ctx_;

@@ -23,6 +23,16 @@ bool MakeFolder(const QString& path, QStringList& failures) {
 }
 }  // namespace
 
+bool IsPlainFolderName(const QString& name) {
+    if (name.isEmpty() || name == QStringLiteral(".") || name == QStringLiteral(".."))
+        return false;
+    for (const QChar c : name) {
+        if (c == u'/' || c == u'\\' || c.category() == QChar::Other_Control)
+            return false;
+    }
+    return true;
+}
+
 QString AppFolderOf(const QString& programFolder) {
     QString folder = programFolder.trimmed();
     while (folder.size() > 1 && folder.endsWith(u'/')) folder.chop(1);
@@ -37,7 +47,7 @@ ConfigurationDefaults ConfigurationDefaults::ForHome(const QString& userHome) {
 }
 
 QStringList InitConfiguration(GeneralSound& config, const QString& programFolder,
-                              const ConfigurationDefaults& defaults) {
+                              const ConfigurationDefaults& defaults, QStringList* refused) {
     QStringList failures;
     config.appFolder = AppFolderOf(programFolder);
     config.iniFile = config.appFolder + QStringLiteral("RIZEDUZO.INI");
@@ -68,10 +78,18 @@ QStringList InitConfiguration(GeneralSound& config, const QString& programFolder
         ini.write(QStringLiteral("PATH"), QStringLiteral("DATI"), config.dataPath);
         MakeFolder(config.dataPath, failures);
     }
-    config.folderNumber =
-        readOrDefault(QStringLiteral("PATH"), QStringLiteral("FOLDER"), QStringLiteral("1"));
-    const QString name =
-        readOrDefault(QStringLiteral("PATH"), QStringLiteral("NOME"), QStringLiteral("Quendral"));
+    // Both become parts of the recordings path: a path in either would put recordings
+    // outside DATI, so such a value is set aside, not used.
+    auto plainOrDefault = [&](const QString& key, const QString& def) {
+        const QString value = readOrDefault(QStringLiteral("PATH"), key, def);
+        if (IsPlainFolderName(value))
+            return value;
+        if (refused)
+            *refused << key + u'=' + value;
+        return def;
+    };
+    config.folderNumber = plainOrDefault(QStringLiteral("FOLDER"), QStringLiteral("1"));
+    const QString name = plainOrDefault(QStringLiteral("NOME"), QStringLiteral("Quendral"));
     config.sampleRate = readOrDefault(QStringLiteral("PARAMETRI"), QStringLiteral("QUALITA"),
                                       QStringLiteral("11025"));
     config.bitsPerSample =
@@ -92,9 +110,12 @@ QStringList InitConfiguration(GeneralSound& config, const QString& programFolder
 QString NextFolderNumber(const GeneralSound& config, QString* folderName) {
     const QString current = ReadIniValue(config.iniFile, QStringLiteral("PATH"),
                                          QStringLiteral("FOLDER"), QStringLiteral("1"));
-    if (folderName)
+    if (folderName) {
         *folderName = ReadIniValue(config.iniFile, QStringLiteral("PATH"), QStringLiteral("NOME"),
                                    QStringLiteral("Recodati"));
+        if (!IsPlainFolderName(*folderName))
+            *folderName = config.recFolder.section(u'/', 0, 0);
+    }
     QString next = QString::number(ToInt64(Val(current)) + 1);
     if (!WriteIniValue(config.iniFile, QStringLiteral("PATH"), QStringLiteral("FOLDER"), next))
         throw RuntimeError(errors::kPathFileAccess,

@@ -36,16 +36,24 @@ struct ConfigurationDefaults {
     static ConfigurationDefaults ForHome(const QString& userHome);
 };
 
+// A folder name or number that goes into a recordings path: one plain folder name, never a
+// path (no separator, not "." or "..", no control character, not empty).
+bool IsPlainFolderName(const QString& name);
+
 // Loads RIZEDUZO.INI into config, writes missing defaults back and creates the data
 // folders one level deep. Returns the folders it could not create (the caller tells the
 // operator); an unreadable or damaged file reads as missing keys, never as an error.
+// A NOME or FOLDER that is not a plain folder name is not used: the default takes its
+// place for this run and "KEY=value" is added to `refused` for the caller to report.
 QStringList InitConfiguration(GeneralSound& config, const QString& programFolder,
-                              const ConfigurationDefaults& defaults);
+                              const ConfigurationDefaults& defaults,
+                              QStringList* refused = nullptr);
 
 // The next folder after a full one: reads FOLDER and NOME back from the INI file, stores
-// FOLDER + 1 and returns the new number as text (a non-numeric FOLDER counts as 0).
-// Throws RuntimeError when FOLDER cannot be stored: moving on without it would hand out
-// the same folder number again at the next start.
+// FOLDER + 1 and returns the new number as text (a non-numeric FOLDER counts as 0). A NOME
+// in the file that is not a plain folder name gives the name in use instead. Throws
+// RuntimeError when FOLDER cannot be stored: moving on without it would hand out the same
+// folder number again at the next start.
 QString NextFolderNumber(const GeneralSound& config, QString* folderName);
 
 }  // namespace kallomir

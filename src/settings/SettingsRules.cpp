@@ -21,6 +21,16 @@ bool IsFolderNameKey(QChar key) {
            c == u'\b';
 }
 
+bool IsTypedText(const QString& keyText) {
+    if (keyText.isEmpty())
+        return false;
+    for (const QChar c : keyText) {
+        if (!c.isPrint())
+            return false;
+    }
+    return true;
+}
+
 RingsCheck CheckRings(const QString& text) {
     if (text.isEmpty())
         return RingsCheck::Empty;

@@ -35,6 +35,8 @@ QString TapiVersionText(qint32 version);
 
 // The folder name and number boxes take letters, digits and backspace only.
 bool IsFolderNameKey(QChar key);
+// Text a key press types into a box, as against an editing key's control character.
+bool IsTypedText(const QString& keyText);
 inline constexpr int kFolderNameLength = 8;
 
 // The rings box when it is left: empty text is left for OK to fill in; anything that is not

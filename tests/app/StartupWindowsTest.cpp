@@ -298,6 +298,21 @@ TEST_F(StartupWindows, MissingOrEmptyPropertyFileEndsTheProgram) {
     }
 }
 
+TEST(SplashLoad, AFolderNameThatIsAPathIsReportedAndNotUsed) {
+    TempHome h;
+    h.writeFile(QStringLiteral("2001Kallomir.Emx"), "Secret\r\n");
+    h.writeFile(QStringLiteral("RIZEDUZO.INI"), "[PATH]\nNOME=../../../x\n");
+    WindowRegistry f(*h.context, {});
+    QPointer<FrmSplash> splash = new FrmSplash(*h.context);
+    splash->load();
+    ASSERT_FALSE(h.boxes.empty());
+    EXPECT_TRUE(h.boxes.shown().front().text.contains(QStringLiteral("NOME=../../../x")));
+    EXPECT_TRUE(h.boxes.shown().front().text.contains(QStringLiteral("Quendral/1")));
+    EXPECT_EQ(h.config.recFolder, QStringLiteral("Quendral/1"));
+    EXPECT_NE(f.loginWindow(), nullptr) << "the program goes on to the login";
+    delete splash.data();
+}
+
 TEST_F(StartupWindows, SplashShowsVersionAndClosesOnClickOrTimerOnly) {
     QPointer<FrmSplash> splash = new FrmSplash(*home.context);
     splash->show();

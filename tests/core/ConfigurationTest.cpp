@@ -115,6 +115,54 @@ TEST(InitConfiguration, NextFolderNumberCountsOnFromTheFile) {
     EXPECT_EQ(NextFolderNumber(h.config, nullptr), QStringLiteral("1"));
 }
 
+TEST(InitConfiguration, FolderNamesThatArePathsAreRefused) {
+    const struct {
+        const char* nome;
+        const char* folder;
+        const char* refused;  // what is reported, empty when both are used
+        const char* recFolder;
+    } cases[] = {
+        {"../../../x", "1", "NOME=../../../x", "Quendral/1"},
+        {"/etc", "1", "NOME=/etc", "Quendral/1"},
+        {"a/b", "2", "NOME=a/b", "Quendral/2"},
+        {"..", "2", "NOME=..", "Quendral/2"},
+        {"a\\b", "2", "NOME=a\\b", "Quendral/2"},
+        {"", "3", "NOME=", "Quendral/3"},
+        {"Servizio", "../1", "FOLDER=../1", "Servizio/1"},
+        {"Servizio", "", "FOLDER=", "Servizio/1"},
+        {"Mario Rossi", "12", "", "Mario Rossi/12"},  // a hand-written name is a name
+        {"...", "1", "", ".../1"},
+    };
+    for (const auto& c : cases) {
+        TempHome h;
+        QDir().mkpath(h.userHome() + QStringLiteral("/Recodati"));
+        h.writeFile(QStringLiteral("RIZEDUZO.INI"),
+                    QByteArray("[PATH]\nNOME=") + c.nome + "\nFOLDER=" + c.folder + "\n");
+        QStringList refused;
+        const QStringList failures = InitConfiguration(
+            h.config, h.home(), ConfigurationDefaults::ForHome(h.userHome()), &refused);
+        EXPECT_EQ(refused.join(u'|'), QString::fromUtf8(c.refused)) << c.nome << " " << c.folder;
+        EXPECT_EQ(h.config.recFolder, QString::fromUtf8(c.recFolder)) << c.nome;
+        EXPECT_TRUE(failures.isEmpty()) << c.nome;
+        // Nothing is made outside DATI, and the file keeps what the operator wrote.
+        const QDir userHome(h.userHome());
+        EXPECT_EQ(userHome.entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+                  QStringList{QStringLiteral("Recodati")})
+            << c.nome;
+        EXPECT_EQ(Ini(h, "PATH", "NOME"), QString::fromUtf8(c.nome));
+    }
+}
+
+TEST(InitConfiguration, NextFolderKeepsTheNameInUseWhenTheFileHoldsAPath) {
+    TempHome h;
+    h.writeFile(QStringLiteral("RIZEDUZO.INI"), "[PATH]\nFOLDER=3\nNOME=Servizio\n");
+    h.initConfiguration();
+    h.writeFile(QStringLiteral("RIZEDUZO.INI"), "[PATH]\nFOLDER=3\nNOME=../../x\n");
+    QString name;
+    EXPECT_EQ(NextFolderNumber(h.config, &name), QStringLiteral("4"));
+    EXPECT_EQ(name, QStringLiteral("Servizio"));
+}
+
 TEST(VbConvert, NumbersAndDates) {
     EXPECT_DOUBLE_EQ(Val(QStringLiteral("  12.5kg")), 12.5);
     EXPECT_DOUBLE_EQ(Val(QStringLiteral("2,5")), 2.0);

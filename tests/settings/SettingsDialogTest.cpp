@@ -1,19 +1,25 @@
 #include "SettingsTestRig.h"
 
 #include "catalogue/Catalogue.h"
+#include "core/IniFile.h"
 #include "core/RuntimeError.h"
 #include "settings/ui/CfrmSettingsWp.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 using namespace kallomir;
 using namespace kallomir::test;
@@ -274,6 +280,130 @@ TEST_F(SettingsDialog, FolderBoxesTakeLettersAndDigitsOnly) {
     dialog->txtParm(1)->setText(u"Servizio"_s);
     dialog->txtParm_LostFocus(1);
     EXPECT_EQ(rig.boxes().shown().size(), 1);
+}
+
+// Every way of accepting the dialog: each must meet OK's checks. A shortcut presses its
+// button as an animated click, which lands a moment later; the checks wait for it.
+struct AcceptWay {
+    const char* name;
+    std::function<void(CfrmSettingsWp&)> press;
+};
+
+const AcceptWay kAcceptWays[] = {
+    {"OK clicked", [](CfrmSettingsWp& d) { QTest::mouseClick(d.CommandOk(), Qt::LeftButton); }},
+    {"Alt+O", [](CfrmSettingsWp& d) { QTest::keyClick(d.txtParm(1), Qt::Key_O, Qt::AltModifier); }},
+    {"Enter", [](CfrmSettingsWp& d) { QTest::keyClick(d.txtParm(1), Qt::Key_Return); }},
+    {"accept()", [](CfrmSettingsWp& d) { d.accept(); }},
+};
+
+TEST_F(SettingsDialog, EveryWayToAcceptChecksTheNewServiceName) {
+    storeCompleteChoices();
+    const Catalogue catalogue = catalogueWith(1);
+    for (const AcceptWay& way : kAcceptWays) {
+        SCOPED_TRACE(way.name);
+        rig.store(u"etichetta"_s, u"Quendral"_s);
+        auto dialog = open();
+        showActive(*dialog);
+        rig.boxes().answerNext(MsgAnswer::Yes);
+        dialog->Command1_Click();  // "Fine Servizio": the name box is open and empty
+        rig.boxes().clear();
+
+        way.press(*dialog);
+        (void)QTest::qWaitFor([&] { return !rig.boxes().empty(); }, 2000);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(rig.boxes().texts(), QStringList{u"INSERIRE 8 CARATTERI"_s});
+        EXPECT_FALSE(dialog->isUnloaded());
+        EXPECT_TRUE(dialog->txtParm(1)->hasFocus());
+        EXPECT_EQ(rig.ini(u"PATH"_s, u"NOME"_s), u"Quendral"_s);
+        EXPECT_EQ(rig.setting(u"etichetta"_s), u"Quendral"_s);
+        EXPECT_EQ(rig.home.config.recFolder, u"Quendral/1"_s);
+
+        QTest::keyClicks(dialog->txtParm(1), u"Breve"_s);
+        rig.boxes().clear();
+        way.press(*dialog);
+        (void)QTest::qWaitFor([&] { return !rig.boxes().empty(); }, 2000);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(rig.boxes().texts(), QStringList{u"INSERIRE 8 CARATTERI"_s});
+        EXPECT_FALSE(dialog->isUnloaded());
+
+        QTest::keyClicks(dialog->txtParm(1), u"Nuovo"_s);  // "BreveNuo": eight at most
+        rig.boxes().clear();
+        way.press(*dialog);
+        (void)QTest::qWaitFor([&] { return dialog->isUnloaded() || !rig.boxes().empty(); }, 2000);
+        EXPECT_TRUE(rig.boxes().empty());
+        EXPECT_TRUE(dialog->isUnloaded());
+        EXPECT_EQ(rig.home.config.recFolder, u"BreveNuo/1"_s);
+        EXPECT_EQ(rig.ini(u"PATH"_s, u"NOME"_s), u"BreveNuo"_s);
+        EXPECT_TRUE(QDir(rig.home.config.recordingsFolder()).exists());
+
+        // Back to the first service for the next way.
+        rig.home.config.recFolder = u"Quendral/1"_s;
+        QString first = u"Quendral"_s;
+        WriteIniValue(rig.home.config.iniFile, u"PATH"_s, u"NOME"_s, first);
+    }
+}
+
+TEST_F(SettingsDialog, EnterOnAnotherButtonPressesThatButtonNotOk) {
+    storeCompleteChoices();
+    auto dialog = open();
+    showActive(*dialog);
+    dialog->TextTelephoneNumber()->setText(u"0612345"_s);
+    dialog->cmdCancel()->setFocus();
+    QTest::keyClick(dialog->cmdCancel(), Qt::Key_Return);
+    EXPECT_TRUE(dialog->isUnloaded());
+    EXPECT_EQ(dialog->result(), QDialog::Rejected);
+    EXPECT_EQ(rig.setting(u"Telephone Number"_s), u"<absent>"_s) << "Annulla stores nothing";
+}
+
+TEST_F(SettingsDialog, OkRefusesAnEmptyFolderNumber) {
+    storeCompleteChoices();
+    auto dialog = open();
+    dialog->txtParm(0)->clear();
+    dialog->accept();
+    EXPECT_EQ(rig.boxes().texts(), QStringList{u"Inserire il numero della cartella"_s});
+    EXPECT_FALSE(dialog->isUnloaded());
+    EXPECT_EQ(rig.ini(u"PATH"_s, u"FOLDER"_s), u"1"_s);
+    dialog->txtParm(0)->setText(u"7"_s);
+    dialog->accept();
+    EXPECT_TRUE(dialog->isUnloaded());
+    EXPECT_EQ(rig.home.config.recFolder, u"Quendral/7"_s);
+}
+
+TEST_F(SettingsDialog, ClosingNeverMakesAFolderOutsideTheDataFolder) {
+    const QString data = rig.home.config.dataPath;
+    for (const QString& bad : {u"../Fuori/1"_s, u"Quendral/../../Fuori"_s, u"Fuori/.."_s}) {
+        rig.home.config.recFolder = bad;
+        auto dialog = open();
+        dialog->cmdCancel_Click();
+        EXPECT_FALSE(QDir(data + u"../Fuori"_s).exists()) << bad.toStdString();
+        EXPECT_FALSE(QDir(data + u"Fuori"_s).exists()) << bad.toStdString();
+    }
+}
+
+TEST_F(SettingsDialog, EditingKeysWorkInTheFolderBoxes) {
+    auto dialog = open();
+    showActive(*dialog);
+    QLineEdit* name = dialog->txtParm(1);
+    name->setEnabled(true);
+    name->setFocus();
+    // The texts the window system gives these keys: control characters, not letters.
+    QTest::sendKeyEvent(QTest::Click, name, Qt::Key_A, QString(QChar(0x01)), Qt::ControlModifier);
+    EXPECT_EQ(name->selectedText(), u"Quendral"_s);
+    QTest::sendKeyEvent(QTest::Click, name, Qt::Key_Delete, QString(QChar(0x7f)), Qt::NoModifier);
+    EXPECT_EQ(name->text(), QString());
+
+    QApplication::clipboard()->setText(u"Servizio"_s);
+    QTest::sendKeyEvent(QTest::Click, name, Qt::Key_V, QString(QChar(0x16)), Qt::ControlModifier);
+    EXPECT_EQ(name->text(), u"Servizio"_s);
+    QTest::sendKeyEvent(QTest::Click, name, Qt::Key_Home, QString(), Qt::NoModifier);
+    QTest::sendKeyEvent(QTest::Click, name, Qt::Key_Delete, QString(QChar(0x7f)), Qt::NoModifier);
+    EXPECT_EQ(name->text(), u"ervizio"_s);
+
+    // Pasted paths and typed punctuation stay out.
+    QApplication::clipboard()->setText(u"../x"_s);
+    QTest::sendKeyEvent(QTest::Click, name, Qt::Key_V, QString(QChar(0x16)), Qt::ControlModifier);
+    QTest::keyClicks(name, u"/."_s);
+    EXPECT_EQ(name->text(), u"ervizio"_s);
 }
 
 TEST_F(SettingsDialog, RecallSliderMovesTheRecallTime) {

@@ -4,6 +4,7 @@
 #include "controls/WaveControl.h"
 #include "core/AppContext.h"
 #include "core/FormLinks.h"
+#include "core/GeneralSound.h"
 #include "core/IniFile.h"
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
@@ -153,11 +154,12 @@ void CfrmSettingsWp::buildWindow() {
     commandOk_ = new QPushButton(QStringLiteral("&Ok"));
     cmdCancel_ = new QPushButton(QStringLiteral("Annulla"));
     command1_ = new QPushButton(QStringLiteral("Fine Servizio"));
-    commandOk_->setAutoDefault(false);
-    cmdCancel_->setAutoDefault(false);
-    command1_->setAutoDefault(false);
-    for (QPushButton* button : {commandCaps_, commandWaveInCaps_, commandWaveOutCaps_})
-        button->setAutoDefault(false);
+    // Enter presses the button that has the keyboard, and OK (with OK's checks) from anywhere
+    // else in the dialog.
+    commandOk_->setDefault(true);
+    for (QPushButton* button :
+         {commandOk_, cmdCancel_, command1_, commandCaps_, commandWaveInCaps_, commandWaveOutCaps_})
+        button->setAutoDefault(true);
 
     // Hidden carriers of the capture quality.
     const std::array<QStringList, 3> qualities{
@@ -244,6 +246,10 @@ int CfrmSettingsWp::exec() {
 void CfrmSettingsWp::done(int result) {
     Form_Unload();
     QDialog::done(result);
+}
+
+void CfrmSettingsWp::accept() {
+    CommandOk_Click();
 }
 
 void CfrmSettingsWp::fillSoundCards(QComboBox* combo, bool output, const QString& key,
@@ -422,9 +428,33 @@ void CfrmSettingsWp::ComboFolder_LostFocus() {
     ctx_.forms->recorder().setFolderSizeLimit(*limit);
 }
 
+bool CfrmSettingsWp::refuseFolderBoxes() {
+    // The boxes become DataPath + name + "/" + number: both must be plain folder names. A
+    // new name (the box is open after "Fine Servizio") has eight characters; the name in
+    // use, which the operator cannot change here, is taken as it is.
+    const QString name = txtParm_[1]->text();
+    const bool shortNewName = txtParm_[1]->isEnabled() && name.size() < kFolderNameLength;
+    if (shortNewName || !IsPlainFolderName(name)) {
+        ctx_.boxes.show(QStringLiteral("INSERIRE 8 CARATTERI"), QStringLiteral("Avviso"),
+                        MsgButtons::Ok, MsgIcon::None);
+        txtParm_[1]->setEnabled(true);
+        focusWithoutChecks(txtParm_[1]);
+        return true;
+    }
+    if (!IsPlainFolderName(txtParm_[0]->text())) {
+        ctx_.boxes.show(QStringLiteral("Inserire il numero della cartella"),
+                        QStringLiteral("Avviso"), MsgButtons::Ok, MsgIcon::None);
+        focusWithoutChecks(txtParm_[0]);
+        return true;
+    }
+    return false;
+}
+
 bool CfrmSettingsWp::refuseInvalidInput() {
-    // OK's shortcut presses it without leaving a box, so the boxes' checks run here too;
-    // nothing is stored while a number box holds something that is not a number.
+    // OK's shortcut and Enter press it without leaving a box, so the boxes' checks run here
+    // too; nothing is stored while a box holds something it must not.
+    if (refuseFolderBoxes())
+        return true;
     if (CheckRings(textRings_->text()) == RingsCheck::Refused) {
         TextRingsBeforeAnswer_LostFocus();
         focusWithoutChecks(textRings_);
@@ -521,8 +551,12 @@ void CfrmSettingsWp::Form_Unload() {
     const GeneralSound& config = ctx_.config;
     if (!QDir(config.dataPath).exists())
         QDir().mkdir(config.dataPath);
-    // The numbered folder may sit below a name folder that is new as well.
-    if (QDir(config.dataPath).exists() && !QDir(config.recordingsFolder()).exists())
+    // The numbered folder may sit below a name folder that is new as well; only ever below
+    // DataPath, whatever RecFolder holds.
+    const QStringList parts = config.recFolder.split(u'/');
+    const bool inside =
+        parts.size() == 2 && IsPlainFolderName(parts[0]) && IsPlainFolderName(parts[1]);
+    if (inside && QDir(config.dataPath).exists() && !QDir(config.recordingsFolder()).exists())
         QDir(config.dataPath).mkpath(config.recFolder);
     try {
         PlayerLink& player = ctx_.forms->player();
@@ -588,7 +622,8 @@ void CfrmSettingsWp::leaveAfterFocusOut(QWidget* widget) {
     QMetaObject::invokeMethod(
         this,
         [this, widget] {
-            if (checking_ || unloaded_ || !isVisible())
+            // A box that has the focus again (OK's own checks sent it back) was not left.
+            if (checking_ || unloaded_ || !isVisible() || widget->hasFocus())
                 return;
             checking_ = true;
             if (widget == textRings_)
@@ -606,13 +641,10 @@ void CfrmSettingsWp::leaveAfterFocusOut(QWidget* widget) {
 
 bool CfrmSettingsWp::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && (watched == txtParm_[0] || watched == txtParm_[1])) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const QString text = key->text();
-        const bool navigation = key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab ||
-                                key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
-                                key->key() == Qt::Key_Escape;
-        if (!text.isEmpty() && !navigation &&
-            !txtParm_KeyPress(watched == txtParm_[0] ? 0 : 1, text.at(0)))
+        // Only typed characters are filtered; editing keys (Delete, Ctrl+A, Ctrl+V ...) carry
+        // control characters or none and keep their work. Pasted text meets the validator.
+        const QString text = static_cast<QKeyEvent*>(event)->text();
+        if (IsTypedText(text) && !txtParm_KeyPress(watched == txtParm_[0] ? 0 : 1, text.at(0)))
             return true;
     }
     if (event->type() == QEvent::FocusOut && !refocusing_) {

@@ -37,6 +37,8 @@ public:
     int exec() override;
     // Every way out (OK, Annulla, Esc, closing the window) ends in the unload.
     void done(int result) override;
+    // Accepting the dialog by any means (OK, its shortcut, Enter) is OK's click, with its checks.
+    void accept() override;
 
     // Window events and control handlers.
     void Form_Load();
@@ -94,6 +96,7 @@ private:
     void fillSoundCards(QComboBox* combo, bool output, const QString& key, RetryBudget& budget);
     bool askRetry(const QString& text);
     bool refuseInvalidInput();
+    bool refuseFolderBoxes();
     void leaveAfterFocusOut(QWidget* widget);
     void setFolderBox(int index, const QString& text);
     void focusWithoutChecks(QWidget* widget);
