@@ -3,7 +3,7 @@
 // with the longest stretch the window goes without handling events meanwhile.
 // Prints figures only; never part of the test run.
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/SqliteCatalogue.h"
 #include "core/GeneralSound.h"
 #include "recorder/CaptureMarker.h"
 #include "recorder/FolderSizeCache.h"
@@ -97,7 +97,7 @@ void StopToCatalogued(const QString& root) {
     MemorySettingsStore store;
     UserSettings settings(store, "kallomir");
     settings.save("progressivo", "0");
-    Catalogue catalogue(root + "/datirec.mdb");
+    SqliteCatalogue catalogue(root + "/datirec.mdb");
     catalogue.create();
 
     for (int round = 0; round < 4; ++round) {

@@ -2,6 +2,8 @@
 
 #include "app/BackgroundAudioSystem.h"
 #include "app/CommandLine.h"
+#include "catalogue/OpenCatalogue.h"
+#include "catalogue/ServerCatalogue.h"
 #include "controls/LineScript.h"
 #include "controls/MediaCommands.h"
 #include "controls/PortAudioLibrary.h"
@@ -33,6 +35,7 @@ struct AppWiring::Devices {
     QtPlayerDialogs playerDialogs;
     std::unique_ptr<AlsaMixerBackend> mixer;
     MediaCommands media;
+    std::unique_ptr<CatalogueStore> catalogue;
 };
 
 namespace {
@@ -81,6 +84,15 @@ AppWiring::AppWiring(AppContext& ctx, const CommandLine& options)
         return std::unique_ptr<AudioSystem>(std::make_unique<PortAudioSystem>(*devices->portAudio));
     });
     devices_->mixer = std::make_unique<AlsaMixerBackend>();
+    // The catalogue: the embedded file, or the server that RIZEDUZO.INI [CATALOGO] names.
+    try {
+        devices_->catalogue = OpenConfiguredCatalogue(ctx.homeFolder, &ctx.settings);
+        if (auto* server = qobject_cast<ServerCatalogue*>(devices_->catalogue.get()))
+            server->startRetrying();
+    } catch (const RuntimeError& e) {
+        error_ += (error_.isEmpty() ? QString() : QStringLiteral("\n")) + e.description();
+    }
+    ctx.catalogue = devices_->catalogue.get();
     ctx.line = devices_->line.get();
     ctx.audio = devices_->audio.get();
     ctx.mixer = devices_->mixer.get();

@@ -2,7 +2,7 @@
 // the recovery of captures left unsaved.
 #include "recorder/RecorderSession.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "catalogue/WavInfo.h"
 #include "controls/WaveControl.h"
 #include "core/AppContext.h"
@@ -178,8 +178,8 @@ bool RecorderSession::catalogue(const SaveResult& result) {
     const bool told = toldAboutCaptures_.contains(QStringLiteral("row:") + result.file);
     try {
         RecorderInsertNotes notes;
-        const auto number = Catalogue::InFolder(ctx_.homeFolder)
-                                .recorderInsert(result.catalogueName, ctx_.settings, &notes);
+        const auto number =
+            ctx_.catalogue->recorderInsert(result.catalogueName, ctx_.settings, &notes);
         if (number)
             state_.progressive = QString::number(*number);
         if (notes.numberNotStored)

@@ -1,6 +1,6 @@
 #include "recorder/RecorderSession.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "controls/MediaCommands.h"
 #include "controls/RecordFormat.h"
 #include "controls/TelephonyControl.h"
@@ -66,9 +66,9 @@ RecorderSession::RecorderSession(AppContext& ctx, QObject* parent)
       ctx_(ctx),
       reports_(std::make_unique<MessageBoxQueue>(ctx.boxes)),
       saves_(std::make_unique<SaveQueue>()) {
-    if (!ctx.line || !ctx.audio)
+    if (!ctx.line || !ctx.audio || !ctx.catalogue)
         throw RuntimeError(errors::kDeviceIo,
-                           QStringLiteral("No line or audio system to record from"));
+                           QStringLiteral("No line, audio system or catalogue to record with"));
     tapi_ = std::make_unique<TelephonyControl>(*ctx.line, ctx.audio, this);
     wave_ = std::make_unique<WaveControl>(*ctx.audio, ctx.line, this);
     state_.startText = state_.nowText = texts::kWaitingToRecord;
@@ -162,12 +162,15 @@ void RecorderSession::Form_Load() {
         state_.progressive = ctx_.settings.get(QStringLiteral("progressivo"), QStringLiteral("0"));
     }
     try {
+        // A first start has no catalogue yet. A catalogue that cannot be made does not keep
+        // the line from answering: the rows wait until it can be written.
+        ctx_.catalogue->create();
+    } catch (const RuntimeError& error) {
+        reports_->postError(error, QStringLiteral("Main Form_Load"));
+    }
+    try {
         state_.lineStatus = LineStatus::Waiting;
         tapi_->setMember13(4);
-        // A first start has no catalogue yet.
-        const Catalogue catalogue = Catalogue::InFolder(ctx_.homeFolder);
-        if (!QFileInfo::exists(catalogue.file()))
-            catalogue.create();
         // Calls are answered from the first moment, not only after the settings were
         // confirmed again.
         const QString name =

@@ -1,6 +1,6 @@
 #include "settings/ServiceShutdown.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "core/AppContext.h"
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
@@ -18,8 +18,7 @@ QString ServiceArchiveFile(const QString& dataPath, const QString& previousName)
 
 bool CloseServiceCatalogue(AppContext& ctx, const QString& previousName, const QString& title) {
     try {
-        const Catalogue catalogue = Catalogue::InFolder(ctx.homeFolder);
-        catalogue.archiveAndEmpty(ServiceArchiveFile(ctx.config.dataPath, previousName));
+        ctx.catalogue->archiveAndEmpty(ServiceArchiveFile(ctx.config.dataPath, previousName));
     } catch (const RuntimeError& error) {
         ctx.boxes.show(ErrorText(error.number(), error.description()) +
                            QStringLiteral("\r\nIl DataBase non è stato cancellato."),

@@ -136,7 +136,7 @@ TEST(FrmPlayer, StoredRowFillsMarksUserNumberAndFormattedText) {
     const QString name =
         f.addRecording(QStringLiteral("20240131_142305.Ems"), 8000, 8, 1, 1.0, kStart, 1);
     f.home.context->settings.save(QStringLiteral("progressivo"), QStringLiteral("41"));
-    const Catalogue catalogue = Catalogue::InFolder(f.home.home());
+    CatalogueStore& catalogue = *f.home.catalogue;
     ASSERT_EQ(catalogue.recorderInsert(name, f.home.context->settings), 42);
     catalogue.playerSave(
         name, PlayerMarks{true, false, true, QStringLiteral("{\\rtf1 {\\b forte} piano}")},

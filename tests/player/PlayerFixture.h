@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "catalogue/RecordingTrailer.h"
 #include "controls/playback/ToneWave.h"
 #include "core/FormLinks.h"
@@ -67,7 +67,7 @@ class PlayerFixture {
 public:
     PlayerFixture() {
         home.initConfiguration();
-        Catalogue::InFolder(home.home()).create();
+        home.catalogue->create();
         folder = QDir::cleanPath(home.config.recordingsFolder());
         QDir().mkpath(folder);
         home.context->forms = &forms;
@@ -118,7 +118,7 @@ public:
     }
 
     std::optional<CatalogueRow> row(const QString& name) const {
-        return Catalogue::InFolder(home.home()).find(name);
+        return home.catalogue->find(name);
     }
 
     TempHome home;

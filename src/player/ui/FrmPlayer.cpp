@@ -1,6 +1,6 @@
 #include "player/ui/FrmPlayer.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "catalogue/RecordingTrailer.h"
 #include "controls/playback/SoundBuffer.h"
 #include "core/AppContext.h"
@@ -377,7 +377,7 @@ void FrmPlayer::FOpener_Click() {
     // The catalogue row: found, or made for a recording that has none yet.
     Frame2->rtfTesto()->clear();
     try {
-        const Catalogue catalogue = Catalogue::InFolder(ctx_.homeFolder);
+        CatalogueStore& catalogue = *ctx_.catalogue;
         std::optional<CatalogueRow> row = catalogue.find(name);
         if (!row) {
             catalogue.playerInsert(
@@ -663,7 +663,6 @@ void FrmPlayer::btedit_Click() {
 
 void FrmPlayer::cmdSalva_Click() {
     try {
-        const Catalogue catalogue = Catalogue::InFolder(ctx_.homeFolder);
         PlayerMarks marks;
         marks.letto = Check[0]->isChecked();
         marks.scritto = Check[1]->isChecked();
@@ -671,7 +670,7 @@ void FrmPlayer::cmdSalva_Click() {
         marks.traduzione = QString::fromLatin1(Frame2->textRtf());
         // The opened recording's name: a refresh of the list while editing (a recording
         // saved meanwhile) must not send the text to another row or to none.
-        catalogue.playerSave(
+        ctx_.catalogue->playerSave(
             openedName_, marks,
             ctx_.settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set")),
             txtUtente->text());

@@ -1,0 +1,74 @@
+#include "catalogue/OfflineQueue.h"
+
+#include "catalogue/SqliteCatalogue.h"
+#include "catalogue/SqliteConnection.h"
+
+namespace kallomir {
+
+namespace {
+
+void EnsureQueue(const SqliteConnection& connection) {
+    connection.exec(
+        QStringLiteral("CREATE TABLE IF NOT EXISTS dati_in_attesa (id INTEGER PRIMARY KEY "
+                       "AUTOINCREMENT, NOME TEXT NOT NULL COLLATE NOCASE, etichetta TEXT, "
+                       "accodato TEXT)"));
+}
+
+}  // namespace
+
+QString OfflineQueue::file() const {
+    return SqliteCatalogue::FileInFolder(folder_);
+}
+
+void OfflineQueue::add(const QString& nome, const QString& etichetta, const QDateTime& at) {
+    SqliteConnection connection(file(), SqliteConnection::Open::MayCreate);
+    EnsureQueue(connection);
+    connection.begin();
+    QSqlQuery existing =
+        connection.prepare(QStringLiteral("SELECT 1 FROM dati_in_attesa WHERE NOME = ?"));
+    existing.addBindValue(nome);
+    connection.run(existing);
+    if (existing.next())
+        return;  // the same recording saved again after a crash: it waits once
+    existing.finish();
+    QSqlQuery insert = connection.prepare(
+        QStringLiteral("INSERT INTO dati_in_attesa (NOME, etichetta, accodato) VALUES (?, ?, ?)"));
+    insert.addBindValue(nome);
+    insert.addBindValue(etichetta);
+    insert.addBindValue(at.toString(Qt::ISODate));
+    connection.run(insert);
+    connection.commit();
+}
+
+std::vector<OfflineQueue::Entry> OfflineQueue::entries() const {
+    std::vector<Entry> out;
+    SqliteConnection connection(file(), SqliteConnection::Open::MayCreate);
+    EnsureQueue(connection);
+    QSqlQuery query = connection.prepare(
+        QStringLiteral("SELECT id, NOME, etichetta, accodato FROM dati_in_attesa ORDER BY id"));
+    connection.run(query);
+    while (query.next()) {
+        out.push_back(Entry{query.value(0).toLongLong(), query.value(1).toString(),
+                            query.value(2).toString(),
+                            QDateTime::fromString(query.value(3).toString(), Qt::ISODate)});
+    }
+    return out;
+}
+
+int OfflineQueue::count() const {
+    SqliteConnection connection(file(), SqliteConnection::Open::MayCreate);
+    EnsureQueue(connection);
+    QSqlQuery query = connection.prepare(QStringLiteral("SELECT COUNT(*) FROM dati_in_attesa"));
+    connection.run(query);
+    return query.next() ? query.value(0).toInt() : 0;
+}
+
+void OfflineQueue::remove(qint64 id) {
+    SqliteConnection connection(file(), SqliteConnection::Open::Existing);
+    EnsureQueue(connection);
+    QSqlQuery query = connection.prepare(QStringLiteral("DELETE FROM dati_in_attesa WHERE id = ?"));
+    query.addBindValue(id);
+    connection.run(query);
+}
+
+}  // namespace kallomir
