@@ -2,6 +2,7 @@
 
 #include "catalogue/CatalogueStore.h"
 #include "catalogue/RecordingTrailer.h"
+#include "catalogue/TranscriptionSave.h"
 #include "controls/playback/SoundBuffer.h"
 #include "core/AppContext.h"
 #include "core/MessageBoxService.h"
@@ -360,6 +361,15 @@ void FrmPlayer::showTicks() {
     for (int i = 0; i < 3; ++i) Image[i]->setVisible(Check[i]->isChecked());
 }
 
+void FrmPlayer::showRow(const CatalogueRow& row) {
+    Check[0]->setChecked(row.letto);
+    Check[1]->setChecked(row.scritto);
+    Check[2]->setChecked(row.tradotto);
+    txtUtente->setText(row.user);
+    if (row.traduzione)
+        Frame2->setTextRtf(row.traduzione->toUtf8());
+}
+
 void FrmPlayer::ShowMciError(int code) {
     ctx_.boxes.show(MediaCommands::errorText(code), kApplicationTitle, MsgButtons::Ok,
                     MsgIcon::Critical);
@@ -376,6 +386,7 @@ void FrmPlayer::FOpener_Click() {
 
     // The catalogue row: found, or made for a recording that has none yet.
     Frame2->rtfTesto()->clear();
+    openedVersion_.reset();
     try {
         CatalogueStore& catalogue = *ctx_.catalogue;
         std::optional<CatalogueRow> row = catalogue.find(name);
@@ -386,16 +397,12 @@ void FrmPlayer::FOpener_Click() {
             row = catalogue.find(name);
         }
         if (row) {
-            Check[0]->setChecked(row->letto);
-            Check[1]->setChecked(row->scritto);
-            Check[2]->setChecked(row->tradotto);
-            txtUtente->setText(row->user);
+            openedVersion_ = row->versione;
+            showRow(*row);
             // A row the player made has no running number: the recorder's box keeps its own.
             if (row->progressivo && ctx_.forms) {
                 ctx_.forms->recorder().setProgressiveNumber(QString::number(*row->progressivo));
             }
-            if (row->traduzione)
-                Frame2->setTextRtf(row->traduzione->toUtf8());
         }
     } catch (const RuntimeError& e) {
         // Listening still works without the catalogue; the operator learns why the marks
@@ -670,10 +677,30 @@ void FrmPlayer::cmdSalva_Click() {
         marks.traduzione = QString::fromLatin1(Frame2->textRtf());
         // The opened recording's name: a refresh of the list while editing (a recording
         // saved meanwhile) must not send the text to another row or to none.
-        ctx_.catalogue->playerSave(
-            openedName_, marks,
+        const TranscriptionSaveOutcome outcome = SaveTranscription(
+            *ctx_.catalogue, ctx_.boxes, openedName_, marks,
             ctx_.settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set")),
-            txtUtente->text());
+            txtUtente->text(), openedVersion_);
+        using Kind = TranscriptionSaveOutcome::Kind;
+        if (outcome.kind == Kind::NoRow) {
+            // The row is gone (the catalogue was emptied meanwhile): editing stays on, so the
+            // text is still there to be saved to a file.
+            ctx_.boxes.show(QStringLiteral("La registrazione %1 non è più nel catalogo: la "
+                                           "trascrizione non è stata salvata. Salvarla in un file "
+                                           "con \"Salva il file\".")
+                                .arg(openedName_),
+                            kApplicationTitle, MsgButtons::Ok, MsgIcon::Exclamation);
+            return;
+        }
+        if (outcome.kind == Kind::StillEditing)
+            return;
+        openedVersion_ = outcome.row->versione;
+        if (outcome.kind == Kind::KeptOther) {
+            // The other operator's marks and text, as the catalogue holds them now.
+            Frame2->rtfTesto()->clear();
+            showRow(*outcome.row);
+            showTicks();
+        }
     } catch (const RuntimeError& e) {
         // Editing stays on, so nothing typed is lost and the operator can save again.
         ReportError(ctx_.boxes, e, QStringLiteral("cmdSalva_Click"));

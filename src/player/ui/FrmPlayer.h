@@ -24,6 +24,7 @@ class QTimer;
 namespace kallomir {
 
 struct AppContext;
+struct CatalogueRow;
 class PlaybackDevice;
 class PlayerDialogs;
 class SoundBuffer;
@@ -134,6 +135,7 @@ private:
     void fastDown(bool ten);
     void fastUp(bool ten);
     void showTicks();
+    void showRow(const CatalogueRow& row);
     void ShowMciError(int code);
     void loadBuffer(const QString& path);
     void showTimeAt(std::int64_t seconds);
@@ -152,6 +154,9 @@ private:
     std::optional<int> fastRestore_;  // the frequency before a fast button was pressed
     int fastSet_ = 0;                 // what the press set
     bool closing_ = false;
+
+    // The opened recording's row version: a save over it checks nobody saved meanwhile.
+    std::optional<std::int64_t> openedVersion_;
 };
 
 }  // namespace kallomir
