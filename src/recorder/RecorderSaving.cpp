@@ -188,6 +188,9 @@ bool RecorderSession::catalogue(const SaveResult& result) {
             notice(texts::kNumbersExhausted.arg(result.catalogueName), true);
         if (told && state_.notice == texts::kNotCataloguedYet.arg(result.file))
             state_.notice.clear();
+        // Queued for a catalogue server out of reach: safe on this workstation, sent later.
+        if (notes.queued)
+            showCatalogueStatus();
         return true;
     } catch (const RuntimeError& error) {
         // The recording is safe on the disk; its row is written as soon as the catalogue
@@ -199,6 +202,32 @@ bool RecorderSession::catalogue(const SaveResult& result) {
         }
         return false;
     }
+}
+
+void RecorderSession::showCatalogueStatus() {
+    const CatalogueStatus status = ctx_.catalogue->status();
+    if (!status.server)
+        return;
+    if (!status.reachable || status.queued > 0) {
+        const QString text = status.reachable
+                                 ? texts::kCatalogueSending.arg(status.queued).arg(status.location)
+                                 : texts::kCatalogueOffline.arg(status.location).arg(status.queued);
+        // Told in a box once each time the server goes away; the notice line meanwhile.
+        if (catalogueNotice_.isEmpty() && !status.reachable)
+            reports_->post(text + QStringLiteral("\n\n") + status.problem, kApplicationTitle,
+                           MsgIcon::Exclamation);
+        catalogueNotice_ = text;
+        notice(text, false);
+        return;
+    }
+    if (!catalogueNotice_.isEmpty()) {
+        if (state_.notice == catalogueNotice_)
+            state_.notice.clear();
+        catalogueNotice_.clear();
+    }
+    // Rows sent later have moved the last number this workstation got.
+    state_.progressive = ctx_.settings.get(QStringLiteral("progressivo"), state_.progressive);
+    changed();
 }
 
 void RecorderSession::finishMarker(const QString& captureFile) {

@@ -109,6 +109,7 @@ RecorderSession::RecorderSession(AppContext& ctx, QObject* parent)
     });
     connect(&timer1_, &QTimer::timeout, this,
             [this, guarded] { guarded(QStringLiteral("Timer1_Timer"), [&] { Timer1_Timer(); }); });
+    connect(ctx.catalogue, &CatalogueStore::statusChanged, this, [this] { showCatalogueStatus(); });
 }
 
 RecorderSession::~RecorderSession() {
@@ -168,6 +169,7 @@ void RecorderSession::Form_Load() {
     } catch (const RuntimeError& error) {
         reports_->postError(error, QStringLiteral("Main Form_Load"));
     }
+    showCatalogueStatus();
     try {
         state_.lineStatus = LineStatus::Waiting;
         tapi_->setMember13(4);

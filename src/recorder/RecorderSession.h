@@ -132,6 +132,7 @@ private:
     void queueSave(const SaveRequest& request);
     void saveDone(const SaveRequest& request, const SaveResult& result);
     bool catalogue(const SaveResult& result);
+    void showCatalogueStatus();
     void finishMarker(const QString& captureFile);
     QString fallbackDataPath() const;
     QDateTime nowToSecond() const;
@@ -155,6 +156,7 @@ private:
     bool folderAdvanceFailed_ = false;
     int recoveryCountdown_ = 0;
     bool loaded_ = false;
+    QString catalogueNotice_;  // what the notice line says about a catalogue server away
 };
 
 }  // namespace kallomir
