@@ -3,6 +3,7 @@
 #include "KallomirVersion.h"
 #include "app/AppIcon.h"
 #include "app/AppWiring.h"
+#include "app/CatalogueCopyCommand.h"
 #include "app/CommandLine.h"
 #include "app/FrmSplash.h"
 #include "app/QtMessageBoxService.h"
@@ -36,6 +37,10 @@ bool InstallQtItalian(QCoreApplication& app, QTranslator& translator) {
 int RunApplication(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    // A command that needs no window runs before anything needs a display.
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "--catalogue-copy-to-server") == 0)
+            return RunCatalogueCopyCommand(argc, argv);
     QApplication app(argc, argv);
     // Before the first window or message box. Without the translation Qt's texts stay English.
     QTranslator qtItalian;

@@ -27,7 +27,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("startup-probe"),
         QStringLiteral(
             "Print the milliseconds from start to the login window, then leave (for benchmarks)."));
-    parser.addOptions({help, version, home, lineScript, probe});
+    const QCommandLineOption catalogueCopy(
+        QStringLiteral("catalogue-copy-to-server"),
+        QStringLiteral("Copy the rows of the program folder's datirec.mdb to the catalogue server "
+                       "named in RIZEDUZO.INI [CATALOGO], keeping their running numbers; rows "
+                       "already on the server are not copied again. Then leave."));
+    parser.addOptions({help, version, home, lineScript, probe, catalogueCopy});
     if (!parser.parse(arguments)) {
         result.error = parser.errorText();
     }
@@ -36,6 +41,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     result.home = parser.value(home);
     result.lineScript = parser.value(lineScript);
     result.startupProbe = parser.isSet(probe);
+    result.catalogueCopy = parser.isSet(catalogueCopy);
     if (!parser.positionalArguments().isEmpty() && result.error.isEmpty()) {
         result.error =
             QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());

@@ -6,9 +6,10 @@
 namespace kallomir {
 
 struct CommandLine {
-    QString home;               // --home DIR
-    QString lineScript;         // --line-script FILE: scenario for the simulated line
-    bool startupProbe = false;  // --startup-probe: print the time to the login window and leave
+    QString home;                // --home DIR
+    QString lineScript;          // --line-script FILE: scenario for the simulated line
+    bool startupProbe = false;   // --startup-probe: print the time to the login window and leave
+    bool catalogueCopy = false;  // --catalogue-copy-to-server: copy datirec.mdb's rows and leave
     bool showVersion = false;
     bool showHelp = false;
     QString error;  // non-empty when the arguments could not be understood
