@@ -123,6 +123,9 @@ TEST_F(ServerCatalogueTest, QueuedRowsKeepTheOrderOfTheRecordings) {
     ASSERT_TRUE(TestCatalogueServer::start());
     // A row by another workstation meanwhile takes the next number on the server.
     ASSERT_EQ(otherWorkstation()->recorderInsert("20240301_100030.Ems", settings()), 1);
+    // The player reaches the server again before the rows have been sent.
+    EXPECT_FALSE(server->find("20240301_100000.Ems").has_value());
+    EXPECT_TRUE(server->status().reachable);
     RecorderInsertNotes notes;
     server->recorderInsert("20240301_100200.Ems", settings(), &notes);
     EXPECT_TRUE(notes.queued) << "behind the rows that wait";
@@ -217,6 +220,7 @@ TEST_F(ServerCatalogueTest, CopyKeepsNumbersAndRefusesDuplicates) {
     EXPECT_EQ(copied->versione, 2);
     EXPECT_EQ(copied->dtfile, QDate(2023, 1, 1));
     EXPECT_EQ(server->find("a mano.Ems")->user, "carla") << "the server's row stays";
+    EXPECT_EQ(schema->value("SELECT ultimo FROM dati_contatore").toInt(), 42);
     EXPECT_EQ(server->recorderInsert("20240101_080000.Ems", settings()), 43);
 
     // Once is enough: a second run copies nothing.
