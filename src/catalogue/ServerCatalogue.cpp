@@ -373,6 +373,9 @@ int ServerCatalogue::queuedCount() const {
 void ServerCatalogue::create() {
     try {
         withServer([](Connection&) {});
+        // Rows left waiting by the last run go as soon as the window is up.
+        if (queuedCount() > 0)
+            QTimer::singleShot(0, this, [this] { sendQueued(); });
     } catch (const RuntimeError& error) {
         if (error.number() != kCatalogueUnreachable)
             throw;

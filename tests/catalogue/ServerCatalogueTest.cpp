@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QSet>
 #include <QSignalSpy>
+#include <QTest>
 
 #include <algorithm>
 
@@ -109,6 +110,29 @@ TEST_F(ServerCatalogueTest, ServerStoppedDuringASaveThenRestartedGetsTheRowOnce)
     EXPECT_EQ(row->progressivo, 2);
     EXPECT_EQ(row->etichetta, "Turno 2") << "the label at the time of the recording";
     EXPECT_EQ(settings().get("progressivo", ""), "2") << "the cache follows the rows sent";
+}
+
+// Nobody has to send the rows: while they wait the workstation looks at the server's port
+// now and then, and sends them once it answers.
+TEST_F(ServerCatalogueTest, WaitingRowsAreSentByThemselvesOnceTheServerAnswers) {
+    server->startRetrying(100);
+    ASSERT_TRUE(TestCatalogueServer::stop());
+    RecorderInsertNotes notes;
+    server->recorderInsert("20240301_093000.Ems", settings(), &notes);
+    ASSERT_TRUE(notes.queued);
+    QTest::qWait(400);  // a few looks at a server that does not answer
+    EXPECT_EQ(server->status().queued, 1);
+    ASSERT_TRUE(TestCatalogueServer::start());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server->status().queued == 0; }, 10000));
+    EXPECT_TRUE(server->status().reachable);
+    EXPECT_EQ(rowsNamed("20240301_093000.Ems"), 1);
+
+    // Rows a crash left waiting are sent after the next start.
+    OfflineQueue(home.home()).add("20240301_094000.Ems", "Not Set", QDateTime::currentDateTime());
+    ServerCatalogue next(schema->config(), home.home(), &settings());
+    next.create();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return next.status().queued == 0; }, 5000));
+    EXPECT_EQ(rowsNamed("20240301_094000.Ems"), 1);
 }
 
 // Rows that wait are sent oldest first; a new recording made while they wait joins the end
