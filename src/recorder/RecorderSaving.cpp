@@ -209,13 +209,15 @@ void RecorderSession::showCatalogueStatus() {
     if (!status.server)
         return;
     if (!status.reachable || status.queued > 0) {
-        const QString text = status.reachable
-                                 ? texts::kCatalogueSending.arg(status.queued).arg(status.location)
-                                 : texts::kCatalogueOffline.arg(status.location).arg(status.queued);
+        const QString text =
+            status.reachable ? texts::kCatalogueSending.arg(status.location).arg(status.queued)
+            : status.queued > 0
+                ? texts::kCatalogueOfflineWaiting.arg(status.location).arg(status.queued)
+                : texts::kCatalogueOffline.arg(status.location);
         // Told in a box once each time the server goes away; the notice line meanwhile.
         if (catalogueNotice_.isEmpty() && !status.reachable)
-            reports_->post(text + QStringLiteral("\n\n") + status.problem, kApplicationTitle,
-                           MsgIcon::Exclamation);
+            reports_->post(texts::kCatalogueOfflineBox.arg(status.location, status.problem),
+                           kApplicationTitle, MsgIcon::Exclamation);
         catalogueNotice_ = text;
         notice(text, false);
         return;

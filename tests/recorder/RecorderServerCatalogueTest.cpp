@@ -75,6 +75,7 @@ TEST_F(ServerCatalogueSession, ServerAwayAtTheSaveQueuesTheRowAndSaysSo) {
         << "its row is safe in the queue, so the capture is done";
     EXPECT_EQ(OfflineQueue(home.home()).count(), 1);
     EXPECT_TRUE(st().notice.contains("non raggiungibile")) << st().notice.toStdString();
+    EXPECT_TRUE(st().notice.contains("su questa postazione: 1 ")) << st().notice.toStdString();
     EXPECT_TRUE(st().notice.contains(schema->config().describe()));
     EXPECT_EQ(st().progressive, "0");
     ASSERT_EQ(home.boxes.shown().size(), 1) << "told once";
