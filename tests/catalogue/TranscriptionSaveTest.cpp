@@ -93,6 +93,26 @@ TEST_P(TranscriptionSaveTest, ASaveWhileTheQuestionIsOpenIsAskedAboutAgain) {
     EXPECT_EQ(catalogue().find(kName)->traduzione, "{\\rtf1 carla}");
 }
 
+// The row could not be read when the recording was opened (the server was away): a row
+// that holds nothing is written, one with a text is not overwritten without the question.
+TEST_P(TranscriptionSaveTest, ARowNeverShownIsOverwrittenOnlyWhenAsked) {
+    ASSERT_TRUE(catalogue().playerInsert(kName, "E", "anna"));
+    EXPECT_EQ(
+        SaveTranscription(catalogue(), home.boxes, kName, kMine, "E", "anna", kUnseenVersion).kind,
+        Kind::Saved);
+    EXPECT_TRUE(home.boxes.empty());
+    EXPECT_EQ(catalogue().find(kName)->traduzione, kMine.traduzione);
+
+    home.boxes.answerNext(MsgAnswer::Cancel);
+    EXPECT_EQ(
+        SaveTranscription(catalogue(), home.boxes, kName, kTheirs, "E", "bruno", kUnseenVersion)
+            .kind,
+        Kind::StillEditing);
+    ASSERT_EQ(home.boxes.shown().size(), 1);
+    EXPECT_TRUE(home.boxes.last().text.contains("non era raggiungibile"));
+    EXPECT_EQ(catalogue().find(kName)->traduzione, kMine.traduzione);
+}
+
 INSTANTIATE_TEST_SUITE_P(BothBackEnds, TranscriptionSaveTest,
                          ::testing::Values(Backend::File, Backend::Server), BackendName);
 

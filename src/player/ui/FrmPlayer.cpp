@@ -680,7 +680,7 @@ void FrmPlayer::cmdSalva_Click() {
         const TranscriptionSaveOutcome outcome = SaveTranscription(
             *ctx_.catalogue, ctx_.boxes, openedName_, marks,
             ctx_.settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set")),
-            txtUtente->text(), openedVersion_);
+            txtUtente->text(), openedVersion_.value_or(kUnseenVersion));
         using Kind = TranscriptionSaveOutcome::Kind;
         if (outcome.kind == Kind::NoRow) {
             // The row is gone (the catalogue was emptied meanwhile): editing stays on, so the
