@@ -50,6 +50,12 @@ public:
     const WaveFormat& format() const { return format_; }
     std::int64_t size() const { return size_; }
     const char* bytes() const { return bytes_.get(); }
+    // Reads audio bytes straight from the source, beside the loader (any thread; the same
+    // answers as the loader gets). For readers that want the audio once, in order, without
+    // waiting for the whole image.
+    std::int64_t readSource(char* into, std::int64_t offset, std::int64_t max) const {
+        return reader_ ? reader_(into, offset, max) : -1;
+    }
     std::int64_t loadedBytes() const { return loaded_.load(std::memory_order_acquire); }
     bool complete() const { return loadedBytes() == size_; }
     void waitUntilLoaded(std::int64_t bytes) const;
@@ -61,7 +67,12 @@ private:
 
     WaveFormat format_;
     std::int64_t size_ = 0;
-    std::unique_ptr<char[]> bytes_;
+    struct Release {
+        std::int64_t size = 0;
+        void operator()(char* p) const;
+    };
+    std::unique_ptr<char, Release> bytes_;
+    Reader reader_;
     std::atomic<std::int64_t> loaded_{0};
     std::atomic<bool> cancel_{false};
     std::thread loader_;
