@@ -1,6 +1,5 @@
 #include "controls/playback/WavePeaks.h"
 
-#include <QSysInfo>
 #include <QtEndian>
 
 #include <algorithm>
@@ -8,35 +7,42 @@
 #include <cstring>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace kallomir {
 
 namespace {
 
-constexpr std::int64_t kChunkBytes = 1024 * 1024;  // stays in the cache while it is scanned
+constexpr std::int64_t kChunkBytes = 256 * 1024;  // stays in the cache while it is scanned
 
-// The lowest and highest of n little-endian 16-bit samples. Sixteen lanes side by side let
-// the compiler use vector instructions: an hour of audio is scanned in a few hundredths of
-// a second.
+// The lowest and highest of n little-endian 16-bit samples, eight at a time with SSE2 (part
+// of every x86-64 processor): an hour of audio is scanned in a few hundredths of a second.
 void MinMax16(const char* bytes, std::int64_t n, int& low, int& high) {
     std::int64_t i = 0;
-    if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
-        constexpr int kLanes = 16;
-        std::int16_t lo[kLanes], hi[kLanes];
-        std::fill(std::begin(lo), std::end(lo), std::numeric_limits<std::int16_t>::max());
-        std::fill(std::begin(hi), std::end(hi), std::numeric_limits<std::int16_t>::min());
-        for (; i + kLanes <= n; i += kLanes) {
-            std::int16_t v[kLanes];
-            std::memcpy(v, bytes + 2 * i, sizeof v);
-            for (int k = 0; k < kLanes; ++k) {
-                lo[k] = std::min(lo[k], v[k]);
-                hi[k] = std::max(hi[k], v[k]);
-            }
+#if defined(__SSE2__)
+    if (n >= 32) {
+        __m128i lo0 = _mm_set1_epi16(std::numeric_limits<std::int16_t>::max()), lo1 = lo0;
+        __m128i hi0 = _mm_set1_epi16(std::numeric_limits<std::int16_t>::min()), hi1 = hi0;
+        for (; i + 32 <= n; i += 32) {
+            const auto* p = reinterpret_cast<const __m128i*>(bytes + 2 * i);
+            const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1);
+            const __m128i c = _mm_loadu_si128(p + 2), d = _mm_loadu_si128(p + 3);
+            lo0 = _mm_min_epi16(lo0, _mm_min_epi16(a, b));
+            lo1 = _mm_min_epi16(lo1, _mm_min_epi16(c, d));
+            hi0 = _mm_max_epi16(hi0, _mm_max_epi16(a, b));
+            hi1 = _mm_max_epi16(hi1, _mm_max_epi16(c, d));
         }
-        for (int k = 0; k < kLanes; ++k) {
+        alignas(16) std::int16_t lo[8], hi[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lo), _mm_min_epi16(lo0, lo1));
+        _mm_store_si128(reinterpret_cast<__m128i*>(hi), _mm_max_epi16(hi0, hi1));
+        for (int k = 0; k < 8; ++k) {
             low = std::min<int>(low, lo[k]);
             high = std::max<int>(high, hi[k]);
         }
     }
+#endif
     for (; i < n; ++i) {
         const int v = qFromLittleEndian<qint16>(bytes + 2 * i);
         low = std::min(low, v);
@@ -120,7 +126,7 @@ void WavePeaks::run(const WaveImage& image) {
         }
         low_[static_cast<size_t>(bin)] = lo;
         high_[static_cast<size_t>(bin)] = hi;
-        publish(++bin);
+        ++bin;
     };
     while (offset < size && !cancel_.load(std::memory_order_relaxed)) {
         const std::int64_t want =
@@ -138,6 +144,7 @@ void WavePeaks::run(const WaveImage& image) {
         }
         std::memmove(buffer.data(), buffer.data() + at, static_cast<size_t>(held - at));
         held -= at;
+        publish(bin);
     }
     if (!cancel_.load(std::memory_order_relaxed))
         publish(binCount());  // what was never read stays silent (its peaks are 0)
