@@ -42,7 +42,9 @@ TEST(FrmPlayer, LoadShowsTheInitialArrangement) {
         EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
     }
     EXPECT_EQ(p.btedit->text(), QStringLiteral("Modifica"));
-    EXPECT_FALSE(p.Frame2->isEnabled());
+    EXPECT_FALSE(p.Frame2->editable());
+    EXPECT_TRUE(p.Frame2->rtfTesto()->isReadOnly());
+    EXPECT_FALSE(p.Frame2->tlbStandar()->isEnabled());
     EXPECT_FALSE(p.txtUtente->isEnabled());
     EXPECT_TRUE(p.FOpener->isEnabled());
     EXPECT_EQ(p.folderPath(), f.folder);
@@ -196,6 +198,8 @@ TEST(FrmPlayer, PlayPauseResumeStopFollowTheBuffer) {
     PlayerFixture f;
     const QString name =
         f.addRecording(QStringLiteral("20031215_101010.Ems"), 11025, 16, 1, 20.0, kStart, 20);
+    // The transport exactly as it always was: no step back on resume.
+    f.home.context->settings.save(QStringLiteral("AutoRewind"), QStringLiteral("0"));
     FrmPlayer& p = f.load();
 
     p.BtiNIReg_Click();  // nothing opened yet
@@ -398,8 +402,10 @@ TEST(FrmPlayer, EditSaveAndCancel) {
     EXPECT_EQ(p.btedit->text(), QStringLiteral("Annulla"));
     EXPECT_TRUE(p.cmdSalva->isEnabled());
     EXPECT_TRUE(p.saveButtonEnabled());
-    EXPECT_TRUE(p.Frame2->isEnabled());
+    EXPECT_TRUE(p.Frame2->editable());
+    EXPECT_FALSE(p.Frame2->rtfTesto()->isReadOnly());
     EXPECT_FALSE(p.FOpener->isEnabled());
+    f.home.boxes.answerNext(MsgAnswer::Yes);  // marked though not heard
     p.Check[0]->click();
     EXPECT_TRUE(p.Image[0]->isVisibleTo(&p));
     p.Frame2->rtfTesto()->setPlainText(QStringLiteral("bozza"));
@@ -419,6 +425,7 @@ TEST(FrmPlayer, EditSaveAndCancel) {
 
     // Modifica, Ascoltato, formatted text, Salva.
     p.btedit_Click();
+    f.home.boxes.answerNext(MsgAnswer::Yes);
     p.Check[0]->click();
     p.txtUtente->setText(QStringLiteral("luca"));
     QTextEdit* editor = p.Frame2->rtfTesto();
