@@ -25,6 +25,8 @@ constexpr double kMaxTempo = 4.0;
 constexpr double kPathFadeSeconds = 0.012;
 // What the tempo stage reads ahead of what it plays.
 constexpr double kStretchReadAheadSeconds = 0.25;
+// What playback keeps loaded ahead of itself (enough for Fast X 10 at double tempo).
+constexpr std::int64_t kLoadAheadSeconds = 30;
 
 bool IsUnity(double tempo) {
     return std::abs(tempo - 1.0) < 1e-6;
@@ -183,6 +185,7 @@ bool SoundBuffer::render(float* out, unsigned long count, double dacTime) {
         src_reset(resampler_);
     }
     applyTempo(seek >= 0);
+    askForAudioAhead();
     const auto channels = static_cast<size_t>(format_.channels);
     if (tailLeft_ >= 0) {
         // The recording has ended: silence until the tail is out, then the stream completes.
@@ -244,6 +247,17 @@ void SoundBuffer::publishMark(std::uint64_t generation, double dacTime, double f
     markEndFrame_.store(end, std::memory_order_relaxed);
     markRate_.store(rate, std::memory_order_relaxed);
     markSeq_.fetch_add(1, std::memory_order_release);
+}
+
+void SoundBuffer::askForAudioAhead() {
+    // The loader may be holding back for the waveform overview: playback says what it needs
+    // soon, a second at a time.
+    const auto rate = static_cast<std::int64_t>(format_.sampleRate);
+    const std::int64_t ahead = (readFrame_ + kLoadAheadSeconds * rate) * format_.blockAlign;
+    if (ahead > askedBytes_) {
+        askedBytes_ = ahead + rate * format_.blockAlign;
+        image_->want(askedBytes_);
+    }
 }
 
 void SoundBuffer::applyTempo(bool jumped) {

@@ -62,6 +62,7 @@ private:
     static long SourceCallback(void* self, float** data);
     bool render(float* out, unsigned long frames, double dacTime);
     void applyTempo(bool jumped);
+    void askForAudioAhead();
     long pull(float* out, long max);
     long pullDirect(float* out, long max);
     long pullStretched(float* out, long max);
@@ -113,6 +114,7 @@ private:
     std::vector<float> fade_;
     long tailLeft_ = -1;  // silent frames still to go after the end; -1 while audio plays
     std::vector<float> scratch_;
+    std::int64_t askedBytes_ = 0;  // what has been asked of the loader
 };
 
 }  // namespace kallomir

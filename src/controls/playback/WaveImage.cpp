@@ -124,12 +124,35 @@ WaveImage::WaveImage(const WaveFormat& format, std::int64_t size)
 
 WaveImage::~WaveImage() {
     cancel_.store(true);
+    wake_.fetch_add(1);
+    wake_.notify_all();
     if (loader_.joinable())
         loader_.join();
 }
 
+void WaveImage::hold() const {
+    holds_.fetch_add(1);
+}
+
+void WaveImage::release() const {
+    holds_.fetch_sub(1);
+    wake_.fetch_add(1);
+    wake_.notify_all();
+}
+
+void WaveImage::want(std::int64_t bytes) const {
+    std::int64_t now = wanted_.load();
+    while (bytes > now && !wanted_.compare_exchange_weak(now, bytes)) {
+    }
+    if (bytes > now) {
+        wake_.fetch_add(1);
+        wake_.notify_all();
+    }
+}
+
 void WaveImage::waitUntilLoaded(std::int64_t bytes) const {
     bytes = std::min(bytes, size_);
+    want(bytes);
     for (std::int64_t now = loadedBytes(); now < bytes; now = loadedBytes())
         loaded_.wait(now, std::memory_order_acquire);
 }
@@ -137,7 +160,16 @@ void WaveImage::waitUntilLoaded(std::int64_t bytes) const {
 void WaveImage::load(const Reader& read) {
     constexpr std::int64_t kPiece = 8 * 1024 * 1024;
     std::int64_t done = 0;
+    auto mayGoOn = [&] { return cancel_.load() || holds_.load() == 0 || wanted_.load() > done; };
     while (done < size_ && !cancel_.load(std::memory_order_relaxed)) {
+        while (done > 0 && !mayGoOn()) {
+            const std::uint32_t seen = wake_.load();
+            if (mayGoOn())
+                break;
+            wake_.wait(seen);
+        }
+        if (cancel_.load())
+            break;
         const std::int64_t want = std::min(size_ - done, done == 0 ? kFirstPiece : kPiece);
         const std::int64_t got = read(bytes_.get() + done, done, want);
         if (got <= 0)

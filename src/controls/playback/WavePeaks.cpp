@@ -82,7 +82,12 @@ WavePeaks::WavePeaks(const WaveImage& image) : format_(image.format()) {
     const auto bins = static_cast<size_t>((frames + framesPerBin_ - 1) / framesPerBin_);
     low_.assign(bins, 0.0f);
     high_.assign(bins, 0.0f);
-    worker_ = std::thread([this, &image] { run(image); });
+    // The overview reads the file first; the image's loader waits unless playback needs it.
+    image.hold();
+    worker_ = std::thread([this, &image] {
+        run(image);
+        image.release();
+    });
 }
 
 WavePeaks::~WavePeaks() {
@@ -107,7 +112,8 @@ void WavePeaks::run(const WaveImage& image) {
     std::int64_t bin = 0;
     auto publish = [this](std::int64_t done) {
         ready_.store(done, std::memory_order_release);
-        ready_.notify_all();
+        if (done == binCount())  // only waitUntilComplete() sleeps on it: no wake-ups before
+            ready_.notify_all();
     };
     auto scanBin = [&](const char* p, std::int64_t bytes) {
         float lo = 0, hi = 0;

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 using namespace kallomir;
 using kallomir::test::GatedAudio;
@@ -366,4 +367,26 @@ TEST(SoundBuffer, LiveTempoChangesNeitherClickNorBreakNorLoseThePlace) {
     device.advance(2.0);
     EXPECT_NEAR(static_cast<double>(buffer.GetCurrentPosition() - before) / (2.0 * rate), 1.2,
                 0.05);
+}
+
+TEST(SoundBuffer, PlaybackGetsItsAudioWhileTheLoaderIsHeldForTheOverview) {
+    // 10 minutes at 16 000 bytes a second: the start piece holds about 16 s, a piece more
+    // about 9 minutes.
+    const QByteArray audio = ToneWave(8000, 16, 1, 1.0, 500).mid(44).repeated(600);
+    GatedAudio disk(audio, 0);
+    auto image = WaveImage::Load(Mono16(8000), audio.size(), disk.reader());
+    WaveImage* loading = image.get();
+    loading->hold();
+    disk.allow(audio.size());
+    loading->waitUntilLoaded(WaveImage::kFirstPiece);
+    TestPlaybackDevice device(0, 0.0);
+    SoundBuffer buffer(std::move(image), device);
+    buffer.Play();
+    for (int i = 0; i < 250 && buffer.GetCurrentPosition() < 20 * 16000; ++i) {
+        device.advance(0.1);
+        std::this_thread::yield();  // the loader answers on its own thread
+    }
+    EXPECT_GE(buffer.GetCurrentPosition(), 20 * 16000);  // past the start piece
+    EXPECT_LT(loading->loadedBytes(), audio.size());     // yet not everything was loaded
+    loading->release();
 }

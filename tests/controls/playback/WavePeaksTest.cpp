@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 using namespace kallomir;
@@ -128,4 +130,32 @@ TEST(WavePeaks, GrowWhileTheFileLoadsAndTreatUnreadableAudioAsSilence) {
     EXPECT_NEAR(c.high[1], 0.5, 0.01);
     EXPECT_EQ(c.high[2], 0.0f);
     EXPECT_EQ(c.low[3], 0.0f);
+}
+
+TEST(WavePeaks, TheLoaderWaitsForTheOverviewUnlessPlaybackAsks) {
+    // More than the start and one piece, behind a gate that lets nothing through yet.
+    const std::int64_t size = WaveImage::kFirstPiece * 40;
+    const QByteArray audio(static_cast<qsizetype>(size), '\0');
+    GatedAudio disk(audio, 0);
+    auto image = WaveImage::Load(WaveFormat{1, 8000, 16, 1, 2, 16000}, size, disk.reader());
+    image->hold();  // as an overview being worked out does
+    disk.allow(size);
+    image->waitUntilLoaded(WaveImage::kFirstPiece);
+    for (int i = 0; i < 50; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(image->loadedBytes(), WaveImage::kFirstPiece);  // held at the start
+    image->want(WaveImage::kFirstPiece + 1);                  // playback needs more
+    image->waitUntilLoaded(WaveImage::kFirstPiece + 1);
+    EXPECT_LT(image->loadedBytes(), size);  // one piece more, not everything
+    image->release();
+    image->waitUntilComplete();
+    EXPECT_TRUE(image->complete());
+
+    // An overview holds the loader only while it works.
+    auto second = WaveImage::Load(WaveFormat{1, 8000, 16, 1, 2, 16000}, size, disk.reader());
+    {
+        WavePeaks peaks(*second);
+        peaks.waitUntilComplete();
+    }
+    second->waitUntilComplete();
+    EXPECT_TRUE(second->complete());
 }
