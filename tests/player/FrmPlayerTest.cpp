@@ -691,3 +691,27 @@ TEST(TranscriptionEditor, ManyFormattingRunsAreBuiltApartFromTheShownText) {
     editor->undo();
     EXPECT_FALSE(editor->toPlainText().endsWith(QStringLiteral("fine")));
 }
+
+TEST(FrmPlayer, ARecordingWithoutTextStartsInPlainText) {
+    PlayerFixture f;
+    const QString bold =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 1.0, kStart, 1);
+    const QString empty =
+        f.addRecording(QStringLiteral("20031215_111111.Ems"), 8000, 16, 1, 1.0, kStart, 1);
+    const Catalogue catalogue = Catalogue::InFolder(f.home.home());
+    catalogue.playerInsert(bold, QStringLiteral("Not Set"), QString());
+    catalogue.playerSave(
+        bold, PlayerMarks{false, false, false, QStringLiteral("{\\rtf1 {\\b Titolo}\\par}")},
+        QStringLiteral("Not Set"), QString());
+    FrmPlayer& p = f.load();
+    f.open(bold);
+    f.open(empty);
+    p.btedit_Click();
+    QTextEdit* editor = p.Frame2->rtfTesto();
+    editor->insertPlainText(QStringLiteral("nuovo"));
+    QTextCursor c(editor->document());
+    c.setPosition(2);
+    // The last opening's formatting does not carry over into the next transcription.
+    EXPECT_EQ(c.charFormat().fontWeight(), QFont::Normal);
+    EXPECT_FALSE(p.Frame2->button(QStringLiteral("bold"))->isChecked());
+}

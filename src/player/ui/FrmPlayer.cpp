@@ -403,7 +403,7 @@ void FrmPlayer::FOpener_Click() {
     Check[0]->setChecked(false);
 
     // The catalogue row: found, or made for a recording that has none yet.
-    Frame2->rtfTesto()->clear();
+    Frame2->clearText();
     try {
         const Catalogue catalogue = Catalogue::InFolder(ctx_.homeFolder);
         std::optional<CatalogueRow> row = catalogue.find(name);

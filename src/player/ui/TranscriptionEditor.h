@@ -38,6 +38,9 @@ public:
     QByteArray textRtf() const;
     void setTextRtf(const QByteArray& rtf);
 
+    // An empty transcription in plain formatting (nothing of the previous text carries over).
+    void clearText() { setTextRtf(QByteArray()); }
+
     // Editing on: text and toolbar usable. Off: toolbar off, text read-only.
     void setEditable(bool editable);
     bool editable() const;
