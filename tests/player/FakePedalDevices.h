@@ -3,6 +3,11 @@
 #include "controls/playback/PedalDevices.h"
 #include "controls/playback/PedalEvents.h"
 
+#include <QTemporaryFile>
+
+#include <deque>
+
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +15,8 @@ namespace kallomir::test {
 
 // Pedals for tests: opening one gives one end of a socket pair (one batch of input records
 // per read, as a device delivers them); the test writes the pedal's records into the other.
+// Or, while recorded sessions are queued, a file of input records: read to its end, after
+// which the pedal counts as unplugged.
 class FakePedalDevices : public PedalDevices {
 public:
     ~FakePedalDevices() override { unplug(); }
@@ -22,6 +29,17 @@ public:
             if (error)
                 *error = QStringLiteral("No such device");
             return -1;
+        }
+        if (!sessions.empty()) {
+            QTemporaryFile file;
+            file.setAutoRemove(true);
+            if (!file.open() || file.write(sessions.front()) != sessions.front().size())
+                return -1;
+            file.flush();
+            sessions.pop_front();
+            if (buttons)
+                *buttons = codes;
+            return ::open(QFile::encodeName(file.fileName()).constData(), O_RDONLY | O_NONBLOCK);
         }
         int fds[2];
         if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds) != 0)
@@ -48,6 +66,7 @@ public:
     }
 
     std::vector<PedalInfo> listed;
+    std::deque<QByteArray> sessions;              // recorded input records, one file per opening
     std::vector<int> codes{BTN_2, BTN_0, BTN_1};  // in any order: left is the lowest
     bool present = true;
     int opens = 0;

@@ -435,6 +435,34 @@ TEST(PlayerTools, PedalDrivesPlaybackAndIsFoundAgainAfterBeingUnplugged) {
     EXPECT_TRUE(o.f.home.boxes.empty());
 }
 
+TEST(PlayerTools, RecordedPedalSessionsFromFilesDriveThePlayer) {
+    Opened o(60);
+    FrmPlayer& p = o.p();
+    FakePedalDevices pedals;
+    // Right twice (forward 3 s twice while stopped: the start point moves), then the middle
+    // held down - and the recording ends there, as an unplugged pedal does.
+    pedals.sessions.push_back(Button(BTN_2, true) + Button(BTN_2, false) + Button(BTN_2, true) +
+                              Button(BTN_2, false) + Button(BTN_1, true));
+    // Plugged back: middle down (resume, stepping back), left down and up.
+    pedals.sessions.push_back(Button(BTN_1, true) + Button(BTN_0, true) + Button(BTN_0, false));
+    TranscriptionSettings s = p.transcriptionSettings();
+    s.pedalDevice = QStringLiteral("usb-pedal");
+    p.applyTranscriptionSettings(s);
+    p.setPedalDevices(&pedals);
+    Deliver([&] { return !p.pedal()->connected(); });
+    EXPECT_EQ(p.HS_Cursor->value(), 6);
+    EXPECT_TRUE(p.PlaybackActive);  // it played from 6 s while the middle was down...
+    EXPECT_TRUE(p.Paused);          // ...and the pedal going away let go of it
+    EXPECT_NEAR(Heard(p), 6, 0.1);
+    EXPECT_TRUE(p.pedal()->retrying());
+
+    p.pedal()->retry();
+    Deliver([&] { return !p.pedal()->connected(); });
+    // Resumed 2 s back (auto-rewind), then back by the jump; let go again at the end.
+    EXPECT_NEAR(Heard(p), 6 - 2 - 3, 0.1);
+    EXPECT_EQ(pedals.opens, 2);
+}
+
 TEST(PlayerTools, APedalMissingAtStartIsReportedOnceAndUsedWhenItComes) {
     Opened o(30);
     FrmPlayer& p = o.p();
