@@ -43,7 +43,8 @@ void PedalEventReader::readAvailable() {
     char buffer[kRecord * kBatch];
     for (;;) {
         const size_t have = partial_.size();
-        std::memcpy(buffer, partial_.data(), have);
+        if (have > 0)
+            std::memcpy(buffer, partial_.data(), have);
         const ssize_t got = ::read(fd_, buffer + have, sizeof buffer - have);
         if (got < 0) {
             if (errno == EINTR)
