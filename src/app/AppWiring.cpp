@@ -7,6 +7,7 @@
 #include "controls/PortAudioLibrary.h"
 #include "controls/PortAudioSystem.h"
 #include "controls/SimulatedLine.h"
+#include "controls/playback/EvdevPedalDevices.h"
 #include "controls/playback/PortAudioPlaybackDevice.h"
 #include "controls/sip/SipLine.h"
 #include "controls/sip/SipLineConfig.h"
@@ -31,6 +32,7 @@ struct AppWiring::Devices {
     std::unique_ptr<PortAudioLibrary> portAudio;
     std::unique_ptr<BackgroundAudioSystem> audio;
     QtPlayerDialogs playerDialogs;
+    EvdevPedalDevices pedals;  // the transcription foot pedal
     std::unique_ptr<AlsaMixerBackend> mixer;
     MediaCommands media;
 };
@@ -103,9 +105,14 @@ WindowRegistry::Factories AppWiring::windowFactories() const {
     f.recorder = {
         [](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmRecorder(ctx, parent); },
         [](QWidget* w) { static_cast<FrmRecorder*>(w)->Form_Load(); }};
+    Devices* devices = devices_.get();
     f.player = {
         [](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmPlayer(ctx, parent); },
-        [](QWidget* w) { static_cast<FrmPlayer*>(w)->Form_Load(); }};
+        [devices](QWidget* w) {
+            auto* player = static_cast<FrmPlayer*>(w);
+            player->Form_Load();
+            player->setPedalDevices(&devices->pedals);
+        }};
     f.reports = {
         [](AppContext& ctx, QWidget* parent) -> QWidget* { return new frmReports(ctx, parent); },
         [](QWidget* w) { static_cast<frmReports*>(w)->Form_Load(); }};

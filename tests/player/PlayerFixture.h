@@ -5,6 +5,7 @@
 #include "controls/playback/ToneWave.h"
 #include "core/FormLinks.h"
 #include "core/RuntimeError.h"
+#include "player/TranscriptionKeys.h"
 #include "player/ui/FrmPlayer.h"
 #include "player/ui/PlayerDialogs.h"
 #include "support/FakeWindows.h"
@@ -43,6 +44,17 @@ public:
         printed = document.toPlainText();
         return true;
     }
+    bool transcriptionTools(QWidget*, MessageBoxService&, TranscriptionSettings& settings,
+                            const std::vector<PedalInfo>& pedals,
+                            const QString& pedalState) override {
+        toolsShown = settings;
+        pedalsListed = pedals;
+        toolsState = pedalState;
+        if (!toolsAnswer)
+            return false;
+        settings = *toolsAnswer;
+        return true;
+    }
     // The next scripted answer; an empty name (or none left) is a cancelled dialog.
     std::optional<QString> next() {
         if (names.empty() || names.front().isEmpty()) {
@@ -59,6 +71,10 @@ public:
     std::optional<QColor> colorAnswer;
     QStringList titles, filters;
     QString printed;
+    std::optional<TranscriptionSettings> toolsAnswer;  // nothing: the dialog is cancelled
+    std::optional<TranscriptionSettings> toolsShown;
+    std::vector<PedalInfo> pedalsListed;
+    QString toolsState;
 };
 
 // A program folder with a catalogue, a recordings folder and a loaded player window whose
