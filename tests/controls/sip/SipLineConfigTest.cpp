@@ -53,7 +53,7 @@ TEST(SipLineConfig, ReadsEachSectionAsALineWithDefaultsForAbsentKeys) {
     EXPECT_EQ(b.mediaAddress(), "127.0.0.1");
     EXPECT_TRUE(b.registrar.isEmpty());
     EXPECT_EQ(b.ringPeriodMs, 4000);
-    EXPECT_EQ(b.codecs, (QStringList{"PCMU", "PCMA"}));
+    EXPECT_EQ(b.codecs, (QStringList{"G722", "OPUS", "PCMU", "PCMA"}));
 }
 
 TEST(SipLineConfig, LeavesOutLinesWithUnusableValuesAndSaysWhy) {

@@ -217,7 +217,7 @@ TEST_F(SipLineTest, CancelWhileRingingLeavesTheLineIdleWithoutConnecting) {
     ringIn(next);
 }
 
-TEST_F(SipLineTest, RefusesASecondCallAnOfferWithoutG711AndBrokenDescriptions) {
+TEST_F(SipLineTest, RefusesASecondCallAnOfferWithoutOurCodecsAndBrokenDescriptions) {
     RawSipPeer first;
     ringIn(first);
 
@@ -228,9 +228,9 @@ TEST_F(SipLineTest, RefusesASecondCallAnOfferWithoutG711AndBrokenDescriptions) {
     line->drop(0);  // refuse the ringing call
     EXPECT_TRUE(first.waitFor(603));
 
-    RawSipPeer opus;
-    opus.invite(port, opus.offer("96", "a=rtpmap:96 opus/48000/2\r\n"));
-    EXPECT_TRUE(opus.waitFor(488));
+    RawSipPeer g729;
+    g729.invite(port, g729.offer("18", "a=rtpmap:18 G729/8000\r\n"));
+    EXPECT_TRUE(g729.waitFor(488));
 
     RawSipPeer broken;
     broken.invite(port, "v=0\r\nthis is not a description\r\n");
@@ -333,7 +333,7 @@ TEST_F(SipLineTest, NewOffersInTheCallAreAnsweredWithoutOurSending) {
     }
     EXPECT_TRUE(line->isConnected(0));
     expectOnlyKeepalives(peer, {0, 101});
-    EXPECT_EQ(line->diagnostics(0).keepalivesFailed, 0u);
+    EXPECT_EQ(line->diagnostics(0).media.sendFailures, 0u);
 }
 
 TEST_F(SipLineTest, RtpFromAnotherAddressOrPayloadIsIgnoredAndCounted) {
@@ -350,8 +350,8 @@ TEST_F(SipLineTest, RtpFromAnotherAddressOrPayloadIsIgnoredAndCounted) {
     }
     ASSERT_TRUE(log.waitForAudio(4000));
     const auto diag = line->diagnostics(0);
-    EXPECT_EQ(diag.foreignPackets, 10u);
-    EXPECT_EQ(diag.otherPayloads, 10u);
+    EXPECT_EQ(diag.media.foreignPackets, 10u);
+    EXPECT_EQ(diag.media.otherPayloads, 10u);
     EXPECT_EQ(diag.audio.packets, 0u);
     for (int16_t s : log.audio()) ASSERT_EQ(s, 0);
     EXPECT_TRUE(diag.problems.join(u'\n').contains("unexpected source 127.0.0.2"));
@@ -365,8 +365,8 @@ TEST_F(SipLineTest, DialsConnectsWhenAnsweredAndCancelsOrHangsUp) {
     line->dial(0, target);
     auto invite = callee.waitForRequest("INVITE");
     ASSERT_TRUE(invite);
-    EXPECT_TRUE(invite->body.contains("RTP/AVP 0 8"));
-    EXPECT_TRUE(invite->body.contains("a=recvonly\r\n"));  // a call-back records too
+    EXPECT_TRUE(invite->body.contains("RTP/AVP 9 96 0 8"));  // wideband first
+    EXPECT_TRUE(invite->body.contains("a=recvonly\r\n"));    // a call-back records too
     callee.reply(*invite, 180, "Ringing", port);
     EXPECT_THROW(line->dial(0, target), RuntimeError);  // busy with this call
     line->drop(0);

@@ -65,7 +65,8 @@ TEST(SipRegistration, RegistersWithDigestCredentialsTheRegistrarAccepts) {
     SipLine line({cfg});
     line.open(0);
     EXPECT_EQ(actAsRegistrar(registrar, cfg.listenPort, "s3cret"), 200);
-    EXPECT_TRUE(waitUntil([&] { return line.diagnostics(0).registered; }));
+    EXPECT_TRUE(waitUntil(
+        [&] { return line.registration(0).state == LineRegistration::State::Registered; }));
 }
 
 TEST(SipRegistration, AWrongPasswordIsRefusedAndReported) {
@@ -77,7 +78,7 @@ TEST(SipRegistration, AWrongPasswordIsRefusedAndReported) {
     EXPECT_TRUE(waitUntil([&] {
         return line.diagnostics(0).problems.join(u'\n').contains("registration refused: 403");
     })) << line.diagnostics(0).problems.join(u'\n').toStdString();
-    EXPECT_FALSE(line.diagnostics(0).registered);
+    EXPECT_EQ(line.registration(0).state, LineRegistration::State::Refused);
 }
 
 }  // namespace
