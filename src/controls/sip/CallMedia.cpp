@@ -247,7 +247,7 @@ void CallMedia::takeRtp(const RtpSocket::Datagram& d, uint64_t nowMs) {
     std::span<uint8_t> bytes = d.bytes;
     if (receiveSrtp_) {
         int err = receiveSrtp_->unprotectRtp(bytes);
-        if (err == ENOMEM || err == ENOSPC) {
+        if (err == ENOSR || err == ENOMEM) {
             // libre keeps a few streams per context; forged SSRCs may have filled them.
             receiveSrtp_->restart();
             bytes = d.bytes;

@@ -40,6 +40,7 @@ public:
     explicit InviteRateLimiter(int perMinute = 30) : perMinute_(perMinute) {}
     // True when a new call from source may proceed now; false when it is over its rate.
     bool allow(const QHostAddress& source, uint64_t nowMs);
+    int trackedSources() const { return int(buckets_.size()); }
 
 private:
     struct Bucket {

@@ -10,42 +10,9 @@
 #include <cmath>
 
 #include <sched.h>
-#include <sndfile.h>
 #include <unistd.h>
 
 namespace kallomir::test {
-
-bool writeWav8k(const QString& path, const std::vector<int16_t>& samples) {
-    SF_INFO info{};
-    info.samplerate = 8000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
-    if (!f)
-        return false;
-    const sf_count_t n = sf_write_short(f, samples.data(), sf_count_t(samples.size()));
-    sf_close(f);
-    return n == sf_count_t(samples.size());
-}
-
-double bestCorrelation(const std::vector<int16_t>& sent, const std::vector<int16_t>& recorded,
-                       int maxLag) {
-    double best = 0;
-    for (int lag = -maxLag; lag <= maxLag; ++lag) {
-        double sx = 0, sy = 0, sxy = 0;
-        for (size_t i = 0; i < sent.size(); ++i) {
-            const long j = long(i) + lag;
-            if (j < 0 || j >= long(recorded.size()))
-                continue;
-            sx += double(sent[i]) * sent[i];
-            sy += double(recorded[size_t(j)]) * recorded[size_t(j)];
-            sxy += double(sent[i]) * recorded[size_t(j)];
-        }
-        if (sx > 0 && sy > 0)
-            best = std::max(best, sxy / std::sqrt(sx * sy));
-    }
-    return best;
-}
 
 QString enterLoopbackOnlyNetwork() {
     static QString result = [] {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AudioChecks.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -9,14 +11,6 @@
 #include <vector>
 
 namespace kallomir::test {
-
-// Writes samples as an 8 kHz mono 16-bit WAV file (what baresip's aufile sends).
-bool writeWav8k(const QString& path, const std::vector<int16_t>& samples);
-
-// The best normalised correlation of `sent` against `recorded` over shifts of the recording
-// up to maxLag samples either way, over the part of `sent` that overlaps.
-double bestCorrelation(const std::vector<int16_t>& sent, const std::vector<int16_t>& recorded,
-                       int maxLag);
 
 // Moves this process into a network namespace of its own with only loopback up, so that the
 // SIP tests reach nothing but 127.0.0.1. Empty when done (or already done), otherwise why

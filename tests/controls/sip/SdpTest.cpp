@@ -226,11 +226,12 @@ TEST(Sdp, TellsWhichMediaAddressesCannotBeUsed) {
     };
     for (const auto& c : cases) {
         const QString problem = mediaAddressProblem(QString::fromLatin1(c.address), c.lineIsIpv6);
-        if (*c.problem)
+        if (*c.problem) {
             EXPECT_TRUE(problem.contains(QLatin1String(c.problem)))
                 << c.address << " " << problem.toStdString();
-        else
+        } else {
             EXPECT_TRUE(problem.isEmpty()) << c.address << " " << problem.toStdString();
+        }
     }
 }
 
