@@ -91,8 +91,9 @@ TEST(SsrcLatch, ANewStreamAfterQuietNeedsTwoPacketsInSequence) {
     bool switched = false;
     EXPECT_FALSE(latch.confirm(0xbbbb, 50, quiet, &switched));
     EXPECT_FALSE(latch.confirm(0xcccc, 51, quiet + 1, &switched));  // another one interrupts
-    EXPECT_FALSE(latch.confirm(0xbbbb, 52, quiet + 2, &switched));  // not in sequence
-    EXPECT_TRUE(latch.confirm(0xbbbb, 53, quiet + 3, &switched));
+    EXPECT_FALSE(latch.confirm(0xbbbb, 52, quiet + 2, &switched));  // its probation starts again
+    EXPECT_FALSE(latch.confirm(0xbbbb, 60, quiet + 3, &switched));  // not in sequence
+    EXPECT_TRUE(latch.confirm(0xbbbb, 61, quiet + 4, &switched));
     EXPECT_TRUE(switched);
     EXPECT_EQ(latch.current(), 0xbbbbu);
     // Now the old stream is the stranger.
