@@ -542,9 +542,11 @@ bool SipLine::Device::onRequest(const sip_msg* msg, void* arg) {
     if (const sip_hdr* ce = sip_msg_hdr(msg, SIP_HDR_CONTENT_ENCODING))
         facts.contentEncoding = plBytes(ce->val).trimmed().toLower();
 
-    if (!facts.hasVia) {
+    // Without a Via nothing can be answered, not even a refusal.
+    const RequestVerdict verdict = checkRequest(facts);
+    if (verdict.action == RequestVerdict::Action::Drop) {
         dev->updateDiag([](Diagnostics& d) { ++d.droppedRequests; });
-        dev->problem(from + QStringLiteral(" dropped: no Via, nowhere to answer"));
+        dev->problem(from + QStringLiteral(" dropped: ") + verdict.why);
         return true;
     }
     if (method == "INVITE" && !inDialog && !dev->limiter.allow(source, tmr_jiffies())) {
@@ -560,12 +562,6 @@ bool SipLine::Device::onRequest(const sip_msg* msg, void* arg) {
         dev->updateDiag([](Diagnostics& d) { ++d.forbiddenRequests; });
         dev->problem(from + QStringLiteral(" refused with 403: not an allowed source"));
         sip_reply(dev->stack, msg, 403, "Forbidden");
-        return true;
-    }
-    const RequestVerdict verdict = checkRequest(facts);
-    if (verdict.action == RequestVerdict::Action::Drop) {
-        dev->updateDiag([](Diagnostics& d) { ++d.droppedRequests; });
-        dev->problem(from + QStringLiteral(" dropped: ") + verdict.why);
         return true;
     }
     if (verdict.action == RequestVerdict::Action::Reply) {
