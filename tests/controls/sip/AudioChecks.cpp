@@ -71,12 +71,33 @@ double bestCorrelation(const std::vector<int16_t>& sent, const std::vector<int16
 }
 
 int bestLag(const std::vector<int16_t>& sent, const std::vector<int16_t>& recorded, int maxLag) {
-    double best = -2;
+    // The raw cross-correlation by FFT finds the peak; the normalised one is taken there.
+    size_t n = 1;
+    while (n < sent.size() + recorded.size()) n <<= 1;
+    std::vector<std::complex<double>> a(n), b(n);
+    for (size_t i = 0; i < sent.size(); ++i) a[i] = sent[i];
+    for (size_t i = 0; i < recorded.size(); ++i) b[i] = recorded[i];
+    fft(a);
+    fft(b);
+    for (size_t i = 0; i < n; ++i) a[i] = std::conj(a[i]) * b[i];
+    // The inverse transform through the forward one: conjugate in, conjugate out.
+    for (auto& v : a) v = std::conj(v);
+    fft(a);
+    double best = -1e300;
     int at = 0;
     for (int lag = -maxLag; lag <= maxLag; ++lag) {
+        const double v = a[size_t((long(n) + lag) % long(n))].real();
+        if (v > best) {
+            best = v;
+            at = lag;
+        }
+    }
+    double normalised = -2;
+    const int centre = at;
+    for (int lag = std::max(-maxLag, centre - 2); lag <= std::min(maxLag, centre + 2); ++lag) {
         const double c = correlationAt(sent, recorded, lag);
-        if (c > best) {
-            best = c;
+        if (c > normalised) {
+            normalised = c;
             at = lag;
         }
     }
