@@ -73,7 +73,8 @@ std::unique_ptr<SipTls> SipTls::make(const QString& certificateFile, const TlsPe
                                                .arg(err);
         return nullptr;
     }
-    if (certificateFile.isEmpty() && tls_set_selfsigned(out->tls_, "kallomir") != 0) {
+    // libre 1.1's EC variant fails on OpenSSL 3; its RSA one works.
+    if (certificateFile.isEmpty() && tls_set_selfsigned_rsa(out->tls_, "kallomir", 2048) != 0) {
         *why = QStringLiteral("cannot make a certificate for incoming TLS");
         return nullptr;
     }
