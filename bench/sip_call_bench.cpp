@@ -3,6 +3,7 @@
 // answers to the caller holding the 200 OK.
 //
 //   kallomir_sip_call_bench [seconds of call audio, default 30] [calls for latency, default 10]
+//                           [record format of the wideband call, default 32 = 22.05 kHz 16 bit]
 //
 // The far end is a hand-written SIP peer in this process, on 127.0.0.1; its RTP sender runs on
 // a thread of its own whose CPU time is measured and taken out of the figure. The figure is
@@ -256,6 +257,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const double seconds = argc > 1 ? std::max(5.0, atof(argv[1])) : 30.0;
     const int calls = argc > 2 ? std::max(1, atoi(argv[2])) : 10;
+    const int widebandFormat = argc > 3 ? atoi(argv[3]) : 32;
 
     std::vector<int16_t> speech;
     try {
@@ -353,8 +355,10 @@ int main(int argc, char** argv) {
     const SdpCrypto crypto = cryptoLine(1, key);
     const QByteArray tail = " RTP/SAVP 9\r\na=crypto:1 " + crypto.suite.toLatin1() + ' ' +
                             crypto.keyParams.toLatin1() + "\r\na=sendrecv\r\n";
-    if (!bench.measure("G.722 with SRTP recorded at 22.05 kHz", head, tail,
-                       g722SrtpPackets(speech16k, seconds, key), 32, 0.5)) {
+    const QByteArray label =
+        "G.722 with SRTP recorded in format " + QByteArray::number(widebandFormat);
+    if (!bench.measure(label.constData(), head, tail, g722SrtpPackets(speech16k, seconds, key),
+                       widebandFormat, 0.5)) {
         return 1;
     }
     return 0;

@@ -337,8 +337,10 @@ void CallMedia::takeRtcp(const RtpSocket::Datagram& d, uint64_t nowMs) {
     if (!content)
         return;
     ++counters_.rtcpReceived;
-    // The far end's RTCP port as seen from here (it may be translated).
-    rtcpLearnt_ = *d.from;
+    // Behind address translation the far end's RTCP port is the one its reports come from.
+    // Otherwise the described port stays: a forged report must not divert ours.
+    if (source_.learnt())
+        rtcpLearnt_ = *d.from;
     if (content->senderReport && (!ssrc_.has() || content->senderReport->ssrc == ssrc_.current())) {
         stats_.senderReport(content->senderReport->ntp, nowMs);
     }
