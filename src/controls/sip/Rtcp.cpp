@@ -94,7 +94,10 @@ void RtpReceiveStats::update(uint16_t seq) {
 void RtpReceiveStats::arrival(uint32_t timestamp, int64_t arrivalUs, int clockRate) {
     if (arrivalUs == 0 || clockRate <= 0)
         return;
-    const int64_t arrival = arrivalUs * clockRate / 1000000;
+    // Relative to the first arrival: absolute microseconds times the clock rate would overflow.
+    if (!haveTransit_)
+        firstArrivalUs_ = arrivalUs;
+    const int64_t arrival = (arrivalUs - firstArrivalUs_) * clockRate / 1000000;
     const int64_t transit = arrival - int64_t(timestamp);
     if (haveTransit_) {
         // Differences taken modulo 2^32: the timestamp wraps.

@@ -56,6 +56,7 @@ private:
     uint64_t expectedPrior_ = 0;
     uint64_t receivedPrior_ = 0;
     bool haveTransit_ = false;
+    int64_t firstArrivalUs_ = 0;
     int64_t transit_ = 0;
     double jitter_ = 0;
     uint32_t lsr_ = 0;

@@ -189,7 +189,8 @@ TEST_P(SipLineSrtpTest, TakesEncryptedCallsAsTheLineSays) {
     for (int n = 0; n < 25; ++n) {
         const auto h = rtpHeader(0, uint16_t(n), uint32_t(n * 160), 0x77);
         std::vector<uint8_t> p(h.begin(), h.end());
-        const auto payload = bytes(coded.mid(n * 160, 160));
+        const QByteArray frame = coded.mid(n * 160, 160);
+        const auto payload = bytes(frame);
         p.insert(p.end(), payload.begin(), payload.end());
         ASSERT_EQ(protect->protectRtp(p), 0);
         peer.sendRtpDatagram(rtpPort,
