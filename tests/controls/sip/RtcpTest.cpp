@@ -110,16 +110,18 @@ TEST(RtpReceiveStats, AJumpIsARestartOnlyWhenTheNextPacketFollowsIt) {
 }
 
 TEST(RtpReceiveStats, JitterFollowsTheVariationOfTransitTime) {
+    // Arrival times as the system gives them: microseconds since 1970.
+    constexpr int64_t kNow = 1'760'000'000'000'000;
     RtpReceiveStats steady;
     steady.start(1, 0);
-    for (int n = 0; n < 50; ++n) steady.arrival(uint32_t(n * 160), 1'000'000 + n * 20'000, 8000);
+    for (int n = 0; n < 50; ++n) steady.arrival(uint32_t(n * 160), kNow + n * 20'000, 8000);
     EXPECT_EQ(steady.report(0).jitter, 0u);
 
     // Every other packet 10 ms late: transit differences of 80 units.
     RtpReceiveStats uneven;
     uneven.start(1, 0);
     for (int n = 0; n < 400; ++n) {
-        uneven.arrival(uint32_t(n * 160), 1'000'000 + n * 20'000 + (n % 2) * 10'000, 8000);
+        uneven.arrival(uint32_t(n * 160), kNow + n * 20'000 + (n % 2) * 10'000, 8000);
     }
     EXPECT_NEAR(double(uneven.report(0).jitter), 80.0, 2.0);
 }
