@@ -65,6 +65,25 @@ QString LineCapabilitiesTitle(const QString& lineName) {
     return lineName + QStringLiteral(" Capabilities");
 }
 
+QString LineRegistrationText(const LineRegistration& r) {
+    const QString detail =
+        r.status ? QStringLiteral("%1 %2").arg(r.status).arg(r.reason).trimmed() : r.reason;
+    switch (r.state) {
+        case LineRegistration::State::NotUsed:
+            break;
+        case LineRegistration::State::Registering:
+            return QStringLiteral("Registrazione in corso");
+        case LineRegistration::State::Registered:
+            return QStringLiteral("Linea registrata");
+        case LineRegistration::State::Refused:
+            return QStringLiteral("Registrazione rifiutata: ") + detail;
+        case LineRegistration::State::Unreachable:
+            return detail.isEmpty() ? QStringLiteral("Centralino non raggiungibile")
+                                    : QStringLiteral("Centralino non raggiungibile: ") + detail;
+    }
+    return {};
+}
+
 QString WaveCapabilitiesText(WaveDirection direction, const QString& deviceName, qint32 mask) {
     QString text = deviceName + kCrLf +
                    (direction == WaveDirection::Output
@@ -96,7 +115,10 @@ QString WaveCapabilitiesErrorTitle(WaveDirection direction) {
 
 void ShowLineCapabilities(TelephonyControl& tapi, MessageBoxService& boxes) {
     try {
-        const QString text = LineCapabilitiesText([&tapi] { return tapi.capabilities(); });
+        QString text = LineCapabilitiesText([&tapi] { return tapi.capabilities(); });
+        const QString registration = LineRegistrationText(tapi.registration());
+        if (!registration.isEmpty())
+            text += kCrLf + QStringLiteral("Registrazione:") + kTab + registration + kCrLf;
         boxes.show(text, LineCapabilitiesTitle(tapi.lineName()), MsgButtons::Ok, MsgIcon::None);
     } catch (const RuntimeError& error) {
         ReportError(boxes, error, LineCapabilitiesErrorTitle());

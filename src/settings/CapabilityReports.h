@@ -1,5 +1,7 @@
 #pragma once
 
+#include "controls/LineBackend.h"
+
 #include <QString>
 
 #include <functional>
@@ -17,6 +19,10 @@ class WaveControl;
 QString LineCapabilitiesText(const std::function<qint32()>& readMask);
 // The box title of the line report: the line's name, a blank and "Capabilities".
 QString LineCapabilitiesTitle(const QString& lineName);
+// A line's registration with its PBX in a few Italian words for the operator ("Linea
+// registrata", "Registrazione rifiutata: 403 Forbidden", ...); empty for a line that does not
+// register. The line report ends with it.
+QString LineRegistrationText(const LineRegistration& registration);
 
 enum class WaveDirection { Output, Input };
 
