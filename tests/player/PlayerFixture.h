@@ -2,6 +2,7 @@
 
 #include "catalogue/Catalogue.h"
 #include "catalogue/RecordingTrailer.h"
+#include "controls/playback/SoundBuffer.h"
 #include "controls/playback/ToneWave.h"
 #include "core/FormLinks.h"
 #include "core/RuntimeError.h"
@@ -127,6 +128,10 @@ public:
     // Runs the output clock and the window's 100 ms timer together.
     void run(double seconds) {
         for (double t = 0; t < seconds - 1e-9; t += 0.1) {
+            // The fake clock runs faster than the loader thread could keep up under load;
+            // loading itself is tested with the sound buffer.
+            if (player->PlaybackBuffer())
+                player->PlaybackBuffer()->image().waitUntilComplete();
             device->advance(0.1);
             if (player->Counter->isActive())
                 player->Counter_Timer();

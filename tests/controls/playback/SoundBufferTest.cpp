@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -382,9 +383,12 @@ TEST(SoundBuffer, PlaybackGetsItsAudioWhileTheLoaderIsHeldForTheOverview) {
     TestPlaybackDevice device(0, 0.0);
     SoundBuffer buffer(std::move(image), device);
     buffer.Play();
-    for (int i = 0; i < 250 && buffer.GetCurrentPosition() < 20 * 16000; ++i) {
+    // The loader answers on its own thread; on a loaded machine it may take a while.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (buffer.GetCurrentPosition() < 20 * 16000 &&
+           std::chrono::steady_clock::now() < deadline) {
         device.advance(0.1);
-        std::this_thread::yield();  // the loader answers on its own thread
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     EXPECT_GE(buffer.GetCurrentPosition(), 20 * 16000);  // past the start piece
     EXPECT_LT(loading->loadedBytes(), audio.size());     // yet not everything was loaded
