@@ -42,7 +42,7 @@ namespace {
 // The telephone line: a scenario file asks for the simulated line; configured SIP lines
 // come next; without either, a simulated line on which nothing happens.
 std::unique_ptr<LineBackend> MakeLine(const AppContext& ctx, const CommandLine& options,
-                                      QString& error) {
+                                      QString& error, QStringList& warnings) {
     if (!options.lineScript.isEmpty()) {
         try {
             std::unique_ptr<SimulatedLine> line = LoadLineScript(options.lineScript).makeLine();
@@ -57,10 +57,15 @@ std::unique_ptr<LineBackend> MakeLine(const AppContext& ctx, const CommandLine& 
     if (QFileInfo::exists(sipConfig)) {
         QStringList problems;
         std::vector<SipLineConfig> lines = loadSipLineConfigs(sipConfig, &problems);
-        for (const QString& problem : problems) qWarning("lines: %s", qPrintable(problem));
+        for (const QString& problem : problems) {
+            qWarning("lines: %s", qPrintable(problem));
+            warnings << QStringLiteral("lines.ini: ") + problem;
+        }
         if (!lines.empty()) {
             try {
-                return std::make_unique<SipLine>(std::move(lines));
+                auto line = std::make_unique<SipLine>(std::move(lines));
+                warnings << line->warnings();
+                return line;
             } catch (const RuntimeError& e) {
                 error = e.description();
                 return nullptr;
@@ -76,7 +81,7 @@ std::unique_ptr<LineBackend> MakeLine(const AppContext& ctx, const CommandLine& 
 
 AppWiring::AppWiring(AppContext& ctx, const CommandLine& options)
     : devices_(std::make_unique<Devices>()) {
-    devices_->line = MakeLine(ctx, options, error_);
+    devices_->line = MakeLine(ctx, options, error_, warnings_);
     Devices* devices = devices_.get();
     devices_->audio = std::make_unique<BackgroundAudioSystem>([devices] {
         devices->portAudio = std::make_unique<PortAudioLibrary>();
