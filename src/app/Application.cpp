@@ -91,6 +91,9 @@ int RunApplication(int argc, char** argv) {
         boxes.show(wiring.error(), kApplicationTitle, MsgButtons::Ok, MsgIcon::Critical);
         return 1;
     }
+    if (!wiring.warnings().isEmpty())
+        boxes.show(wiring.warnings().join(QStringLiteral("\n\n")), kApplicationTitle,
+                   MsgButtons::Ok, MsgIcon::Exclamation);
     WindowRegistry forms(ctx, wiring.windowFactories());
     QObject::connect(&instance, &SingleInstance::activationRequested, &forms,
                      &WindowRegistry::bringToFront);

@@ -38,29 +38,6 @@ QString LineStatusText(LineStatus status) {
     return {};
 }
 
-QString RegistrationText(const LineRegistration& registration) {
-    using State = LineRegistration::State;
-    switch (registration.state) {
-        case State::NotUsed:
-            return {};
-        case State::Registering:
-            return QStringLiteral("Registrazione della linea in corso");
-        case State::Registered:
-            return QStringLiteral("Linea registrata");
-        case State::Refused:
-            return QStringLiteral("Registrazione rifiutata: %1 %2")
-                .arg(registration.status)
-                .arg(registration.reason)
-                .trimmed();
-        case State::Unreachable:
-            return registration.reason.isEmpty()
-                       ? QStringLiteral("Centralino non raggiungibile")
-                       : QStringLiteral("Centralino non raggiungibile: %1")
-                             .arg(registration.reason);
-    }
-    return {};
-}
-
 RecorderSession::RecorderSession(AppContext& ctx, QObject* parent)
     : QObject(parent),
       ctx_(ctx),

@@ -1,5 +1,6 @@
 #include "recorder/ui/FrmRecorder.h"
 
+#include "controls/LineRegistrationText.h"
 #include "core/AppContext.h"
 #include "core/GeneralSound.h"
 #include "core/VbConvert.h"
@@ -22,6 +23,8 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <array>
+#include <utility>
 
 namespace kallomir {
 
@@ -41,59 +44,58 @@ FrmRecorder* FrmRecorder::Create(AppContext& ctx, QWidget* parent) {
     return window;
 }
 
+// Three columns side by side (the line and its buttons, the times, the levels) keep the
+// window low enough for the player to fit below it on a 768-line screen.
 void FrmRecorder::buildControls() {
     auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(6, 6, 6, 6);
+    grid->setSpacing(6);
 
-    auto* status = new QGroupBox(this);
-    auto* statusGrid = new QGridLayout(status);
-    LabelStatus = new QLabel(status);
+    auto* line = new QGroupBox(this);
+    auto* lineGrid = new QGridLayout(line);
+    lineGrid->setVerticalSpacing(4);
+    LabelStatus = new QLabel(line);
     LabelStatus->setObjectName(QStringLiteral("LabelStatus"));
     QFont big = LabelStatus->font();
     big.setPointSize(big.pointSize() + 4);
     big.setBold(true);
     LabelStatus->setFont(big);
-    lbstatus = new QLabel(QStringLiteral("Status"), status);
-    IStat = new QLabel(status);
-    lbLine = new QLabel(status);
+    lbstatus = new QLabel(QStringLiteral("Status"), line);
+    IStat = new QLabel(line);
+    IStat->setFixedSize(32, 32);
+    lbLine = new QLabel(line);
     lbLine->setObjectName(QStringLiteral("lbLine"));
-    lbNotice = new QLabel(status);
-    lbNotice->setObjectName(QStringLiteral("lbNotice"));
-    lbNotice->setWordWrap(true);
-    lbNotice->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold;"));
-    statusGrid->addWidget(IStat, 0, 0, 2, 1);
-    statusGrid->addWidget(LabelStatus, 0, 1);
-    statusGrid->addWidget(lbstatus, 1, 1);
-    statusGrid->addWidget(lbLine, 0, 2);
-    statusGrid->addWidget(lbNotice, 2, 0, 1, 3);
-    grid->addWidget(status, 0, 0, 1, 3);
+    lbLine->setWordWrap(true);
+    lineGrid->addWidget(IStat, 0, 0, 2, 1);
+    lineGrid->addWidget(LabelStatus, 0, 1, 1, 2);
+    lineGrid->addWidget(lbstatus, 1, 1, 1, 2);
+    lineGrid->addWidget(lbLine, 2, 0, 1, 3);
 
-    auto* buttons = new QGroupBox(this);
-    auto* buttonsGrid = new QGridLayout(buttons);
     BtiNIReg = new QPushButton(style()->standardIcon(QStyle::SP_MediaPlay),
-                               QStringLiteral("Registra / Chiama"), buttons);
+                               QStringLiteral("Registra / Chiama"), line);
     BtFineReg = new QPushButton(style()->standardIcon(QStyle::SP_MediaStop),
-                                QStringLiteral("Stop / Chiudi"), buttons);
-    BtPlayReg = new QPushButton(QStringLiteral("Ascolta"), buttons);
-    cmdProvvisorio = new QPushButton(QStringLiteral("P a r z i a l i z z a"), buttons);
-    Command2 = new QPushButton(QStringLiteral("Command2"), buttons);
-    Command1 = new QPushButton(QStringLiteral("Fine"), buttons);
+                                QStringLiteral("Stop / Chiudi"), line);
+    BtPlayReg = new QPushButton(QStringLiteral("Ascolta"), line);
+    cmdProvvisorio = new QPushButton(QStringLiteral("P a r z i a l i z z a"), line);
+    Command2 = new QPushButton(QStringLiteral("Command2"), line);
+    Command1 = new QPushButton(QStringLiteral("Fine"), line);
     BtFineReg->setEnabled(false);
     BtPlayReg->setEnabled(false);
     BtPlayReg->hide();
     cmdProvvisorio->setEnabled(false);
     Command2->hide();
     Command1->hide();
-    buttonsGrid->addWidget(BtiNIReg, 0, 0);
-    buttonsGrid->addWidget(BtFineReg, 0, 1);
-    buttonsGrid->addWidget(cmdProvvisorio, 1, 0, 1, 2);
+    lineGrid->addWidget(BtiNIReg, 3, 0, 1, 2);
+    lineGrid->addWidget(BtFineReg, 3, 2);
+    lineGrid->addWidget(cmdProvvisorio, 4, 0, 1, 3);
 
     auto* sources = new QButtonGroup(this);
     const QStringList sourceNames{QStringLiteral("Telefono"), QStringLiteral("Line In"),
                                   QStringLiteral("Impegno linea")};
     for (int i = 0; i < 3; ++i) {
-        OptionWaveDevice[i] = new QRadioButton(sourceNames[i], buttons);
+        OptionWaveDevice[i] = new QRadioButton(sourceNames[i], line);
         sources->addButton(OptionWaveDevice[i], i);
-        buttonsGrid->addWidget(OptionWaveDevice[i], 2 + i, 0);
+        lineGrid->addWidget(OptionWaveDevice[i], 5 + i, 0, 1, 2);
     }
     OptionWaveDevice[0]->setChecked(true);
     OptionWaveDevice[2]->setEnabled(false);
@@ -101,14 +103,14 @@ void FrmRecorder::buildControls() {
     auto* targets = new QButtonGroup(this);
     const QStringList targetNames{QStringLiteral("Rec File"), QStringLiteral("Rec Null")};
     for (int i = 0; i < 2; ++i) {
-        OptionRecordFile[i] = new QRadioButton(targetNames[i], buttons);
+        OptionRecordFile[i] = new QRadioButton(targetNames[i], line);
         targets->addButton(OptionRecordFile[i], i);
-        buttonsGrid->addWidget(OptionRecordFile[i], 2 + i, 1);
+        lineGrid->addWidget(OptionRecordFile[i], 5 + i, 2);
     }
     OptionRecordFile[0]->setChecked(true);
-    silencecrt = new QCheckBox(QStringLiteral("Silence Detect"), buttons);
-    buttonsGrid->addWidget(silencecrt, 4, 1);
-    grid->addWidget(buttons, 1, 0, 2, 1);
+    silencecrt = new QCheckBox(QStringLiteral("Silence Detect"), line);
+    lineGrid->addWidget(silencecrt, 7, 2);
+    grid->addWidget(line, 0, 0);
 
     const QStringList headings{QStringLiteral("Tempo Rimanente        (hh:mm:ss)"),
                                QStringLiteral("Sensibilità Registrazione"),
@@ -121,6 +123,7 @@ void FrmRecorder::buildControls() {
 
     auto* times = new QGroupBox(this);
     auto* timesGrid = new QGridLayout(times);
+    timesGrid->setVerticalSpacing(4);
     LbInizio = new QLabel(texts::kWaitingToRecord, times);
     LbNow = new QLabel(texts::kWaitingToRecord, times);
     LbContrec = new QLabel(QStringLiteral("00:00:00:00"), times);
@@ -128,35 +131,40 @@ void FrmRecorder::buildControls() {
     USEDIR = new QLabel(QStringLiteral("Folder di registrazione"), times);
     Label3 = new QLabel(QStringLiteral("Progressivo N°"), times);
     txtprog = new QLineEdit(times);
+    txtprog->setMaximumWidth(120);
     LABELSIZE = new QLabel(QStringLiteral("0"), times);
-    timesGrid->addWidget(Eti[6], 0, 0);
-    timesGrid->addWidget(LbInizio, 0, 1);
-    timesGrid->addWidget(Eti[5], 1, 0);
-    timesGrid->addWidget(LbNow, 1, 1);
-    timesGrid->addWidget(Eti[4], 2, 0);
-    timesGrid->addWidget(LbContrec, 2, 1);
-    timesGrid->addWidget(Eti[0], 3, 0);
-    timesGrid->addWidget(Label2, 3, 1);
-    timesGrid->addWidget(Eti[3], 4, 0);
-    timesGrid->addWidget(USEDIR, 4, 1);
-    timesGrid->addWidget(Label3, 5, 0);
-    timesGrid->addWidget(txtprog, 5, 1);
+    const std::array<std::pair<QLabel*, QWidget*>, 6> rows{{{Eti[6], LbInizio},
+                                                            {Eti[5], LbNow},
+                                                            {Eti[4], LbContrec},
+                                                            {Eti[0], Label2},
+                                                            {Eti[3], USEDIR},
+                                                            {Label3, txtprog}}};
+    for (int r = 0; r < int(rows.size()); ++r) {
+        timesGrid->addWidget(rows[r].first, r, 0);
+        timesGrid->addWidget(rows[r].second, r, 1);
+    }
     timesGrid->addWidget(LABELSIZE, 6, 1);
-    grid->addWidget(times, 1, 1, 1, 2);
+    lbNotice = new QLabel(times);
+    lbNotice->setObjectName(QStringLiteral("lbNotice"));
+    lbNotice->setWordWrap(true);
+    lbNotice->setStyleSheet(QStringLiteral("color: #b00000; font-weight: bold;"));
+    timesGrid->addWidget(lbNotice, 7, 0, 1, 2);
+    timesGrid->setRowStretch(8, 1);
+    grid->addWidget(times, 0, 1);
 
     auto* levels = new QGroupBox(this);
     auto* levelsGrid = new QGridLayout(levels);
+    levelsGrid->setVerticalSpacing(4);
     ProgressBar = new QProgressBar(levels);
     ProgressBar1 = new QProgressBar(levels);
     ProgressBar2 = new QProgressBar(levels);
-    for (QProgressBar* bar : {ProgressBar, ProgressBar1}) {
+    for (QProgressBar* bar : {ProgressBar, ProgressBar1, ProgressBar2}) {
         bar->setRange(0, 100);
         bar->setValue(0);
         bar->setTextVisible(false);
+        bar->setMaximumHeight(14);
     }
     ProgressBar2->setRange(0, 15);
-    ProgressBar2->setValue(0);
-    ProgressBar2->setTextVisible(false);
     Label1 = new QLabel(levels);
     LABELRECALL = new QLabel(QStringLiteral("0"), levels);
     picture3_ = new PictureBox(levels);
@@ -164,15 +172,16 @@ void FrmRecorder::buildControls() {
     picture3_->setFixedSize(160, 100);
     picture3_->setBackColor(Qt::black);
     picture3_->setForeColor(Qt::green);
-    levelsGrid->addWidget(Eti[1], 0, 0);
-    levelsGrid->addWidget(ProgressBar, 0, 1);
-    levelsGrid->addWidget(Eti[2], 1, 0);
-    levelsGrid->addWidget(ProgressBar1, 1, 1);
-    levelsGrid->addWidget(Label1, 2, 1);
-    levelsGrid->addWidget(ProgressBar2, 3, 1);
-    levelsGrid->addWidget(LABELRECALL, 3, 0);
-    levelsGrid->addWidget(picture3_, 0, 2, 4, 1);
-    grid->addWidget(levels, 2, 1, 1, 2);
+    levelsGrid->addWidget(picture3_, 0, 0, 1, 2, Qt::AlignHCenter);
+    levelsGrid->addWidget(Eti[1], 1, 0, 1, 2);
+    levelsGrid->addWidget(ProgressBar, 2, 0, 1, 2);
+    levelsGrid->addWidget(Eti[2], 3, 0, 1, 2);
+    levelsGrid->addWidget(ProgressBar1, 4, 0, 1, 2);
+    levelsGrid->addWidget(Label1, 5, 0, 1, 2);
+    levelsGrid->addWidget(LABELRECALL, 6, 0);
+    levelsGrid->addWidget(ProgressBar2, 6, 1);
+    levelsGrid->setRowStretch(7, 1);
+    grid->addWidget(levels, 0, 2);
 }
 
 void FrmRecorder::connectControls() {
@@ -210,7 +219,7 @@ void FrmRecorder::render() {
     const RecorderState& st = session_->state();
     LabelStatus->setText(LineStatusText(st.lineStatus));
     lbstatus->setText(st.captureStatus);
-    lbLine->setText(RegistrationText(st.registration));
+    lbLine->setText(LineRegistrationText(st.registration));
     lbNotice->setText(st.notice);
     lbNotice->setVisible(!st.notice.isEmpty());
     LbInizio->setText(st.startText);
