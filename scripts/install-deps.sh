@@ -16,6 +16,8 @@ PACKAGES=(
   libsoundtouch-dev libevdev-dev
   # catalogue: the shared server's driver, the Italian stemmer, export archives
   libqt6sql6-psql libstemmer-dev libzip-dev
+  # catalogue: SQLite itself, for the transcriptions' word index (FTS5 tokenizer)
+  libsqlite3-dev
   # desktop integration and packaging
   qt6-translations-l10n desktop-file-utils appstream dpkg-dev file
   # tests: real audio server, sound tools, SIP peer, screens, fonts

@@ -14,6 +14,11 @@ QString QuotedName(const QString& name, bool server) {
 
 }  // namespace
 
+CatalogueColumn CallerNumberColumn() {
+    // Rows written before the number was kept have none (null), as do sound-card recordings.
+    return {QStringLiteral("numero"), QStringLiteral("TEXT"), QStringLiteral("text")};
+}
+
 const std::vector<CatalogueColumn>& CatalogueColumns() {
     static const std::vector<CatalogueColumn> columns = {
         {QStringLiteral("NOME"), QStringLiteral("TEXT COLLATE NOCASE"), QStringLiteral("text")},
@@ -29,6 +34,7 @@ const std::vector<CatalogueColumn>& CatalogueColumns() {
         // Rows written before the edit check existed count as their first version.
         {QStringLiteral("versione"), QStringLiteral("INTEGER NOT NULL DEFAULT 1"),
          QStringLiteral("integer NOT NULL DEFAULT 1")},
+        CallerNumberColumn(),
     };
     return columns;
 }
@@ -59,7 +65,7 @@ QString AddColumnSql(const CatalogueColumn& column, bool server) {
 QString RowColumnsSql() {
     return QStringLiteral(
         "nome, etichetta, dtfile, ora, progressivo, letto, scritto, tradotto, traduzione, "
-        "\"user\", versione");
+        "\"user\", versione, numero");
 }
 
 bool TruthOf(const QVariant& value) {
@@ -97,6 +103,7 @@ CatalogueRow RowFromQuery(const QSqlQuery& query, int first) {
         row.traduzione = query.value(first + 8).toString();
     row.user = query.value(first + 9).toString();
     row.versione = query.value(first + 10).isNull() ? 1 : query.value(first + 10).toLongLong();
+    row.numero = query.value(first + 11).toString();
     return row;
 }
 
@@ -111,6 +118,11 @@ QVariant DateValueOf(const QString& nome, bool server) {
 QVariant TimeValueOf(const QString& nome) {
     const auto time = TimeFromRecordingName(nome);
     return time ? QVariant(*time) : QVariant();
+}
+
+QVariant NumberValueOf(const QString& numero) {
+    const QString trimmed = numero.trimmed();
+    return trimmed.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : QVariant(trimmed);
 }
 
 }  // namespace kallomir

@@ -22,6 +22,10 @@ struct CatalogueColumn {
 
 const std::vector<CatalogueColumn>& CatalogueColumns();
 
+// The caller's number column "numero": what the line reported for the call (caller ID of an
+// incoming call, the number dialled for a call-back); empty for sound-card recordings.
+CatalogueColumn CallerNumberColumn();
+
 // The columns missing from a table that has `existing` (any case), in declaration order.
 std::vector<CatalogueColumn> MissingColumns(const QStringList& existing);
 
@@ -39,6 +43,8 @@ CatalogueRow RowFromQuery(const QSqlQuery& query, int first = 0);
 // Bound values for the date and the time a recording's name holds (null when it holds none).
 QVariant DateValueOf(const QString& nome, bool server);
 QVariant TimeValueOf(const QString& nome);
+// The bound value of a caller's number: null when there is none.
+QVariant NumberValueOf(const QString& numero);
 
 // A truth value as either back end or an older file may hold it (bool, 1/0, -1, text).
 bool TruthOf(const QVariant& value);

@@ -7,6 +7,7 @@
 #include <QVariant>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -27,7 +28,42 @@ struct CatalogueRow {
     std::optional<QString> traduzione;        // transcription as RTF; empty when never saved
     QString user;
     std::int64_t versione = 1;  // goes up by one at every player save: the edit check
+    QString numero;             // the caller's number the line reported; empty when none
 };
+
+// How a search treats one of the three marks.
+enum class MarkFilter { Any, Set, Clear };
+
+// What the operator looks for; empty parts do not filter.
+struct SearchQuery {
+    QString words;              // every word must occur, in any of its forms
+    QString numero;             // part (or the start) of the caller's number
+    std::optional<QDate> from;  // first recording date, inclusive
+    std::optional<QDate> to;    // last recording date, inclusive
+    QString etichetta;          // part of the label, any case
+    MarkFilter letto = MarkFilter::Any;
+    MarkFilter scritto = MarkFilter::Any;
+    MarkFilter tradotto = MarkFilter::Any;
+    int limit = 500;  // rows of the first page
+};
+
+// A snippet marks each word the query matched between these two characters.
+inline constexpr char16_t kHitStart = 0x1;
+inline constexpr char16_t kHitEnd = 0x2;
+
+struct SearchHit {
+    CatalogueRow row;
+    QString snippet;  // the transcription's words around the matches (plain text)
+};
+
+// The newest recordings first.
+struct SearchPage {
+    std::vector<SearchHit> hits;
+    bool more = false;  // more rows match than the page holds
+};
+
+// The plain text of a stored transcription (rich text in the row).
+using PlainTextOf = std::function<QString(const QString& traduzione)>;
 
 // Every column of one row by lower-case name, as the logbook reads them.
 using CatalogueRecord = QHash<QString, QVariant>;
@@ -88,9 +124,11 @@ public:
     // The recorder's entry for a saved recording: the next running number and the label
     // from "etichetta"; the number is kept in the settings key "progressivo". Returns the
     // number given, or nothing when the name already has a row (number not advanced), when
-    // no number is left or when the row was queued (notes say which).
+    // no number is left or when the row was queued (notes say which). numero: the caller's
+    // number the line reported (kept also while the row waits in a queue); empty for none.
     virtual std::optional<std::int32_t> recorderInsert(const QString& nome, UserSettings& settings,
-                                                       RecorderInsertNotes* notes = nullptr) = 0;
+                                                       RecorderInsertNotes* notes = nullptr,
+                                                       const QString& numero = QString()) = 0;
 
     // The player's entry for a recording that has none yet: LETTO false, no running number.
     // Returns false when a row already existed.
@@ -112,6 +150,15 @@ public:
     virtual std::vector<CatalogueRecord> allRows() = 0;
 
     virtual CatalogueStatus status() const = 0;
+
+    // The transcriptions' word index. Rows whose transcription changed (or went) since they
+    // were indexed wait in a backlog, however they were changed; the search indexes them
+    // before it runs, the search window with a progress bar when there are many.
+    virtual int searchBacklog() = 0;
+    // Indexes up to maxRows of the backlog, returns how many still wait.
+    virtual int indexBacklog(int maxRows, const PlainTextOf& plainTextOf) = 0;
+    // The rows matching every part of the query, over what is indexed.
+    virtual SearchPage search(const SearchQuery& query) = 0;
 
 signals:
     // The reachability or the queue changed (see status()).

@@ -11,7 +11,17 @@ void EnsureQueue(const SqliteConnection& connection) {
     connection.exec(
         QStringLiteral("CREATE TABLE IF NOT EXISTS dati_in_attesa (id INTEGER PRIMARY KEY "
                        "AUTOINCREMENT, NOME TEXT NOT NULL COLLATE NOCASE, etichetta TEXT, "
-                       "accodato TEXT)"));
+                       "accodato TEXT, numero TEXT)"));
+    // A queue left by an older program gains the caller's number; its rows have none.
+    QSqlQuery info = connection.prepare(QStringLiteral("PRAGMA table_info(dati_in_attesa)"));
+    connection.run(info);
+    bool hasNumber = false;
+    while (info.next())
+        hasNumber =
+            hasNumber || info.value(1).toString().compare(u"numero", Qt::CaseInsensitive) == 0;
+    info.finish();
+    if (!hasNumber)
+        connection.exec(QStringLiteral("ALTER TABLE dati_in_attesa ADD COLUMN numero TEXT"));
 }
 
 }  // namespace
@@ -20,7 +30,8 @@ QString OfflineQueue::file() const {
     return SqliteCatalogue::FileInFolder(folder_);
 }
 
-void OfflineQueue::add(const QString& nome, const QString& etichetta, const QDateTime& at) {
+void OfflineQueue::add(const QString& nome, const QString& etichetta, const QDateTime& at,
+                       const QString& numero) {
     SqliteConnection connection(file(), SqliteConnection::Open::MayCreate);
     EnsureQueue(connection);
     connection.begin();
@@ -32,10 +43,12 @@ void OfflineQueue::add(const QString& nome, const QString& etichetta, const QDat
         return;  // the same recording saved again after a crash: it waits once
     existing.finish();
     QSqlQuery insert = connection.prepare(
-        QStringLiteral("INSERT INTO dati_in_attesa (NOME, etichetta, accodato) VALUES (?, ?, ?)"));
+        QStringLiteral("INSERT INTO dati_in_attesa (NOME, etichetta, accodato, numero) "
+                       "VALUES (?, ?, ?, ?)"));
     insert.addBindValue(nome);
     insert.addBindValue(etichetta);
     insert.addBindValue(at.toString(Qt::ISODate));
+    insert.addBindValue(numero);
     connection.run(insert);
     connection.commit();
 }
@@ -44,13 +57,14 @@ std::vector<OfflineQueue::Entry> OfflineQueue::entries() const {
     std::vector<Entry> out;
     SqliteConnection connection(file(), SqliteConnection::Open::MayCreate);
     EnsureQueue(connection);
-    QSqlQuery query = connection.prepare(
-        QStringLiteral("SELECT id, NOME, etichetta, accodato FROM dati_in_attesa ORDER BY id"));
+    QSqlQuery query = connection.prepare(QStringLiteral(
+        "SELECT id, NOME, etichetta, accodato, numero FROM dati_in_attesa ORDER BY id"));
     connection.run(query);
     while (query.next()) {
         out.push_back(Entry{query.value(0).toLongLong(), query.value(1).toString(),
                             query.value(2).toString(),
-                            QDateTime::fromString(query.value(3).toString(), Qt::ISODate)});
+                            QDateTime::fromString(query.value(3).toString(), Qt::ISODate),
+                            query.value(4).toString()});
     }
     return out;
 }

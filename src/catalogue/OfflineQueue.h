@@ -17,13 +17,15 @@ public:
         QString nome;
         QString etichetta;  // the label when the recording was saved
         QDateTime queuedAt;
+        QString numero;  // the caller's number the line reported
     };
 
     // folder: the program folder, whose datirec.mdb holds the queue.
     explicit OfflineQueue(QString folder) : folder_(std::move(folder)) {}
 
     // Adds a row at the end; a name already waiting is not added twice.
-    void add(const QString& nome, const QString& etichetta, const QDateTime& at);
+    void add(const QString& nome, const QString& etichetta, const QDateTime& at,
+             const QString& numero = QString());
     std::vector<Entry> entries() const;
     int count() const;
     void remove(qint64 id);

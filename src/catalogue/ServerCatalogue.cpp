@@ -1,7 +1,9 @@
 #include "catalogue/ServerCatalogue.h"
 
 #include "catalogue/CatalogueSchema.h"
+#include "catalogue/SearchWords.h"
 #include "catalogue/SqliteCatalogue.h"
+#include "catalogue/SqliteSearchIndex.h"
 #include "core/RuntimeError.h"
 #include "core/SettingsStore.h"
 
@@ -247,7 +249,8 @@ private:
     void ensureTable() {
         auto complete = [this] {
             return MissingColumns(columnsOf(QStringLiteral("dati"))).empty() &&
-                   !columnsOf(QStringLiteral("dati_contatore")).isEmpty();
+                   !columnsOf(QStringLiteral("dati_contatore")).isEmpty() &&
+                   !columnsOf(QStringLiteral("dati_parole_attesa")).isEmpty();
         };
         if (complete())
             return;
@@ -267,7 +270,69 @@ private:
             "CHECK (chiave), ultimo integer NOT NULL DEFAULT 0)"));
         exec(QStringLiteral(
             "INSERT INTO dati_contatore (chiave, ultimo) VALUES (true, 0) ON CONFLICT DO NOTHING"));
+        ensureSearchIndex();
         commit();
+    }
+
+    // The transcriptions' word index: dati_parole holds each row's plain text and its words
+    // (text search configuration kallomir_it: Italian stems of the words with their accents
+    // taken off by unaccent); triggers note in dati_parole_attesa every row inserted with a
+    // text, changed or deleted, whoever writes it, and the program indexes what is noted.
+    // A table that had no index notes all its rows with a text.
+    void ensureSearchIndex() {
+        QString unaccentSchema =
+            value(QStringLiteral(
+                      "SELECT n.nspname FROM pg_extension e JOIN pg_namespace n ON n.oid = "
+                      "e.extnamespace WHERE e.extname = 'unaccent'"))
+                .toString();
+        if (unaccentSchema.isEmpty()) {
+            exec(QStringLiteral("CREATE EXTENSION unaccent SCHEMA public"));
+            unaccentSchema = QStringLiteral("public");
+        }
+        if (!value(QStringLiteral("SELECT to_regclass('dati_parole') IS NOT NULL")).toBool()) {
+            if (!value(QStringLiteral(
+                           "SELECT count(*) > 0 FROM pg_ts_config c JOIN pg_namespace n ON n.oid = "
+                           "c.cfgnamespace WHERE c.cfgname = 'kallomir_it' AND n.nspname = "
+                           "current_schema()"))
+                     .toBool()) {
+                exec(QStringLiteral(
+                    "CREATE TEXT SEARCH CONFIGURATION kallomir_it (COPY = italian)"));
+                exec(QStringLiteral("ALTER TEXT SEARCH CONFIGURATION kallomir_it ALTER MAPPING FOR "
+                                    "hword, hword_part, word WITH %1.unaccent, italian_stem")
+                         .arg(QuotedIdentifier(unaccentSchema)));
+            }
+            exec(QStringLiteral(
+                "CREATE TABLE dati_parole (riga bigint PRIMARY KEY, testo text NOT NULL, "
+                "parole tsvector NOT NULL)"));
+            exec(QStringLiteral("CREATE INDEX dati_parole_gin ON dati_parole USING gin (parole)"));
+            exec(QStringLiteral(
+                "CREATE TABLE IF NOT EXISTS dati_parole_attesa (riga bigint PRIMARY KEY)"));
+            exec(QStringLiteral(
+                "INSERT INTO dati_parole_attesa (riga) SELECT id FROM dati WHERE traduzione IS "
+                "NOT NULL ON CONFLICT DO NOTHING"));
+        }
+        exec(QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS dati_parole_attesa (riga bigint PRIMARY KEY)"));
+        exec(QStringLiteral(
+            "CREATE OR REPLACE FUNCTION dati_parole_nota() RETURNS trigger LANGUAGE plpgsql "
+            "SET search_path FROM CURRENT AS $f$ BEGIN "
+            "IF TG_OP = 'DELETE' THEN "
+            "INSERT INTO dati_parole_attesa (riga) VALUES (OLD.id) ON CONFLICT DO NOTHING; "
+            "RETURN OLD; END IF; "
+            "INSERT INTO dati_parole_attesa (riga) VALUES (NEW.id) ON CONFLICT DO NOTHING; "
+            "RETURN NEW; END $f$"));
+        exec(QStringLiteral("DROP TRIGGER IF EXISTS dati_parole_inserita ON dati"));
+        exec(QStringLiteral("DROP TRIGGER IF EXISTS dati_parole_cambiata ON dati"));
+        exec(QStringLiteral("DROP TRIGGER IF EXISTS dati_parole_tolta ON dati"));
+        exec(QStringLiteral(
+            "CREATE TRIGGER dati_parole_inserita AFTER INSERT ON dati FOR EACH ROW WHEN "
+            "(NEW.traduzione IS NOT NULL) EXECUTE FUNCTION dati_parole_nota()"));
+        exec(QStringLiteral(
+            "CREATE TRIGGER dati_parole_cambiata AFTER UPDATE OF traduzione ON dati FOR EACH ROW "
+            "EXECUTE FUNCTION dati_parole_nota()"));
+        exec(
+            QStringLiteral("CREATE TRIGGER dati_parole_tolta AFTER DELETE ON dati FOR EACH ROW "
+                           "EXECUTE FUNCTION dati_parole_nota()"));
     }
 
     const ServerCatalogueConfig& config_;
@@ -402,6 +467,7 @@ int ServerCatalogue::rowCount() {
 
 std::optional<std::int32_t> ServerCatalogue::insertRecorderRow(Connection& c, const QString& nome,
                                                                const QString& etichetta,
+                                                               const QString& numero,
                                                                UserSettings* cache,
                                                                RecorderInsertNotes* notes) {
     c.begin();
@@ -426,13 +492,15 @@ std::optional<std::int32_t> ServerCatalogue::insertRecorderRow(Connection& c, co
         counter.addBindValue(*number);
         c.run(counter);
     }
-    QSqlQuery insert = c.prepare(QStringLiteral(
-        "INSERT INTO dati (nome, etichetta, dtfile, ora, progressivo) VALUES (?, ?, ?, ?, ?)"));
+    QSqlQuery insert = c.prepare(
+        QStringLiteral("INSERT INTO dati (nome, etichetta, dtfile, ora, progressivo, numero) "
+                       "VALUES (?, ?, ?, ?, ?, ?)"));
     insert.addBindValue(nome);
     insert.addBindValue(etichetta);
     insert.addBindValue(DateValueOf(nome, true));
     insert.addBindValue(TimeValueOf(nome));
     insert.addBindValue(number ? QVariant(*number) : QVariant(QMetaType(QMetaType::Int)));
+    insert.addBindValue(NumberValueOf(numero));
     c.run(insert);
     c.commit();
     if (!number) {
@@ -445,9 +513,9 @@ std::optional<std::int32_t> ServerCatalogue::insertRecorderRow(Connection& c, co
     return number;
 }
 
-void ServerCatalogue::queueRow(const QString& nome, const QString& etichetta,
+void ServerCatalogue::queueRow(const QString& nome, const QString& etichetta, const QString& numero,
                                RecorderInsertNotes* notes) {
-    queue_.add(nome, etichetta, QDateTime::currentDateTime());
+    queue_.add(nome, etichetta, QDateTime::currentDateTime(), numero);
     queued_ = queue_.count();
     if (notes)
         notes->queued = true;
@@ -458,21 +526,23 @@ void ServerCatalogue::queueRow(const QString& nome, const QString& etichetta,
 
 std::optional<std::int32_t> ServerCatalogue::recorderInsert(const QString& nome,
                                                             UserSettings& settings,
-                                                            RecorderInsertNotes* notes) {
+                                                            RecorderInsertNotes* notes,
+                                                            const QString& numero) {
     const QString etichetta = settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set"));
     // Behind rows that wait, or with the server known to be away, the row waits too: the
     // window is not held up by a server that does not answer, and the order is kept.
     if (!reachable_ || queuedCount() > 0) {
-        queueRow(nome, etichetta, notes);
+        queueRow(nome, etichetta, numero, notes);
         return std::nullopt;
     }
     try {
-        return withServer(
-            [&](Connection& c) { return insertRecorderRow(c, nome, etichetta, &settings, notes); });
+        return withServer([&](Connection& c) {
+            return insertRecorderRow(c, nome, etichetta, numero, &settings, notes);
+        });
     } catch (const RuntimeError& error) {
         if (error.number() != kCatalogueUnreachable)
             throw;
-        queueRow(nome, etichetta, notes);
+        queueRow(nome, etichetta, numero, notes);
         return std::nullopt;
     }
 }
@@ -494,7 +564,8 @@ int ServerCatalogue::sendQueued() {
         for (const OfflineQueue::Entry& entry : entries) {
             RecorderInsertNotes notes;
             withServer([&](Connection& c) {
-                return insertRecorderRow(c, entry.nome, entry.etichetta, cache_, &notes);
+                return insertRecorderRow(c, entry.nome, entry.etichetta, entry.numero, cache_,
+                                         &notes);
             });
             // A crash before this removal sends the row again; its name is then found on the
             // server and nothing is written twice.
@@ -732,6 +803,8 @@ int ServerCatalogue::archiveAndEmpty(const QString& archiveFile) {
                                QStringLiteral("Permission denied: '%1'").arg(archiveFile));
         }
         c.exec(QStringLiteral("DELETE FROM dati"));
+        c.exec(QStringLiteral("DELETE FROM dati_parole"));
+        c.exec(QStringLiteral("DELETE FROM dati_parole_attesa"));
         c.exec(QStringLiteral("UPDATE dati_contatore SET ultimo = 0"));
         c.commit();
         return rows;
@@ -819,6 +892,130 @@ ServerCatalogue::CopyReport ServerCatalogue::copyRows(const std::vector<Catalogu
         c.run(counter);
         c.commit();
         return report;
+    });
+}
+
+// ---- the word search ---------------------------------------------------------------------
+
+int ServerCatalogue::searchBacklog() {
+    return withServer([](Connection& c) {
+        return c.value(QStringLiteral("SELECT count(*) FROM dati_parole_attesa")).toInt();
+    });
+}
+
+int ServerCatalogue::indexBacklog(int maxRows, const PlainTextOf& plainTextOf) {
+    return withServer([&](Connection& c) {
+        c.begin();
+        QSqlQuery waiting = c.prepare(QStringLiteral(
+            "SELECT a.riga, d.traduzione FROM dati_parole_attesa a LEFT JOIN dati d ON d.id = "
+            "a.riga ORDER BY a.riga LIMIT ? FOR UPDATE OF a SKIP LOCKED"));
+        waiting.addBindValue(maxRows);
+        c.run(waiting);
+        std::vector<std::pair<qint64, QString>> rows;
+        while (waiting.next())
+            rows.emplace_back(waiting.value(0).toLongLong(), waiting.value(1).toString());
+        waiting.finish();
+        QSqlQuery remove = c.prepare(QStringLiteral("DELETE FROM dati_parole WHERE riga = ?"));
+        QSqlQuery insert =
+            c.prepare(QStringLiteral("INSERT INTO dati_parole (riga, testo, parole) VALUES (?, ?, "
+                                     "to_tsvector('kallomir_it', ?))"));
+        QSqlQuery done = c.prepare(QStringLiteral("DELETE FROM dati_parole_attesa WHERE riga = ?"));
+        for (const auto& [id, traduzione] : rows) {
+            remove.addBindValue(id);
+            c.run(remove);
+            // PostgreSQL text holds no NUL character.
+            const QString text =
+                (traduzione.isEmpty() ? QString() : plainTextOf(traduzione)).remove(QChar(0));
+            if (!text.trimmed().isEmpty()) {
+                insert.addBindValue(id);
+                insert.addBindValue(text);
+                insert.addBindValue(text);
+                c.run(insert);
+            }
+            done.addBindValue(id);
+            c.run(done);
+        }
+        const int left = c.value(QStringLiteral("SELECT count(*) FROM dati_parole_attesa")).toInt();
+        c.commit();
+        return left;
+    });
+}
+
+SearchPage ServerCatalogue::search(const SearchQuery& query) {
+    QStringList where;
+    QVariantList values;
+    // The operator's words, joined by AND; words the configuration drops (e.g. "di") are
+    // left out by plainto_tsquery.
+    const QString words = SearchWordsText(query.words);
+    if (!words.isEmpty()) {
+        where << QStringLiteral("p.parole @@ plainto_tsquery('kallomir_it', ?)");
+        values << words;
+    }
+    if (!query.numero.trimmed().isEmpty()) {
+        where << QStringLiteral("d.numero ILIKE ? ESCAPE '\\'");
+        values << ContainsPattern(query.numero.trimmed());
+    }
+    if (query.from) {
+        where << QStringLiteral("d.dtfile >= ?");
+        values << *query.from;
+    }
+    if (query.to) {
+        where << QStringLiteral("d.dtfile <= ?");
+        values << *query.to;
+    }
+    if (!query.etichetta.trimmed().isEmpty()) {
+        where << QStringLiteral("d.etichetta ILIKE ? ESCAPE '\\'");
+        values << ContainsPattern(query.etichetta.trimmed());
+    }
+    auto mark = [&](const char* column, MarkFilter filter) {
+        if (filter == MarkFilter::Set)
+            where << QStringLiteral("coalesce(d.%1, false)").arg(QLatin1String(column));
+        else if (filter == MarkFilter::Clear)
+            where << QStringLiteral("NOT coalesce(d.%1, false)").arg(QLatin1String(column));
+    };
+    mark("letto", query.letto);
+    mark("scritto", query.scritto);
+    mark("tradotto", query.tradotto);
+    const QString filter = where.isEmpty()
+                               ? QString()
+                               : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    QString columns = RowColumnsSql();
+    // The page is chosen first; the highlighted extracts are made for its rows only.
+    const QString snippet =
+        words.isEmpty()
+            ? QStringLiteral("left(p.testo, 200)")
+            : QStringLiteral(
+                  "ts_headline('kallomir_it', p.testo, plainto_tsquery('kallomir_it', ?), "
+                  "'StartSel=' || chr(1) || ', StopSel=' || chr(2) || ', MaxWords=24, "
+                  "MinWords=12, MaxFragments=2, FragmentDelimiter=\" … \"')");
+    const QString sql =
+        QStringLiteral(
+            "WITH pagina AS (SELECT d.id FROM dati d LEFT JOIN dati_parole p ON p.riga = "
+            "d.id") +
+        filter +
+        QStringLiteral(
+            " ORDER BY d.dtfile DESC NULLS LAST, d.ora DESC, d.id DESC LIMIT ?) SELECT ") +
+        columns.replace(QStringLiteral("\"user\""), QStringLiteral("d.\"user\"")) + u',' + snippet +
+        QStringLiteral(
+            " FROM pagina JOIN dati d ON d.id = pagina.id LEFT JOIN dati_parole p ON "
+            "p.riga = d.id ORDER BY d.dtfile DESC NULLS LAST, d.ora DESC, d.id DESC");
+    return withServer([&](Connection& c) {
+        QSqlQuery statement = c.prepare(sql);
+        for (const QVariant& value : values) statement.addBindValue(value);
+        statement.addBindValue(query.limit + 1);
+        if (!words.isEmpty())
+            statement.addBindValue(words);
+        c.run(statement);
+        SearchPage result;
+        while (statement.next()) {
+            if (int(result.hits.size()) == query.limit) {
+                result.more = true;
+                break;
+            }
+            result.hits.push_back(
+                SearchHit{RowFromQuery(statement, 0), statement.value(12).toString()});
+        }
+        return result;
     });
 }
 

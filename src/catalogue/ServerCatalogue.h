@@ -49,7 +49,8 @@ public:
     // The number comes from the server (the settings' "progressivo" is only written, as the
     // last number this workstation got). A server out of reach queues the row: notes->queued.
     std::optional<std::int32_t> recorderInsert(const QString& nome, UserSettings& settings,
-                                               RecorderInsertNotes* notes = nullptr) override;
+                                               RecorderInsertNotes* notes = nullptr,
+                                               const QString& numero = QString()) override;
     bool playerInsert(const QString& nome, const QString& etichetta, const QString& user) override;
     PlayerSaveResult playerSave(const QString& nome, const PlayerMarks& marks,
                                 const QString& etichetta, const QString& user,
@@ -61,6 +62,9 @@ public:
     int archiveAndEmpty(const QString& archiveFile) override;
     std::vector<CatalogueRecord> allRows() override;
     CatalogueStatus status() const override;
+    int searchBacklog() override;
+    int indexBacklog(int maxRows, const PlainTextOf& plainTextOf) override;
+    SearchPage search(const SearchQuery& query) override;
 
     // Sends the queued rows, oldest first, stopping at the first the server does not take.
     // Returns how many were sent.
@@ -86,9 +90,10 @@ private:
     template <class Operation>
     auto withServer(Operation&& operation);
     std::optional<std::int32_t> insertRecorderRow(Connection& c, const QString& nome,
-                                                  const QString& etichetta, UserSettings* cache,
-                                                  RecorderInsertNotes* notes);
-    void queueRow(const QString& nome, const QString& etichetta, RecorderInsertNotes* notes);
+                                                  const QString& etichetta, const QString& numero,
+                                                  UserSettings* cache, RecorderInsertNotes* notes);
+    void queueRow(const QString& nome, const QString& etichetta, const QString& numero,
+                  RecorderInsertNotes* notes);
     void markReachable();
     void markUnreachable(const QString& problem);
     void retryTick();

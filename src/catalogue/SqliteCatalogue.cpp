@@ -2,6 +2,7 @@
 
 #include "catalogue/CatalogueSchema.h"
 #include "catalogue/SqliteConnection.h"
+#include "catalogue/SqliteSearchIndex.h"
 #include "core/RuntimeError.h"
 #include "core/SettingsStore.h"
 #include "core/VbConvert.h"
@@ -130,7 +131,8 @@ int SqliteCatalogue::rowCount() {
 
 std::optional<std::int32_t> SqliteCatalogue::recorderInsert(const QString& nome,
                                                             UserSettings& settings,
-                                                            RecorderInsertNotes* notes) {
+                                                            RecorderInsertNotes* notes,
+                                                            const QString& numero) {
     SqliteConnection connection(file(), Open::Existing);
     connection.begin();
     QSqlQuery existing = connection.prepare(kSelectByName);
@@ -147,13 +149,15 @@ std::optional<std::int32_t> SqliteCatalogue::recorderInsert(const QString& nome,
     highest.finish();
     const std::optional<std::int32_t> number =
         NextRunningNumber(settings.get(QStringLiteral("progressivo"), QString()), highestInTable);
-    QSqlQuery insert = connection.prepare(QStringLiteral(
-        "INSERT INTO dati (NOME, etichetta, dtfile, ora, progressivo) VALUES (?, ?, ?, ?, ?)"));
+    QSqlQuery insert = connection.prepare(
+        QStringLiteral("INSERT INTO dati (NOME, etichetta, dtfile, ora, progressivo, numero) "
+                       "VALUES (?, ?, ?, ?, ?, ?)"));
     insert.addBindValue(nome);
     insert.addBindValue(settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set")));
     insert.addBindValue(DateValueOf(nome, false));
     insert.addBindValue(TimeValueOf(nome));
     insert.addBindValue(number ? QVariant(*number) : QVariant());
+    insert.addBindValue(NumberValueOf(numero));
     connection.run(insert);
     connection.commit();
     if (!number) {
@@ -273,8 +277,26 @@ int SqliteCatalogue::archiveAndEmpty(const QString& archiveFile) {
                 .arg(archived)
                 .arg(rows));
     SqliteConnection connection(live, Open::Existing);
+    connection.begin();
     connection.exec(QStringLiteral("DELETE FROM dati"));
+    EmptySqliteSearchIndex(connection);
+    connection.commit();
     return rows;
+}
+
+int SqliteCatalogue::searchBacklog() {
+    SqliteConnection connection(file(), Open::Existing);
+    return SqliteSearchBacklog(connection);
+}
+
+int SqliteCatalogue::indexBacklog(int maxRows, const PlainTextOf& plainTextOf) {
+    SqliteConnection connection(file(), Open::Existing);
+    return SqliteIndexBacklog(connection, maxRows, plainTextOf);
+}
+
+SearchPage SqliteCatalogue::search(const SearchQuery& query) {
+    SqliteConnection connection(file(), Open::Existing);
+    return SqliteSearch(connection, query);
 }
 
 std::vector<CatalogueRecord> SqliteCatalogue::allRows() {

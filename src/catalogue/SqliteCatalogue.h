@@ -30,7 +30,8 @@ public:
     // A "progressivo" that is not a whole number fails with error 13 before anything is
     // written.
     std::optional<std::int32_t> recorderInsert(const QString& nome, UserSettings& settings,
-                                               RecorderInsertNotes* notes = nullptr) override;
+                                               RecorderInsertNotes* notes = nullptr,
+                                               const QString& numero = QString()) override;
     bool playerInsert(const QString& nome, const QString& etichetta, const QString& user) override;
     PlayerSaveResult playerSave(const QString& nome, const PlayerMarks& marks,
                                 const QString& etichetta, const QString& user,
@@ -40,6 +41,9 @@ public:
     int archiveAndEmpty(const QString& archiveFile) override;
     std::vector<CatalogueRecord> allRows() override;
     CatalogueStatus status() const override;
+    int searchBacklog() override;
+    int indexBacklog(int maxRows, const PlainTextOf& plainTextOf) override;
+    SearchPage search(const SearchQuery& query) override;
 
     // Appends rows exactly as given (numbers, marks, text and version kept), in one
     // transaction: for archives and copies.

@@ -1,10 +1,13 @@
 #include "catalogue/SqliteConnection.h"
 
 #include "catalogue/CatalogueSchema.h"
+#include "catalogue/SearchWords.h"
+#include "catalogue/SqliteSearchIndex.h"
 #include "core/RuntimeError.h"
 
 #include <QAtomicInteger>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QStringList>
 
 namespace kallomir {
@@ -49,6 +52,15 @@ SqliteConnection::SqliteConnection(const QString& file, Open mode) : file_(file)
         }
     }
     try {
+        // The transcriptions' index splits words with the program's own tokenizer.
+        const QVariant handle = db().driver()->handle();
+        sqlite3* native = handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0
+                              ? *static_cast<sqlite3* const*>(handle.data())
+                              : nullptr;
+        if (!native || !RegisterSearchTokenizer(native))
+            throw RuntimeError(
+                errors::kDatabase,
+                QStringLiteral("The SQLite library has no full-text search (FTS5)."));
         ensureTable();
     } catch (...) {
         {
@@ -85,6 +97,7 @@ void SqliteConnection::ensureTable() const {
             exec(AddColumnSql(column, false));
     }
     exec(QStringLiteral("CREATE INDEX IF NOT EXISTS dati_nome ON dati (NOME COLLATE NOCASE)"));
+    EnsureSearchIndex(*this);
 }
 
 QSqlQuery SqliteConnection::prepare(const QString& sql) const {

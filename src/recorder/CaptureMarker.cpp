@@ -56,8 +56,11 @@ QString SystemError(const QString& what, const QString& file) {
 
 }  // namespace
 
-QString CaptureMarker::create(const QDateTime& start) const {
-    QByteArray slot = Sealed(kMagic + "start=" + FormatDateTime(start).toUtf8() + '\n');
+QString CaptureMarker::create(const QDateTime& start, const QString& numero) const {
+    // The number comes from the line: one line of text, and never more than the slot holds.
+    const QByteArray number = QString(numero).remove(u'\n').remove(u'\r').left(200).toUtf8();
+    QByteArray slot = Sealed(kMagic + "start=" + FormatDateTime(start).toUtf8() + '\n' +
+                             "numero=" + number + '\n');
     slot.append(QByteArray(2 * kSlot - slot.size(), ' '));
     QFile file(path());
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
@@ -119,7 +122,7 @@ std::optional<CaptureMarkerData> CaptureMarker::read() const {
     const auto start = ParseDateTime(Value(*first, "start"));
     if (!start)
         return std::nullopt;
-    CaptureMarkerData data{*start, std::nullopt};
+    CaptureMarkerData data{*start, std::nullopt, Value(*first, "numero")};
     if (const auto second = Unsealed(bytes.mid(kSlot))) {
         SavePlan plan;
         const auto end = ParseDateTime(Value(*second, "end"));

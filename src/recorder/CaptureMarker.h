@@ -22,6 +22,7 @@ struct SavePlan {
 struct CaptureMarkerData {
     QDateTime start;
     std::optional<SavePlan> plan;
+    QString numero;  // the caller's number of the recorded call; empty for none
 };
 
 // A small file beside a capture file that exists exactly while that capture holds audio not
@@ -37,7 +38,7 @@ public:
     const QString& captureFile() const { return capture_; }
 
     // Each returns empty text on success, else what went wrong (for the operator).
-    QString create(const QDateTime& start) const;
+    QString create(const QDateTime& start, const QString& numero = QString()) const;
     // Writes the plan in place and waits until it is on the disk.
     QString recordPlan(const SavePlan& plan) const;
     QString clear() const;

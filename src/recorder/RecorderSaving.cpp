@@ -65,7 +65,8 @@ void RecorderSession::StopAndSave() {
         return;
     }
     queueSave(SaveRequest{capture, state_.startTime, state_.endTime, ctx_.config.dataPath,
-                          ctx_.config.recFolder, fallbackDataPath()});
+                          ctx_.config.recFolder, fallbackDataPath(), state_.recordingNumber});
+    state_.recordingNumber.clear();
     changed();
 }
 
@@ -160,7 +161,7 @@ void RecorderSession::saveDone(const SaveRequest& request, const SaveResult& res
     if (result.noAudio) {
         notice(texts::kNoAudio.arg(result.file), true);
         finishMarker(request.captureFile);
-    } else if (catalogue(result)) {
+    } else if (catalogue(request, result)) {
         finishMarker(request.captureFile);
         if (recovery)
             reports_->post(texts::kRecovered + result.file, texts::kRecoveryTitle,
@@ -174,12 +175,12 @@ void RecorderSession::saveDone(const SaveRequest& request, const SaveResult& res
     changed();
 }
 
-bool RecorderSession::catalogue(const SaveResult& result) {
+bool RecorderSession::catalogue(const SaveRequest& request, const SaveResult& result) {
     const bool told = toldAboutCaptures_.contains(QStringLiteral("row:") + result.file);
     try {
         RecorderInsertNotes notes;
-        const auto number =
-            ctx_.catalogue->recorderInsert(result.catalogueName, ctx_.settings, &notes);
+        const auto number = ctx_.catalogue->recorderInsert(result.catalogueName, ctx_.settings,
+                                                           &notes, request.numero);
         if (number)
             state_.progressive = QString::number(*number);
         if (notes.numberNotStored)
@@ -269,7 +270,7 @@ void RecorderSession::RecoverUnsavedCaptures() {
                                   : data->start.addSecs(std::max<qint64>(1, std::llround(seconds)));
         recoveringCaptures_.insert(capture);
         queueSave(SaveRequest{capture, data->start, end, ctx_.config.dataPath,
-                              ctx_.config.recFolder, fallbackDataPath()});
+                              ctx_.config.recFolder, fallbackDataPath(), data->numero});
     }
     changed();
 }

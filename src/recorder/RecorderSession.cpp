@@ -22,6 +22,19 @@
 
 namespace kallomir {
 
+std::optional<QString> CallerNumberFromReport(const QString& report) {
+    static const QString kPrefix = QStringLiteral("CALLERID");
+    if (!report.startsWith(kPrefix, Qt::CaseInsensitive) ||
+        (report.size() > kPrefix.size() && !report[kPrefix.size()].isSpace()))
+        return std::nullopt;
+    const QString rest = report.mid(kPrefix.size()).trimmed();
+    // The number is the first word; a quoted display name may follow.
+    const QString number = rest.section(u' ', 0, 0, QString::SectionSkipEmpty);
+    if (number.startsWith(u'"') || number == u"-")
+        return QString();
+    return number;
+}
+
 QString LineStatusText(LineStatus status) {
     switch (status) {
         case LineStatus::Waiting:
@@ -68,6 +81,11 @@ RecorderSession::RecorderSession(AppContext& ctx, QObject* parent)
         guarded(QStringLiteral("amTapiPro1_Disconnected"), [&] { amTapiPro1_Disconnected(); });
     });
     connect(tapi_.get(), &TelephonyControl::Idle, this, [this] { amTapiPro1_Idle(); });
+    connect(tapi_.get(), &TelephonyControl::Notify, this, [this](const QString& text) {
+        // The caller's number arrives with the first ring and belongs to that call.
+        if (const auto number = CallerNumberFromReport(text))
+            setState(state_.callNumber, *number);
+    });
     connect(tapi_.get(), &TelephonyControl::RegistrationChanged, this,
             [this] { setState(state_.registration, tapi_->registration()); });
     tapi_->setLineClosingGuard([this] { onLineClosing(); });
@@ -271,10 +289,12 @@ void RecorderSession::amTapiPro1_Disconnected() {
     tapi_->setMember46(false);
     StopDevices();
     StopAndSave();
+    state_.callNumber.clear();
 }
 
 void RecorderSession::amTapiPro1_Idle() {
     state_.call = CallState::None;
+    state_.callNumber.clear();
     answerRefusedTold_ = false;
     state_.lineStatus = LineStatus::Waiting;
     changed();
@@ -344,6 +364,7 @@ void RecorderSession::BtiNIReg_Click() {
             }
             state_.lineStatus = LineStatus::Dialling;
             state_.call = CallState::Dialling;
+            state_.callNumber = number;
             tapi_->dial(number);
         }
         state_.recordEnabled = false;
@@ -474,9 +495,11 @@ void RecorderSession::ShowRecordingStarted() {
     }
     state_.recording = true;
     state_.recordingOfCall = state_.call == CallState::Connected;
+    state_.recordingNumber = state_.recordingOfCall ? state_.callNumber : QString();
     state_.showsRecording = true;
     state_.startTime = nowToSecond();
-    const QString problem = CaptureMarker(captureFile_).create(state_.startTime);
+    const QString problem =
+        CaptureMarker(captureFile_).create(state_.startTime, state_.recordingNumber);
     if (!problem.isEmpty())
         notice(texts::kMarkerNotWritten + problem, true);
     state_.startText = FormatDateTime(state_.startTime);

@@ -131,7 +131,7 @@ private:
     void notice(const QString& text, bool box);
     void queueSave(const SaveRequest& request);
     void saveDone(const SaveRequest& request, const SaveResult& result);
-    bool catalogue(const SaveResult& result);
+    bool catalogue(const SaveRequest& request, const SaveResult& result);
     void showCatalogueStatus();
     void finishMarker(const QString& captureFile);
     QString fallbackDataPath() const;

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace kallomir {
 
@@ -13,6 +14,10 @@ namespace kallomir {
 enum class LineStatus { Waiting, IncomingCall, Dialling, Connected, SilenceDetect };
 // "In Attesa", "Chiamata in Arrivo", "Composizione", "Connesso", "Silence Detect".
 QString LineStatusText(LineStatus status);
+
+// The caller's number in the line's report "CALLERID <number> ["name"]" ("-": withheld);
+// nothing for any other report.
+std::optional<QString> CallerNumberFromReport(const QString& report);
 
 // The telephone call as the line reported it.
 enum class CallState { None, Ringing, Dialling, Connected };
@@ -27,6 +32,7 @@ struct RecorderState {
     LineStatus lineStatus = LineStatus::Waiting;
     CallState call = CallState::None;
     LineRegistration registration;
+    QString callNumber;  // the other party of the call on the line: caller ID or number dialled
 
     // choices
     RecordSource source = RecordSource::Telephone;
@@ -40,6 +46,7 @@ struct RecorderState {
     QDateTime startTime;
     QDateTime endTime;
     QString currentFile;
+    QString recordingNumber;      // callNumber of the running recording; empty for the sound card
     bool elapsedRunning = false;  // the Counter's tag "Conta"
     int savesPending = 0;
 

@@ -1,0 +1,207 @@
+#include "catalogue/SqliteSearchIndex.h"
+
+#include "catalogue/CatalogueSchema.h"
+#include "catalogue/SearchWords.h"
+#include "catalogue/SqliteConnection.h"
+
+#include <QVariant>
+
+namespace kallomir {
+
+namespace {
+
+const QString kCreateIndex =
+    QStringLiteral("CREATE VIRTUAL TABLE dati_parole USING fts5(testo, tokenize='%1')")
+        .arg(QLatin1String(kSearchTokenizerName));
+
+// Each trigger only notes the row: the index itself is written by code that can turn the
+// rich text into plain text, so writers that cannot (an older program) still work.
+const char* const kIndexObjects[] = {
+    "CREATE TABLE IF NOT EXISTS dati_parole_attesa (riga INTEGER PRIMARY KEY)",
+    "CREATE TRIGGER IF NOT EXISTS dati_parole_inserita AFTER INSERT ON dati "
+    "WHEN new.traduzione IS NOT NULL BEGIN "
+    "INSERT OR IGNORE INTO dati_parole_attesa (riga) VALUES (new.rowid); END",
+    "CREATE TRIGGER IF NOT EXISTS dati_parole_cambiata AFTER UPDATE OF traduzione ON dati BEGIN "
+    "INSERT OR IGNORE INTO dati_parole_attesa (riga) VALUES (new.rowid); END",
+    "CREATE TRIGGER IF NOT EXISTS dati_parole_tolta AFTER DELETE ON dati BEGIN "
+    "INSERT OR IGNORE INTO dati_parole_attesa (riga) VALUES (old.rowid); END",
+};
+constexpr int kIndexObjectCount = 5;  // the index table and the four above
+
+// A stored truth value (1/0 here, -1 or text in files from elsewhere) as SQL.
+QString IsSet(const QString& column) {
+    return QStringLiteral("(coalesce(d.%1, 0) NOT IN (0, '0', '', 'false', 'False', 'FALSE'))")
+        .arg(column);
+}
+
+void AddMark(QStringList& where, const QString& column, MarkFilter filter) {
+    if (filter == MarkFilter::Set)
+        where << IsSet(column);
+    else if (filter == MarkFilter::Clear)
+        where << QStringLiteral("NOT ") + IsSet(column);
+}
+
+// FTS5 query: every word typed, each quoted, so the tokenizer stems it as it stemmed the text.
+QString MatchExpression(const QString& words) {
+    QStringList terms;
+    for (const SearchWord& word : SearchWords(words))
+        terms << u'"' +
+                     words.mid(word.position, word.length).replace(u'"', QStringLiteral("\"\"")) +
+                     u'"';
+    return terms.join(u' ');
+}
+
+}  // namespace
+
+QString ContainsPattern(const QString& text) {
+    QString escaped = text;
+    escaped.replace(u'\\', QStringLiteral("\\\\"))
+        .replace(u'%', QStringLiteral("\\%"))
+        .replace(u'_', QStringLiteral("\\_"));
+    return u'%' + escaped + u'%';
+}
+
+void EnsureSearchIndex(const SqliteConnection& connection) {
+    QSqlQuery present = connection.prepare(QStringLiteral(
+        "SELECT count(*) FROM sqlite_master WHERE name IN ('dati_parole', 'dati_parole_attesa', "
+        "'dati_parole_inserita', 'dati_parole_cambiata', 'dati_parole_tolta')"));
+    connection.run(present);
+    if (present.next() && present.value(0).toInt() == kIndexObjectCount)
+        return;
+    present.finish();
+    connection.exec(QStringLiteral("SAVEPOINT indice"));
+    try {
+        QSqlQuery index = connection.prepare(
+            QStringLiteral("SELECT 1 FROM sqlite_master WHERE name = 'dati_parole'"));
+        connection.run(index);
+        const bool hadIndex = index.next();
+        index.finish();
+        for (const char* sql : kIndexObjects) connection.exec(QString::fromLatin1(sql));
+        if (!hadIndex) {
+            connection.exec(kCreateIndex);
+            // Every transcription written before the index existed is indexed on first use.
+            connection.exec(QStringLiteral(
+                "INSERT OR IGNORE INTO dati_parole_attesa (riga) SELECT rowid FROM dati "
+                "WHERE traduzione IS NOT NULL"));
+        }
+        connection.exec(QStringLiteral("RELEASE indice"));
+    } catch (...) {
+        connection.exec(QStringLiteral("ROLLBACK TO indice"));
+        connection.exec(QStringLiteral("RELEASE indice"));
+        throw;
+    }
+}
+
+int SqliteSearchBacklog(const SqliteConnection& connection) {
+    QSqlQuery query = connection.prepare(QStringLiteral("SELECT count(*) FROM dati_parole_attesa"));
+    connection.run(query);
+    return query.next() ? query.value(0).toInt() : 0;
+}
+
+int SqliteIndexBacklog(SqliteConnection& connection, int maxRows, const PlainTextOf& plainTextOf) {
+    connection.begin();
+    QSqlQuery waiting = connection.prepare(
+        QStringLiteral("SELECT a.riga, d.traduzione FROM dati_parole_attesa a LEFT JOIN dati d "
+                       "ON d.rowid = a.riga ORDER BY a.riga LIMIT ?"));
+    waiting.addBindValue(maxRows);
+    connection.run(waiting);
+    std::vector<std::pair<qint64, QString>> rows;
+    while (waiting.next())
+        rows.emplace_back(waiting.value(0).toLongLong(), waiting.value(1).toString());
+    waiting.finish();
+    QSqlQuery remove =
+        connection.prepare(QStringLiteral("DELETE FROM dati_parole WHERE rowid = ?"));
+    QSqlQuery insert =
+        connection.prepare(QStringLiteral("INSERT INTO dati_parole (rowid, testo) VALUES (?, ?)"));
+    QSqlQuery done =
+        connection.prepare(QStringLiteral("DELETE FROM dati_parole_attesa WHERE riga = ?"));
+    for (const auto& [rowid, traduzione] : rows) {
+        remove.addBindValue(rowid);
+        connection.run(remove);
+        const QString text = traduzione.isEmpty() ? QString() : plainTextOf(traduzione);
+        if (!text.trimmed().isEmpty()) {
+            insert.addBindValue(rowid);
+            insert.addBindValue(text);
+            connection.run(insert);
+        }
+        done.addBindValue(rowid);
+        connection.run(done);
+    }
+    const int left = SqliteSearchBacklog(connection);
+    connection.commit();
+    return left;
+}
+
+SearchPage SqliteSearch(const SqliteConnection& connection, const SearchQuery& query) {
+    QStringList where;
+    QVariantList values;
+    const QString match = MatchExpression(query.words);
+    if (!match.isEmpty()) {
+        where << QStringLiteral("dati_parole MATCH ?");
+        values << match;
+    }
+    if (!query.numero.trimmed().isEmpty()) {
+        where << QStringLiteral("d.numero LIKE ? ESCAPE '\\'");
+        values << ContainsPattern(query.numero.trimmed());
+    }
+    if (query.from) {
+        where << QStringLiteral("substr(d.dtfile, 1, 10) >= ?");
+        values << query.from->toString(Qt::ISODate);
+    }
+    if (query.to) {
+        where << QStringLiteral("substr(d.dtfile, 1, 10) <= ?");
+        values << query.to->toString(Qt::ISODate);
+    }
+    if (!query.etichetta.trimmed().isEmpty()) {
+        where << QStringLiteral("d.etichetta LIKE ? ESCAPE '\\'");
+        values << ContainsPattern(query.etichetta.trimmed());
+    }
+    AddMark(where, QStringLiteral("LETTO"), query.letto);
+    AddMark(where, QStringLiteral("SCRITTO"), query.scritto);
+    AddMark(where, QStringLiteral("TRADOTTO"), query.tradotto);
+    const QString order = QStringLiteral(" ORDER BY d.dtfile DESC, d.ora DESC, d.rowid DESC");
+    const QString filter = where.isEmpty()
+                               ? QString()
+                               : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    const QString from = match.isEmpty() ? QStringLiteral(" FROM dati d")
+                                         : QStringLiteral(
+                                               " FROM dati_parole JOIN dati d ON d.rowid = "
+                                               "dati_parole.rowid");
+    // The page's rows are chosen first; the snippets are made for those rows only.
+    const QString page =
+        QStringLiteral("SELECT d.rowid") + from + filter + order + QStringLiteral(" LIMIT ?");
+    const QString snippet =
+        match.isEmpty()
+            ? QStringLiteral(
+                  "(SELECT substr(testo, 1, 200) FROM dati_parole WHERE rowid = d.rowid)")
+            : QStringLiteral("snippet(dati_parole, 0, char(1), char(2), '…', 16)");
+    QString sql = QStringLiteral("SELECT ") + RowColumnsSql() + u',' + snippet + from +
+                  (match.isEmpty() ? QStringLiteral(" WHERE ")
+                                   : QStringLiteral(" WHERE dati_parole MATCH ? AND ")) +
+                  QStringLiteral("d.rowid IN (") + page + u')' + order;
+    QSqlQuery statement = connection.prepare(sql);
+    if (!match.isEmpty())
+        statement.addBindValue(match);
+    for (const QVariant& value : values) statement.addBindValue(value);
+    statement.addBindValue(query.limit + 1);
+    connection.run(statement);
+    SearchPage result;
+    while (statement.next()) {
+        if (int(result.hits.size()) == query.limit) {
+            result.more = true;
+            break;
+        }
+        result.hits.push_back(
+            SearchHit{RowFromQuery(statement, 0), statement.value(12).toString()});
+    }
+    return result;
+}
+
+void EmptySqliteSearchIndex(const SqliteConnection& connection) {
+    // Dropping and making the table again is immediate; deleting its rows one by one is not.
+    connection.exec(QStringLiteral("DROP TABLE IF EXISTS dati_parole"));
+    connection.exec(kCreateIndex);
+    connection.exec(QStringLiteral("DELETE FROM dati_parole_attesa"));
+}
+
+}  // namespace kallomir
