@@ -38,4 +38,30 @@ QIcon AppIcon() {
     return icon;
 }
 
+QIcon SearchIcon() {
+    QIcon icon;
+    for (int size : {16, 24, 32, 48}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        p.setRenderHint(QPainter::Antialiasing);
+        const double s = size;
+        // The page and its lines of text.
+        p.setPen(QPen(QColor(0x60, 0x6a, 0x78), std::max(1.0, s * 0.04)));
+        p.setBrush(QColor(0xfb, 0xfb, 0xf8));
+        p.drawRect(QRectF(s * 0.08, s * 0.04, s * 0.6, s * 0.78));
+        for (int line = 0; line < 4; ++line)
+            p.drawLine(QPointF(s * 0.16, s * (0.18 + 0.13 * line)),
+                       QPointF(s * 0.58, s * (0.18 + 0.13 * line)));
+        // The glass and its handle.
+        p.setPen(QPen(QColor(0x1d, 0x3a, 0x5f), s * 0.1, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(QPointF(s * 0.68, s * 0.68), QPointF(s * 0.92, s * 0.92));
+        p.setPen(QPen(QColor(0x1d, 0x3a, 0x5f), s * 0.08));
+        p.setBrush(QColor(0xcf, 0xe3, 0xf7, 200));
+        p.drawEllipse(QPointF(s * 0.55, s * 0.55), s * 0.2, s * 0.2);
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
 }  // namespace kallomir

@@ -15,6 +15,7 @@
 #include "controls/sip/SipLineConfig.h"
 #include "core/AppContext.h"
 #include "core/RuntimeError.h"
+#include "player/ui/FrmCerca.h"
 #include "player/ui/FrmPlayer.h"
 #include "player/ui/FrmReports.h"
 #include "player/ui/PlayerDialogs.h"
@@ -133,6 +134,9 @@ WindowRegistry::Factories AppWiring::windowFactories() const {
     f.reports = {
         [](AppContext& ctx, QWidget* parent) -> QWidget* { return new frmReports(ctx, parent); },
         [](QWidget* w) { static_cast<frmReports*>(w)->Form_Load(); }};
+    f.search = {
+        [](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmCerca(ctx, parent); },
+        [](QWidget* w) { static_cast<FrmCerca*>(w)->Form_Load(); }};
     f.mixer = {
         [](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmMixer(ctx, parent); },
         [](QWidget* w) { static_cast<FrmMixer*>(w)->Form_Load(); }};

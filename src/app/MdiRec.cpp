@@ -1,8 +1,10 @@
 #include "app/MdiRec.h"
 
+#include "app/AppIcon.h"
 #include "core/AppContext.h"
 #include "core/FormLinks.h"
 #include "core/MessageBoxService.h"
+#include "core/RuntimeError.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -45,6 +47,9 @@ MdiRec::MdiRec(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx
               QStringLiteral("Impostazione parametri"), QStyle::SP_FileDialogDetailedView);
     addButton(QStringLiteral("Brogliaccio"), QStringLiteral("brogliaccio"), QString(),
               QStyle::SP_FileDialogContentsView);
+    addButton(QStringLiteral("&Cerca"), QStringLiteral("cerca"),
+              QStringLiteral("Cerca le registrazioni per parole, numero, data e segni (Alt+C)"),
+              SearchIcon());
     space_ = new QWidget(toolbar1_);
     space_->setObjectName(QStringLiteral("SPACE"));
     space_->setProperty(kKeyProperty, QStringLiteral("SPACE"));
@@ -55,12 +60,18 @@ MdiRec::MdiRec(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx
 }
 
 void MdiRec::addButton(const QString& caption, const QString& key, const QString& tip, int iconId) {
+    addButton(caption, key, tip,
+              style()->standardIcon(static_cast<QStyle::StandardPixmap>(iconId)));
+}
+
+void MdiRec::addButton(const QString& caption, const QString& key, const QString& tip,
+                       const QIcon& icon) {
     auto* b = new QToolButton(toolbar1_);
     b->setObjectName(key);
     b->setProperty(kKeyProperty, key);
     b->setText(caption);
     b->setToolTip(tip);
-    b->setIcon(style()->standardIcon(static_cast<QStyle::StandardPixmap>(iconId)));
+    b->setIcon(icon);
     b->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     connect(b, &QToolButton::clicked, this, [this, key] { Toolbar1_ButtonClick(key); });
     toolbar1_->addWidget(b);
@@ -112,6 +123,12 @@ bool MdiRec::unsavedTranscription() const {
 void MdiRec::Toolbar1_ButtonClick(const QString& key) {
     if (key == QStringLiteral("brogliaccio")) {
         ctx_.forms->show(FormId::Reports);
+    } else if (key == QStringLiteral("cerca")) {
+        try {
+            ctx_.forms->show(FormId::Search);
+        } catch (const RuntimeError& error) {
+            ReportError(ctx_.boxes, error, QStringLiteral("Cerca"));
+        }
     } else if (key == QStringLiteral("PARM")) {
         ctx_.forms->showPasswordWindow(QStringLiteral("P"));
     } else if (key == QStringLiteral("ESCI")) {

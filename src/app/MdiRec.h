@@ -36,6 +36,8 @@ protected:
 private:
     bool unsavedTranscription() const;
     void addButton(const QString& caption, const QString& key, const QString& tip, int iconId);
+    void addButton(const QString& caption, const QString& key, const QString& tip,
+                   const QIcon& icon);
 
     AppContext& ctx_;
     QMdiArea* mdiArea_;

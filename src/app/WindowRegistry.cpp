@@ -92,6 +92,8 @@ QPointer<QWidget>& WindowRegistry::slot(FormId form) {
             return mixer_;
         case FormId::Reports:
             return reports_;
+        case FormId::Search:
+            return search_;
         default:
             return none_;
     }
@@ -110,10 +112,13 @@ QWidget* WindowRegistry::ensureChild(FormId form) {
     QPointer<QWidget>& w = slot(form);
     if (w)
         return w;
+    if (form == FormId::Search && !factories_.search.create)
+        throw RuntimeError(errors::kDeviceIo, QStringLiteral("No search window in this program"));
     MdiRec& frame = mainWindow();
     const ChildFactory& make = form == FormId::Recorder ? factories_.recorder
                                : form == FormId::Player ? factories_.player
                                : form == FormId::Mixer  ? factories_.mixer
+                               : form == FormId::Search ? factories_.search
                                                         : factories_.reports;
     // The slot is filled before the window loads, so a window that reaches another
     // window from its own load finds itself already there.
@@ -163,6 +168,8 @@ QWidget* WindowRegistry::child(FormId form) const {
             return mixer_;
         case FormId::Reports:
             return reports_;
+        case FormId::Search:
+            return search_;
         default:
             return nullptr;
     }

@@ -55,6 +55,7 @@ public:
         ChildFactory player;
         ChildFactory mixer;
         ChildFactory reports;
+        ChildFactory search;
         std::function<void(AppContext&, QWidget* owner)> openSettings;
     };
 
@@ -88,7 +89,7 @@ private:
     QPointer<MdiRec> main_;
     QPointer<FrmLogin> login_;
     QPointer<FrmPwd> pwd_;
-    QPointer<QWidget> recorder_, player_, mixer_, reports_;
+    QPointer<QWidget> recorder_, player_, mixer_, reports_, search_;
     QPointer<QWidget> none_;
 };
 

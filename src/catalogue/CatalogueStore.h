@@ -18,7 +18,7 @@ class UserSettings;
 // One row of table dati: the catalogue entry of one recording file.
 struct CatalogueRow {
     QString nome;                             // file name without folder: the lookup key
-    QString etichetta;                        // label
+    QString etichetta{};                      // label
     std::optional<QDate> dtfile;              // recording date, from the name
     QString ora;                              // "hh:mm", from the name
     std::optional<std::int32_t> progressivo;  // running number (recorder rows only)
@@ -28,7 +28,7 @@ struct CatalogueRow {
     std::optional<QString> traduzione;        // transcription as RTF; empty when never saved
     QString user;
     std::int64_t versione = 1;  // goes up by one at every player save: the edit check
-    QString numero;             // the caller's number the line reported; empty when none
+    QString numero{};           // the caller's number the line reported; empty when none
 };
 
 // How a search treats one of the three marks.
@@ -36,11 +36,11 @@ enum class MarkFilter { Any, Set, Clear };
 
 // What the operator looks for; empty parts do not filter.
 struct SearchQuery {
-    QString words;              // every word must occur, in any of its forms
-    QString numero;             // part (or the start) of the caller's number
-    std::optional<QDate> from;  // first recording date, inclusive
-    std::optional<QDate> to;    // last recording date, inclusive
-    QString etichetta;          // part of the label, any case
+    QString words{};              // every word must occur, in any of its forms
+    QString numero{};             // part (or the start) of the caller's number
+    std::optional<QDate> from{};  // first recording date, inclusive
+    std::optional<QDate> to{};    // last recording date, inclusive
+    QString etichetta{};          // part of the label, any case
     MarkFilter letto = MarkFilter::Any;
     MarkFilter scritto = MarkFilter::Any;
     MarkFilter tradotto = MarkFilter::Any;

@@ -289,6 +289,8 @@ private:
             exec(QStringLiteral("CREATE EXTENSION unaccent SCHEMA public"));
             unaccentSchema = QStringLiteral("public");
         }
+        exec(QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS dati_parole_attesa (riga bigint PRIMARY KEY)"));
         if (!value(QStringLiteral("SELECT to_regclass('dati_parole') IS NOT NULL")).toBool()) {
             if (!value(QStringLiteral(
                            "SELECT count(*) > 0 FROM pg_ts_config c JOIN pg_namespace n ON n.oid = "
@@ -306,13 +308,9 @@ private:
                 "parole tsvector NOT NULL)"));
             exec(QStringLiteral("CREATE INDEX dati_parole_gin ON dati_parole USING gin (parole)"));
             exec(QStringLiteral(
-                "CREATE TABLE IF NOT EXISTS dati_parole_attesa (riga bigint PRIMARY KEY)"));
-            exec(QStringLiteral(
                 "INSERT INTO dati_parole_attesa (riga) SELECT id FROM dati WHERE traduzione IS "
                 "NOT NULL ON CONFLICT DO NOTHING"));
         }
-        exec(QStringLiteral(
-            "CREATE TABLE IF NOT EXISTS dati_parole_attesa (riga bigint PRIMARY KEY)"));
         exec(QStringLiteral(
             "CREATE OR REPLACE FUNCTION dati_parole_nota() RETURNS trigger LANGUAGE plpgsql "
             "SET search_path FROM CURRENT AS $f$ BEGIN "
@@ -321,18 +319,16 @@ private:
             "RETURN OLD; END IF; "
             "INSERT INTO dati_parole_attesa (riga) VALUES (NEW.id) ON CONFLICT DO NOTHING; "
             "RETURN NEW; END $f$"));
-        exec(QStringLiteral("DROP TRIGGER IF EXISTS dati_parole_inserita ON dati"));
-        exec(QStringLiteral("DROP TRIGGER IF EXISTS dati_parole_cambiata ON dati"));
-        exec(QStringLiteral("DROP TRIGGER IF EXISTS dati_parole_tolta ON dati"));
         exec(QStringLiteral(
-            "CREATE TRIGGER dati_parole_inserita AFTER INSERT ON dati FOR EACH ROW WHEN "
+            "CREATE OR REPLACE TRIGGER dati_parole_inserita AFTER INSERT ON dati FOR EACH ROW WHEN "
             "(NEW.traduzione IS NOT NULL) EXECUTE FUNCTION dati_parole_nota()"));
-        exec(QStringLiteral(
-            "CREATE TRIGGER dati_parole_cambiata AFTER UPDATE OF traduzione ON dati FOR EACH ROW "
-            "EXECUTE FUNCTION dati_parole_nota()"));
         exec(
-            QStringLiteral("CREATE TRIGGER dati_parole_tolta AFTER DELETE ON dati FOR EACH ROW "
+            QStringLiteral("CREATE OR REPLACE TRIGGER dati_parole_cambiata AFTER UPDATE OF "
+                           "traduzione ON dati FOR EACH ROW "
                            "EXECUTE FUNCTION dati_parole_nota()"));
+        exec(QStringLiteral(
+            "CREATE OR REPLACE TRIGGER dati_parole_tolta AFTER DELETE ON dati FOR EACH ROW "
+            "EXECUTE FUNCTION dati_parole_nota()"));
     }
 
     const ServerCatalogueConfig& config_;

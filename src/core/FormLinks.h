@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace kallomir {
 
@@ -47,6 +48,13 @@ public:
     virtual QString folderSizeText() const = 0;           // folder-size label
     virtual void setFolderSizeText(const QString& text) = 0;
     virtual void rewindByDigitKey(int keyCode) = 0;  // digit-key rewind
+    // A recording found by the search: its folder shown, the file selected and opened, the
+    // transcription at the first word whose stem is one of stems. False when it cannot be
+    // opened now (a transcription being edited, the file gone).
+    virtual bool openFoundRecording(const QString& /*folder*/, const QString& /*nome*/,
+                                    const QStringList& /*stems*/) {
+        return false;
+    }
 };
 
 // What other windows use of the mixer window FrmMixer.
@@ -56,7 +64,7 @@ public:
     virtual void setTimeVoxSlider(int seconds) = 0;  // SliderTimeVox.Value
 };
 
-enum class FormId { Splash, Main, Login, Pwd, Recorder, Player, Mixer, Reports };
+enum class FormId { Splash, Main, Login, Pwd, Recorder, Player, Mixer, Reports, Search };
 
 // The one owner of every window: each exists at most once and is created (and loaded)
 // the first time any code shows it or touches it.

@@ -260,6 +260,10 @@ TEST_P(CatalogueTest, AnOlderTableGainsTheNewColumns) {
     EXPECT_EQ(row->progressivo, 7);
     EXPECT_TRUE(row->letto);
     EXPECT_EQ(row->traduzione, "vecchio");
+    EXPECT_EQ(row->numero, "") << "a row from before the caller's number has none";
+    EXPECT_EQ(catalogue().searchBacklog(), 1) << "its text waits to be indexed";
+    catalogue().indexBacklog(10, [](const QString& text) { return text; });
+    EXPECT_EQ(catalogue().search(SearchQuery{.words = "vecchio"}).hits.size(), 1u);
     EXPECT_EQ(catalogue().playerSave("20230101_080000.Ems", PlayerMarks{}, "E", "u", 1).status,
               PlayerSaveResult::Status::Saved);
     EXPECT_EQ(catalogue().find("20230101_080000.Ems")->versione, 2);

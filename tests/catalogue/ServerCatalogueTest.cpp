@@ -87,7 +87,8 @@ TEST_F(ServerCatalogueTest, ServerStoppedDuringASaveThenRestartedGetsTheRowOnce)
 
     settings().save("etichetta", "Turno 2");
     RecorderInsertNotes notes;
-    EXPECT_EQ(server->recorderInsert("20240301_091500.Ems", settings(), &notes), std::nullopt);
+    EXPECT_EQ(server->recorderInsert("20240301_091500.Ems", settings(), &notes, "+390612345"),
+              std::nullopt);
     EXPECT_TRUE(notes.queued);
     EXPECT_FALSE(server->status().reachable);
     EXPECT_EQ(server->status().queued, 1);
@@ -109,6 +110,7 @@ TEST_F(ServerCatalogueTest, ServerStoppedDuringASaveThenRestartedGetsTheRowOnce)
     const auto row = server->find("20240301_091500.Ems");
     EXPECT_EQ(row->progressivo, 2);
     EXPECT_EQ(row->etichetta, "Turno 2") << "the label at the time of the recording";
+    EXPECT_EQ(row->numero, "+390612345") << "the caller's number waited with the row";
     EXPECT_EQ(settings().get("progressivo", ""), "2") << "the cache follows the rows sent";
 }
 

@@ -172,6 +172,9 @@ void FrmPlayer::buildControls() {
         Image[i]->setVisible(false);
         connect(Check[i], &QCheckBox::clicked, this, [this, i] { CheckN_Click(i); });
     }
+    // The caller's number the line reported, below the flags.
+    Caption(this, QStringLiteral("Numero"), 416, 96, 50);
+    lblNumero = Value(this, "lblNumero", QString(), 466, 96, 92);
 
     // Clock, sliders, frequency, transport.
     Caption(this, QStringLiteral("DATA"), 560, 4, 80);
@@ -392,6 +395,8 @@ void FrmPlayer::showRow(const CatalogueRow& row) {
     Check[1]->setChecked(row.scritto);
     Check[2]->setChecked(row.tradotto);
     txtUtente->setText(row.user);
+    lblNumero->setText(row.numero);
+    lblNumero->setToolTip(row.numero);
     if (row.traduzione)
         Frame2->setTextRtf(row.traduzione->toUtf8());
 }
@@ -414,6 +419,7 @@ void FrmPlayer::FOpener_Click() {
 
     // The catalogue row: found, or made for a recording that has none yet.
     Frame2->clearText();
+    lblNumero->clear();
     openedVersion_.reset();
     try {
         CatalogueStore& catalogue = *ctx_.catalogue;

@@ -72,6 +72,10 @@ public:
     void cmdSalva_Click();
     void CheckN_Click(int index);  // Check1_Click .. Check3_Click (index 0..2)
     void SetEditMode(bool enable);
+    // Opens a recording found elsewhere (the search): the folder list moves to its folder
+    // when needed, the file is selected and opened. False when it cannot be (editing is on,
+    // or the file is not in that folder).
+    bool openRecording(const QString& folder, const QString& nome);
 
     // PlayerLink.
     bool saveButtonEnabled() const override;
@@ -89,6 +93,8 @@ public:
     QString folderSizeText() const override;
     void setFolderSizeText(const QString& text) override;
     void rewindByDigitKey(int keyCode) override;
+    bool openFoundRecording(const QString& folder, const QString& nome,
+                            const QStringList& stems) override;
 
     // Transcription tools.
     void setPedalDevices(PedalDevices* devices);  // from the wiring place; none: no pedal
@@ -119,6 +125,7 @@ public:
     QLabel* LbNow = nullptr;
     QLabel* lblq[3] = {nullptr, nullptr, nullptr};
     QLineEdit* txtUtente = nullptr;
+    QLabel* lblNumero = nullptr;  // the caller's number
     QCheckBox* Check[3] = {nullptr, nullptr, nullptr};
     QLabel* Image[3] = {nullptr, nullptr, nullptr};
     QSlider* Scroller = nullptr;

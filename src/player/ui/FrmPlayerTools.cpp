@@ -10,6 +10,7 @@
 #include "player/HeardCoverageStore.h"
 #include "player/PedalControl.h"
 #include "player/PlaybackRules.h"
+#include "player/RecordingSearch.h"
 #include "player/Timestamps.h"
 #include "player/ui/PlayerDialogs.h"
 #include "player/ui/TranscriptionEditor.h"
@@ -19,8 +20,11 @@
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
+#include <QTextCursor>
 #include <QTextEdit>
 #include <QTimer>
 
@@ -101,6 +105,40 @@ void FrmPlayer::layoutTools() {
 
 bool FrmPlayer::editing() const {
     return cmdSalva->isEnabled();
+}
+
+bool FrmPlayer::openRecording(const QString& folder, const QString& nome) {
+    // An unsaved transcription is never replaced from outside.
+    if (editing())
+        return false;
+    if (QDir::cleanPath(folder) != dirPath_)
+        setFolderPath(folder);
+    const auto found = FOpener->findItems(nome, Qt::MatchFixedString);
+    if (found.isEmpty())
+        return false;
+    {
+        const QSignalBlocker block(FOpener);
+        FOpener->setCurrentItem(found.front());
+    }
+    FOpener->scrollToItem(found.front());
+    FOpener_Click();
+    return true;
+}
+
+bool FrmPlayer::openFoundRecording(const QString& folder, const QString& nome,
+                                   const QStringList& stems) {
+    if (!openRecording(folder, nome))
+        return false;
+    // The first word the search matched, selected and scrolled into view.
+    QTextEdit* text = Frame2->rtfTesto();
+    if (const auto match = FirstMatch(text->toPlainText(), stems)) {
+        QTextCursor cursor(text->document());
+        cursor.setPosition(match->position);
+        cursor.setPosition(match->position + match->length, QTextCursor::KeepAnchor);
+        text->setTextCursor(cursor);
+        text->ensureCursorVisible();
+    }
+    return true;
 }
 
 // ---- Keys ---------------------------------------------------------------------------

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "catalogue/CatalogueStore.h"
+
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStandardItemModel;
+class QTableView;
+
+namespace kallomir {
+
+struct AppContext;
+
+// "Cerca": finds recordings by the words of their transcription, the caller's number, the
+// date, the label and the marks, and opens the one chosen in the player. The transcriptions'
+// index is brought up to date before each search (with a progress bar when many wait).
+class FrmCerca : public QWidget {
+    Q_OBJECT
+public:
+    explicit FrmCerca(AppContext& ctx, QWidget* parent = nullptr);
+
+    void Form_Load();
+
+    // The filters as the operator set them.
+    SearchQuery query() const;
+    // Runs the search; false when the catalogue could not answer (the operator was told).
+    bool cmdCerca_Click();
+    void cmdAzzera_Click();
+    // Opens the result in row `row` of the table (as sorted) in the player.
+    bool openResult(int row);
+
+    const std::vector<SearchHit>& hits() const { return hits_; }
+    // Rows that wait to be indexed above which a progress bar is shown.
+    static constexpr int kQuietBacklog = 200;
+
+    // Controls, by their names, for the tests.
+    QLineEdit* txtParole = nullptr;
+    QLineEdit* txtNumero = nullptr;
+    QCheckBox* chkDal = nullptr;
+    QDateEdit* dtDal = nullptr;
+    QCheckBox* chkAl = nullptr;
+    QDateEdit* dtAl = nullptr;
+    QLineEdit* txtEtichetta = nullptr;
+    QComboBox* cboMarks[3] = {nullptr, nullptr, nullptr};
+    QPushButton* cmdCerca = nullptr;
+    QPushButton* cmdAzzera = nullptr;
+    QTableView* Risultati = nullptr;
+    QLabel* lblEsito = nullptr;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool updateIndex();
+    void showHits(const SearchPage& page);
+
+    AppContext& ctx_;
+    QStandardItemModel* model_ = nullptr;
+    std::vector<SearchHit> hits_;
+    QStringList stems_;  // of the words searched last
+};
+
+}  // namespace kallomir
