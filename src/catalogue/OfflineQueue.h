@@ -17,7 +17,7 @@ public:
         QString nome;
         QString etichetta;  // the label when the recording was saved
         QDateTime queuedAt;
-        QString numero;  // the caller's number the line reported
+        QString numero{};  // the caller's number the line reported
     };
 
     // folder: the program folder, whose datirec.mdb holds the queue.

@@ -7,11 +7,11 @@
 namespace kallomir {
 
 const QStringList& CatalogueFields() {
-    static const QStringList fields = {QStringLiteral("nome"),        QStringLiteral("etichetta"),
-                                       QStringLiteral("dtfile"),      QStringLiteral("ora"),
-                                       QStringLiteral("progressivo"), QStringLiteral("letto"),
-                                       QStringLiteral("scritto"),     QStringLiteral("tradotto"),
-                                       QStringLiteral("traduzione"),  QStringLiteral("user")};
+    static const QStringList fields = {
+        QStringLiteral("nome"),    QStringLiteral("etichetta"),   QStringLiteral("dtfile"),
+        QStringLiteral("ora"),     QStringLiteral("progressivo"), QStringLiteral("letto"),
+        QStringLiteral("scritto"), QStringLiteral("tradotto"),    QStringLiteral("traduzione"),
+        QStringLiteral("user"),    QStringLiteral("numero")};
     return fields;
 }
 

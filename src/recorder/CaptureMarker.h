@@ -22,7 +22,7 @@ struct SavePlan {
 struct CaptureMarkerData {
     QDateTime start;
     std::optional<SavePlan> plan;
-    QString numero;  // the caller's number of the recorded call; empty for none
+    QString numero{};  // the caller's number of the recorded call; empty for none
 };
 
 // A small file beside a capture file that exists exactly while that capture holds audio not

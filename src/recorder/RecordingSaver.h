@@ -49,7 +49,7 @@ struct SaveRequest {
     QString dataPath;   // DataPath at the stop (with its trailing '/')
     QString recFolder;  // RecFolder at the stop
     QString fallbackDataPath;
-    QString numero;  // the caller's number for the catalogue row
+    QString numero{};  // the caller's number for the catalogue row
 };
 
 struct SaveResult {

@@ -92,6 +92,47 @@ TEST_F(SessionTest, AnsweredCallIsRecordedSavedAndCatalogued) {
     EXPECT_TRUE(home.boxes.empty());
 }
 
+// The caller's number the line reported goes into the recording's row: the caller ID of an
+// incoming call (none when withheld), the number dialled for a call-back.
+TEST_F(SessionTest, TheCallersNumberGoesWithTheRecording) {
+    struct Case {
+        const char* what;
+        const char* callerId;  // null: a call-back to "Telephone Number" instead
+        const char* stored;
+    };
+    const Case cases[] = {
+        {"caller ID", "0612345678", "0612345678"},
+        {"caller ID with a name", "+39061234 \"Rossi\"", "+39061234"},
+        {"withheld", "-", ""},
+        {"call-back", nullptr, "0698765"},
+    };
+    for (const Case& c : cases) {
+        SimulatedIncomingCall call;
+        call.audioPath = SpeechFile();
+        if (c.callerId) {
+            call.callerId = QString::fromUtf8(c.callerId);
+            line.addIncomingCall(call);
+        } else {
+            settings().save("Telephone Number", "0698765");
+            line.setDialAnswer(SimulatedDialAnswer{500, SpeechFile(), -1});
+        }
+        load();
+        if (!c.callerId)
+            session->BtiNIReg_Click();
+        runLine(3100);
+        ASSERT_TRUE(st().recording) << c.what;
+        runLine(5000);
+        waitSaves();
+        ASSERT_EQ(allFiles().size(), 1) << c.what;
+        const auto row = catalogue().find(allFiles().front());
+        ASSERT_TRUE(row.has_value()) << c.what;
+        EXPECT_EQ(row->numero, QString::fromUtf8(c.stored)) << c.what;
+        EXPECT_TRUE(st().callNumber.isEmpty()) << "forgotten with the call: " << c.what;
+        session.reset();
+        for (const QString& f : allFiles()) QFile::remove(home.config.recordingsFolder() + "/" + f);
+    }
+}
+
 TEST_F(SessionTest, AnswerRulesFollowTheSettings) {
     struct Row {
         const char* autoAnswer;
@@ -173,6 +214,15 @@ protected:
         return s;
     }
 };
+
+TEST_F(CardSessionTest, LineInRecordingHasNoCallersNumber) {
+    RecorderSession& s = startLineIn();
+    runCard(2000);
+    s.BtFineReg_Click();
+    waitSaves();
+    ASSERT_EQ(allFiles().size(), 1);
+    EXPECT_EQ(catalogue().find(allFiles().front())->numero, "");
+}
 
 TEST_F(CardSessionTest, LineInRecordingStoppedWithinItsFirstSecondSavesNothing) {
     RecorderSession& s = startLineIn();

@@ -62,6 +62,13 @@ public:
     QString folderSizeText() const override { return folderSize; }
     void setFolderSizeText(const QString& text) override { folderSize = text; }
     void rewindByDigitKey(int keyCode) override { rewinds << keyCode; }
+    bool openFoundRecording(const QString& inFolder, const QString& nome,
+                            const QStringList& stems) override {
+        folder = inFolder;
+        opened = nome;
+        openedStems = stems;
+        return true;
+    }
 
     bool unsaved = false;
     bool playing = false;
@@ -73,6 +80,8 @@ public:
     int refreshes = 0;
     QString folderSize = QStringLiteral("0");
     QList<int> rewinds;
+    QString opened;  // the recording the search opened
+    QStringList openedStems;
 };
 
 class FakeMixer : public MixerLink {
