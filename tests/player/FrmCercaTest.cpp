@@ -92,6 +92,8 @@ TEST_F(FrmCercaTest, FieldsMakeTheQueryAndResultsShowNewestFirst) {
 }
 
 TEST_F(FrmCercaTest, EnterOpensTheChosenRecordingInThePlayer) {
+    home.config.dataPath = home.path("dati/");
+    home.config.recFolder = "REC/1";
     const QString folder = home.config.recordingsFolder();
     const QString other = QDir::cleanPath(folder + "/../7");
     QDir().mkpath(other);
@@ -168,15 +170,16 @@ TEST(RecordingSearch, FolderAndFirstMatch) {
         int length;
     };
     const Case cases[] = {
-        {"Buongiorno, la richiamo per le chiamate", {"chiam"}, 32, 8},
+        {"Buongiorno, la richiamo per le chiamate", {"chiam"}, 31, 8},
         {"nessuna parola", {"chiam"}, -1, 0},
         {"La città è grande", {"citt", "grand"}, 3, 5},
     };
     for (const Case& c : cases) {
         const auto match = FirstMatch(QString::fromUtf8(c.text), c.stems);
         EXPECT_EQ(match ? match->position : -1, c.position) << c.text;
-        if (match)
+        if (match) {
             EXPECT_EQ(match->length, c.length) << c.text;
+        }
     }
     EXPECT_EQ(SnippetHtml(QString("a <b> ") + QChar(kHitStart) + "x" + QChar(kHitEnd)),
               "a &lt;b&gt; <b style=\"background-color:#ffe680\">x</b>");

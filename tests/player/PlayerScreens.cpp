@@ -3,6 +3,7 @@
 //   kallomir_player_screens OUTDIR
 #include "PlayerFixture.h"
 
+#include "player/ui/FrmCerca.h"
 #include "player/ui/FrmReports.h"
 #include "player/ui/TranscriptionEditor.h"
 
@@ -12,6 +13,7 @@
 #include <QPixmap>
 #include <QScreen>
 #include <QSlider>
+#include <QTableView>
 #include <QTextCursor>
 #include <QTextEdit>
 #include <QThread>
@@ -65,6 +67,44 @@ int main(int argc, char** argv) {
         QThread::msleep(20);
     }
     reports.grab().save(out + QStringLiteral("/reports.png"));
-    std::printf("saved %s/player.png and %s/reports.png\n", qPrintable(out), qPrintable(out));
+
+    // The search window with highlighted results.
+    f.home.context->settings.save(QStringLiteral("progressivo"), QStringLiteral("0"));
+    struct Found {
+        const char* nome;
+        const char* numero;
+        const char* text;
+    };
+    const Found found[] = {
+        {"20240205_091500.Ems", "0612345678",
+         "Buongiorno, chiamo per la fattura di gennaio: il pagamento risulta in ritardo."},
+        {"20240212_163000.Ems", "+393331112222",
+         "La consegna in citt\\'e0 \\'e8 prevista per domani; richiamer\\'f2 dopo la telefonata al "
+         "corriere."},
+        {"20240301_104500.Ems", "",
+         "Registrazione dalla sala: le chiamate ripetute sulla fattura vanno girate all'ufficio."},
+    };
+    for (const Found& r : found) {
+        f.home.catalogue->recorderInsert(QString::fromLatin1(r.nome), f.home.context->settings,
+                                         nullptr, QString::fromLatin1(r.numero));
+        f.home.catalogue->playerSave(
+            QString::fromLatin1(r.nome),
+            PlayerMarks{.scritto = true,
+                        .traduzione = QStringLiteral("{\\rtf1\\ansi ") + QString::fromUtf8(r.text) +
+                                      QStringLiteral("\\par}")},
+            QStringLiteral("Caso 7"), QStringLiteral("Mario Rossi"));
+    }
+    FrmCerca cerca(*f.home.context);
+    cerca.Form_Load();
+    cerca.txtParole->setText(QStringLiteral("chiamata fattura"));
+    cerca.cmdCerca_Click();
+    cerca.resize(1000, 520);
+    cerca.show();
+    for (int i = 0; i < 20; ++i) {
+        app.processEvents();
+        QThread::msleep(20);
+    }
+    cerca.grab().save(out + QStringLiteral("/cerca.png"));
+    std::printf("saved %s/player.png, reports.png and cerca.png\n", qPrintable(out));
     return 0;
 }
