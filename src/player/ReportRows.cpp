@@ -12,6 +12,7 @@
 #include <QSqlRecord>
 
 #include <algorithm>
+#include <limits>
 
 namespace kallomir {
 
@@ -138,6 +139,32 @@ QString ReportCellText(const ReportRow& row, const ReportColumn& column) {
 QString ReportGroupText(const ReportRow& row, const QString& field) {
     const QDate date = DateOf(row.value(field));
     return date.isValid() ? date.toString(QStringLiteral("dd/MM/yyyy")) : QString();
+}
+
+std::vector<ReportRow> SearchReportRowSource::rows() const {
+    SearchQuery query = query_;
+    query.limit = std::numeric_limits<int>::max() - 1;
+    std::vector<ReportRow> rows;
+    for (const SearchHit& hit : catalogue_.search(query).hits) {
+        const CatalogueRow& r = hit.row;
+        ReportRow row;
+        row.insert(QStringLiteral("nome"), r.nome);
+        row.insert(QStringLiteral("etichetta"), r.etichetta);
+        row.insert(QStringLiteral("dtfile"),
+                   r.dtfile ? QVariant(r.dtfile->toString(Qt::ISODate)) : QVariant());
+        row.insert(QStringLiteral("ora"), r.ora);
+        row.insert(QStringLiteral("progressivo"),
+                   r.progressivo ? QVariant(*r.progressivo) : QVariant());
+        row.insert(QStringLiteral("letto"), r.letto);
+        row.insert(QStringLiteral("scritto"), r.scritto);
+        row.insert(QStringLiteral("tradotto"), r.tradotto);
+        row.insert(QStringLiteral("traduzione"),
+                   r.traduzione ? QVariant(*r.traduzione) : QVariant());
+        row.insert(QStringLiteral("user"), r.user);
+        row.insert(QStringLiteral("numero"), r.numero);
+        rows.push_back(std::move(row));
+    }
+    return rows;
 }
 
 }  // namespace kallomir

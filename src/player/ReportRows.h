@@ -42,6 +42,18 @@ private:
     CatalogueStore& catalogue_;
 };
 
+// The rows the search finds (every one, not a page), for a logbook of what was found.
+class SearchReportRowSource : public ReportRowSource {
+public:
+    SearchReportRowSource(CatalogueStore& catalogue, SearchQuery query)
+        : catalogue_(catalogue), query_(std::move(query)) {}
+    std::vector<ReportRow> rows() const override;
+
+private:
+    CatalogueStore& catalogue_;
+    SearchQuery query_;
+};
+
 // Orders the rows by the definition's sort keys (stable: equal rows keep catalogue order).
 void SortReportRows(std::vector<ReportRow>& rows, const ReportDefinition& definition);
 

@@ -3,7 +3,9 @@
 #include "catalogue/CatalogueStore.h"
 #include "catalogue/SqliteCatalogue.h"
 #include "player/RecordingSearch.h"
+#include "player/ReportDocument.h"
 #include "player/ui/FrmCerca.h"
+#include "player/ui/FrmReports.h"
 #include "support/FakeWindows.h"
 #include "support/TempHome.h"
 
@@ -15,6 +17,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStandardItemModel>
 #include <QTableView>
 #include <QTest>
@@ -149,6 +152,22 @@ TEST_F(FrmCercaTest, ManyRowsWaitingAreIndexedUnderAProgressBar) {
     EXPECT_EQ(home.catalogue->searchBacklog(), 0);
     EXPECT_EQ(w.hits().size(), std::size_t(FrmCerca::kQuietBacklog + 300));
     EXPECT_TRUE(home.boxes.empty());
+}
+
+// The logbook of what the filters find: every found row, and only those.
+TEST_F(FrmCercaTest, LogbookOfTheFoundRecordings) {
+    FrmCerca w(*home.context);
+    w.txtNumero->setText("06");
+    w.cmdBrogliaccio->click();
+    ASSERT_NE(w.logbook(), nullptr);
+    ASSERT_NE(w.logbook()->report(), nullptr);
+    EXPECT_EQ(w.logbook()->report()->rowCount(), 1);
+    w.txtNumero->clear();
+    w.txtParole->setText("chiamata");
+    w.cmdBrogliaccio_Click();
+    EXPECT_EQ(w.logbook()->report()->rowCount(), 2);
+    EXPECT_TRUE(home.boxes.empty());
+    delete w.logbook();
 }
 
 TEST(RecordingSearch, FolderAndFirstMatch) {

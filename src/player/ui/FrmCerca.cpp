@@ -7,6 +7,8 @@
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
 #include "player/RecordingSearch.h"
+#include "player/ReportRows.h"
+#include "player/ui/FrmReports.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QApplication>
@@ -148,6 +150,12 @@ FrmCerca::FrmCerca(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx
     cmdAzzera->setObjectName(QStringLiteral("cmdAzzera"));
     grid->addWidget(cmdCerca, 2, 5);
     grid->addWidget(cmdAzzera, 3, 5);
+    cmdBrogliaccio = new QPushButton(QStringLiteral("&Brogliaccio"), this);
+    cmdBrogliaccio->setObjectName(QStringLiteral("cmdBrogliaccio"));
+    cmdBrogliaccio->setToolTip(
+        QStringLiteral("Il brogliaccio delle registrazioni trovate, da stampare o esportare"));
+    grid->addWidget(cmdBrogliaccio, 1, 5);
+    connect(cmdBrogliaccio, &QPushButton::clicked, this, [this] { cmdBrogliaccio_Click(); });
     connect(cmdCerca, &QPushButton::clicked, this, [this] { cmdCerca_Click(); });
     connect(cmdAzzera, &QPushButton::clicked, this, [this] { cmdAzzera_Click(); });
     for (QLineEdit* edit : {txtParole, txtNumero, txtEtichetta})
@@ -300,6 +308,29 @@ void FrmCerca::cmdAzzera_Click() {
     hits_.clear();
     lblEsito->clear();
     txtParole->setFocus();
+}
+
+void FrmCerca::cmdBrogliaccio_Click() {
+    try {
+        if (!updateIndex())
+            return;
+    } catch (const RuntimeError& error) {
+        ReportError(ctx_.boxes, error, kTitle);
+        return;
+    }
+    // A window of its own beside the catalogue's logbook, holding what the filters find.
+    auto* logbook = new frmReports(ctx_);
+    logbook->setAttribute(Qt::WA_DeleteOnClose);
+    logbook->setRowSource(std::make_unique<SearchReportRowSource>(*ctx_.catalogue, query()));
+    logbook->Form_Load();
+    logbook->setWindowTitle(logbook->windowTitle() + QStringLiteral(" - ricerca"));
+    logbook->resize(900, 700);
+    logbook->show();
+    lastLogbook_ = logbook;
+}
+
+frmReports* FrmCerca::logbook() const {
+    return qobject_cast<frmReports*>(lastLogbook_.data());
 }
 
 bool FrmCerca::openResult(int row) {

@@ -2,6 +2,7 @@
 
 #include "catalogue/CatalogueStore.h"
 
+#include <QPointer>
 #include <QWidget>
 
 class QCheckBox;
@@ -16,6 +17,7 @@ class QTableView;
 namespace kallomir {
 
 struct AppContext;
+class frmReports;
 
 // "Cerca": finds recordings by the words of their transcription, the caller's number, the
 // date, the label and the marks, and opens the one chosen in the player. The transcriptions'
@@ -32,6 +34,10 @@ public:
     // Runs the search; false when the catalogue could not answer (the operator was told).
     bool cmdCerca_Click();
     void cmdAzzera_Click();
+    // The logbook of every recording the search finds, to print or export.
+    void cmdBrogliaccio_Click();
+    // The last logbook opened from here, while it is open.
+    frmReports* logbook() const;
     // Opens the result in row `row` of the table (as sorted) in the player.
     bool openResult(int row);
 
@@ -50,6 +56,7 @@ public:
     QComboBox* cboMarks[3] = {nullptr, nullptr, nullptr};
     QPushButton* cmdCerca = nullptr;
     QPushButton* cmdAzzera = nullptr;
+    QPushButton* cmdBrogliaccio = nullptr;
     QTableView* Risultati = nullptr;
     QLabel* lblEsito = nullptr;
 
@@ -64,6 +71,7 @@ private:
     QStandardItemModel* model_ = nullptr;
     std::vector<SearchHit> hits_;
     QStringList stems_;  // of the words searched last
+    QPointer<QWidget> lastLogbook_;
 };
 
 }  // namespace kallomir
