@@ -68,6 +68,10 @@ QString RowColumnsSql() {
         "\"user\", versione, numero");
 }
 
+int RowColumnCount() {
+    return int(RowColumnsSql().count(u',')) + 1;
+}
+
 bool TruthOf(const QVariant& value) {
     if (value.isNull())
         return false;

@@ -36,6 +36,8 @@ QString AddColumnSql(const CatalogueColumn& column, bool server);
 
 // The columns CatalogueRow reads, in the order RowFromQuery expects them.
 QString RowColumnsSql();
+// How many columns RowColumnsSql() selects.
+int RowColumnCount();
 // Reads a CatalogueRow from the current record of a query selecting RowColumnsSql() at
 // column `first`.
 CatalogueRow RowFromQuery(const QSqlQuery& query, int first = 0);

@@ -44,7 +44,7 @@ struct SearchQuery {
     MarkFilter letto = MarkFilter::Any;
     MarkFilter scritto = MarkFilter::Any;
     MarkFilter tradotto = MarkFilter::Any;
-    int limit = 500;  // rows of the first page
+    int limit = 200;  // rows of the first page
 };
 
 // A snippet marks each word the query matched between these two characters.

@@ -1008,8 +1008,8 @@ SearchPage ServerCatalogue::search(const SearchQuery& query) {
                 result.more = true;
                 break;
             }
-            result.hits.push_back(
-                SearchHit{RowFromQuery(statement, 0), statement.value(12).toString()});
+            result.hits.push_back(SearchHit{RowFromQuery(statement, 0),
+                                            statement.value(RowColumnCount()).toString()});
         }
         return result;
     });
