@@ -185,8 +185,9 @@ SearchPage SqliteSearch(const SqliteConnection& connection, const SearchQuery& q
             : QStringLiteral("snippet(dati_parole, 0, char(1), char(2), '…', 16)");
     QString sql = QStringLiteral("SELECT ") + RowColumnsSql() + u',' + snippet + from +
                   (match.isEmpty() ? QStringLiteral(" WHERE ")
-                                   : QStringLiteral(" WHERE dati_parole MATCH ? AND ")) +
-                  QStringLiteral("d.rowid IN (") + page + u')' + order;
+                                   : QStringLiteral(" WHERE dati_parole MATCH ? AND "
+                                                    "dati_parole.")) +
+                  QStringLiteral("rowid IN (") + page + u')' + order;
     QSqlQuery statement = connection.prepare(sql);
     if (!match.isEmpty())
         statement.addBindValue(match);
