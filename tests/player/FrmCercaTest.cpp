@@ -150,7 +150,9 @@ TEST_F(FrmCercaTest, ManyRowsWaitingAreIndexedUnderAProgressBar) {
     w.txtParole->setText("telefonate");
     ASSERT_TRUE(w.cmdCerca_Click());
     EXPECT_EQ(home.catalogue->searchBacklog(), 0);
-    EXPECT_EQ(w.hits().size(), std::size_t(FrmCerca::kQuietBacklog + 300));
+    EXPECT_EQ(w.hits().size(), std::size_t(SearchQuery{}.limit));
+    EXPECT_TRUE(w.lblEsito->text().startsWith("Le prime 200 registrazioni"))
+        << w.lblEsito->text().toStdString();
     EXPECT_TRUE(home.boxes.empty());
 }
 
