@@ -347,4 +347,111 @@ int Catalogue::archiveAndEmpty(const QString& archiveFile) const {
     return rows;
 }
 
+// ---- Fingerprints ---------------------------------------------------------------------
+// Kept apart from the rest so that they move as one piece to another database engine.
+
+namespace {
+
+bool HasFingerprintColumns(const Connection& connection) {
+    QSqlQuery columns = connection.prepare(QStringLiteral("PRAGMA table_info(dati)"));
+    connection.run(columns);
+    int found = 0;
+    while (columns.next()) {
+        const QString name = columns.value(1).toString().toLower();
+        if (name == u"impronta" || name == u"impronta_byte")
+            ++found;
+    }
+    return found == 2;
+}
+
+std::optional<CatalogueFingerprint> FingerprintValue(const QVariant& sha256,
+                                                     const QVariant& bytes) {
+    if (sha256.isNull() || sha256.toString().isEmpty())
+        return std::nullopt;
+    return CatalogueFingerprint{sha256.toString(), bytes.toLongLong()};
+}
+
+}  // namespace
+
+void Catalogue::ensureFingerprintColumns() const {
+    Connection connection(file_, false);
+    connection.begin();
+    QSqlQuery columns = connection.prepare(QStringLiteral("PRAGMA table_info(dati)"));
+    connection.run(columns);
+    bool haveSha = false;
+    bool haveBytes = false;
+    while (columns.next()) {
+        const QString name = columns.value(1).toString().toLower();
+        haveSha = haveSha || name == u"impronta";
+        haveBytes = haveBytes || name == u"impronta_byte";
+    }
+    columns.finish();
+    if (!haveSha)
+        connection.exec(QStringLiteral("ALTER TABLE dati ADD COLUMN impronta TEXT"));
+    if (!haveBytes)
+        connection.exec(QStringLiteral("ALTER TABLE dati ADD COLUMN impronta_byte INTEGER"));
+    connection.commit();
+}
+
+bool Catalogue::setFingerprint(const QString& nome, const CatalogueFingerprint& fingerprint) const {
+    ensureFingerprintColumns();
+    Connection connection(file_, false);
+    connection.begin();
+    QSqlQuery existing = connection.prepare(kSelectByName);
+    existing.addBindValue(nome);
+    connection.run(existing);
+    if (!existing.next())
+        return false;
+    const qint64 rowid = existing.value(0).toLongLong();
+    existing.finish();
+    QSqlQuery update = connection.prepare(
+        QStringLiteral("UPDATE dati SET impronta = ?, impronta_byte = ? WHERE rowid = ?"));
+    update.addBindValue(fingerprint.sha256);
+    update.addBindValue(fingerprint.bytes);
+    update.addBindValue(rowid);
+    connection.run(update);
+    connection.commit();
+    return true;
+}
+
+std::optional<CatalogueFingerprint> Catalogue::fingerprint(const QString& nome) const {
+    Connection connection(file_, false);
+    if (!HasFingerprintColumns(connection))
+        return std::nullopt;
+    QSqlQuery query =
+        connection.prepare(QStringLiteral("SELECT impronta, impronta_byte FROM dati WHERE NOME = ? "
+                                          "ORDER BY rowid LIMIT 1"));
+    query.addBindValue(nome);
+    connection.run(query);
+    if (!query.next())
+        return std::nullopt;
+    return FingerprintValue(query.value(0), query.value(1));
+}
+
+std::vector<FingerprintedRow> Catalogue::fingerprintedRows() const {
+    Connection connection(file_, false);
+    const bool withColumns = HasFingerprintColumns(connection);
+    QSqlQuery query = connection.prepare(
+        withColumns ? QStringLiteral("SELECT NOME, traduzione, LETTO, SCRITTO, TRADOTTO, impronta, "
+                                     "impronta_byte FROM dati ORDER BY rowid")
+                    : QStringLiteral("SELECT NOME, traduzione, LETTO, SCRITTO, TRADOTTO FROM dati "
+                                     "ORDER BY rowid"));
+    query.setForwardOnly(true);
+    connection.run(query);
+    std::vector<FingerprintedRow> rows;
+    while (query.next()) {
+        FingerprintedRow row;
+        row.nome = query.value(0).toString();
+        if (!query.value(1).isNull())
+            row.traduzione = query.value(1).toString();
+        row.letto = query.value(2).toInt() != 0;
+        row.scritto = query.value(3).toInt() != 0;
+        row.tradotto = query.value(4).toInt() != 0;
+        if (withColumns)
+            row.fingerprint = FingerprintValue(query.value(5), query.value(6));
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
 }  // namespace kallomir

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace kallomir {
 
@@ -36,6 +37,23 @@ struct PlayerMarks {
 struct RecorderInsertNotes {
     bool numberNotStored = false;   // the settings key "progressivo" could not be written
     bool numbersExhausted = false;  // no 32-bit running number is left: the row has none
+};
+
+// The fingerprint of a recording file kept beside its row.
+struct CatalogueFingerprint {
+    QString sha256;  // 64 lower-case hexadecimal digits, as sha256sum prints them
+    qint64 bytes = 0;
+    bool operator==(const CatalogueFingerprint&) const = default;
+};
+
+// A row as the integrity check reads it.
+struct FingerprintedRow {
+    QString nome;
+    std::optional<CatalogueFingerprint> fingerprint;
+    std::optional<QString> traduzione;
+    bool letto = false;
+    bool scritto = false;
+    bool tradotto = false;
 };
 
 // The recordings catalogue, datirec.mdb (an SQLite file) in the program's folder.
@@ -83,6 +101,20 @@ public:
     // Returns the number of rows archived. The live catalogue is untouched when the copy
     // or its check fails.
     int archiveAndEmpty(const QString& archiveFile) const;
+
+    // The fingerprint columns: "impronta" (SHA-256 of the recording file) and
+    // "impronta_byte" (its size). Added to a table that lacks them without touching its
+    // rows, which keep them empty; nothing happens when they are there.
+    void ensureFingerprintColumns() const;
+    // Stores the fingerprint in the first row of the name (adding the columns when
+    // missing). Returns false, writing nothing, when the name has no row.
+    bool setFingerprint(const QString& nome, const CatalogueFingerprint& fingerprint) const;
+    // The fingerprint of the first row of the name; nothing without a row, without the
+    // columns or with them empty. Never adds the columns.
+    std::optional<CatalogueFingerprint> fingerprint(const QString& nome) const;
+    // Every row with its fingerprint, transcription and marks, in catalogue order. Never
+    // adds the columns: a table without them gives rows without fingerprints.
+    std::vector<FingerprintedRow> fingerprintedRows() const;
 
 private:
     QString file_;
