@@ -168,6 +168,7 @@ void RecorderSession::Form_Load() {
         const Catalogue catalogue = Catalogue::InFolder(ctx_.homeFolder);
         if (!QFileInfo::exists(catalogue.file()))
             catalogue.create();
+        catalogue.ensureFingerprintColumns();
         // Calls are answered from the first moment, not only after the settings were
         // confirmed again.
         const QString name =
