@@ -27,7 +27,17 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("startup-probe"),
         QStringLiteral(
             "Print the milliseconds from start to the login window, then leave (for benchmarks)."));
-    parser.addOptions({help, version, home, lineScript, probe});
+    const QCommandLineOption verify(
+        QStringLiteral("verify"),
+        QStringLiteral("Check the recordings, the catalogue and the integrity log of the program "
+                       "folder, print one line per problem and leave: exit code 0 when "
+                       "everything holds, 1 otherwise. No window."));
+    const QCommandLineOption verifyExport(
+        QStringLiteral("verify-export"),
+        QStringLiteral("Check a hand-over bundle (folder or ZIP archive) on its own, as --verify "
+                       "does. No window."),
+        QStringLiteral("PATH"));
+    parser.addOptions({help, version, home, lineScript, probe, verify, verifyExport});
     if (!parser.parse(arguments)) {
         result.error = parser.errorText();
     }
@@ -36,12 +46,22 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     result.home = parser.value(home);
     result.lineScript = parser.value(lineScript);
     result.startupProbe = parser.isSet(probe);
+    result.verify = parser.isSet(verify);
+    result.verifyExport = parser.value(verifyExport);
+    if (result.verify && parser.isSet(verifyExport) && result.error.isEmpty())
+        result.error = QStringLiteral("--verify and --verify-export cannot be used together");
     if (!parser.positionalArguments().isEmpty() && result.error.isEmpty()) {
         result.error =
             QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
     }
     result.helpText = parser.helpText();
     return result;
+}
+
+QStringList ArgumentsOf(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
 }
 
 }  // namespace kallomir

@@ -397,6 +397,20 @@ QString FindingLabel(FindingKind kind) {
             return QStringLiteral("archivio di fine servizio mancante");
         case FindingKind::ArchiveChanged:
             return QStringLiteral("archivio di fine servizio modificato");
+        case FindingKind::BundleUnreadable:
+            return QStringLiteral("pacchetto illeggibile");
+        case FindingKind::BundleManifestChanged:
+            return QStringLiteral("manifesto modificato");
+        case FindingKind::BundleFileMissing:
+            return QStringLiteral("file del pacchetto mancante");
+        case FindingKind::BundleFileChanged:
+            return QStringLiteral("file del pacchetto modificato");
+        case FindingKind::BundleFileAdded:
+            return QStringLiteral("file in più nel pacchetto");
+        case FindingKind::BundleDiffersFromLog:
+            return QStringLiteral("pacchetto diverso dal registro");
+        case FindingKind::BundleNotLogged:
+            return QStringLiteral("registrazione senza righe del registro");
     }
     return QString();
 }

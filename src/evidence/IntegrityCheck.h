@@ -30,6 +30,14 @@ enum class FindingKind {
     MarksChanged,
     ArchiveMissing,
     ArchiveChanged,
+    // A hand-over bundle:
+    BundleUnreadable,
+    BundleManifestChanged,
+    BundleFileMissing,
+    BundleFileChanged,
+    BundleFileAdded,
+    BundleDiffersFromLog,
+    BundleNotLogged,
 };
 
 // The short label that opens a finding's line, e.g. "registrazione modificata (audio)".

@@ -136,12 +136,12 @@ TEST(IntegrityCheck, EachTamperingIsFoundUnderItsOwnKind) {
 
 TEST(IntegrityCheck, EveryKindHasItsOwnLabel) {
     QSet<QString> labels;
-    for (int k = 0; k <= int(FindingKind::ArchiveChanged); ++k) {
+    for (int k = 0; k <= int(FindingKind::BundleNotLogged); ++k) {
         const QString label = FindingLabel(FindingKind(k));
         EXPECT_FALSE(label.isEmpty());
         labels.insert(label);
     }
-    EXPECT_EQ(labels.size(), int(FindingKind::ArchiveChanged) + 1);
+    EXPECT_EQ(labels.size(), int(FindingKind::BundleNotLogged) + 1);
 }
 
 TEST_F(Installation, ALineCutOffByACrashIsReportedAfterTheNextAppendToo) {
