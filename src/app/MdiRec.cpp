@@ -3,6 +3,7 @@
 #include "core/AppContext.h"
 #include "core/FormLinks.h"
 #include "core/MessageBoxService.h"
+#include "evidence/ui/VerifyWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -45,6 +46,9 @@ MdiRec::MdiRec(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx
               QStringLiteral("Impostazione parametri"), QStyle::SP_FileDialogDetailedView);
     addButton(QStringLiteral("Brogliaccio"), QStringLiteral("brogliaccio"), QString(),
               QStyle::SP_FileDialogContentsView);
+    addButton(QStringLiteral("Verifica"), QStringLiteral("VERIFICA"),
+              QStringLiteral("Verifica dell'integrità di registrazioni, catalogo e registro"),
+              QStyle::SP_DialogApplyButton);
     space_ = new QWidget(toolbar1_);
     space_->setObjectName(QStringLiteral("SPACE"));
     space_->setProperty(kKeyProperty, QStringLiteral("SPACE"));
@@ -112,6 +116,8 @@ bool MdiRec::unsavedTranscription() const {
 void MdiRec::Toolbar1_ButtonClick(const QString& key) {
     if (key == QStringLiteral("brogliaccio")) {
         ctx_.forms->show(FormId::Reports);
+    } else if (key == QStringLiteral("VERIFICA")) {
+        ShowVerifyWindow(ctx_, this);
     } else if (key == QStringLiteral("PARM")) {
         ctx_.forms->showPasswordWindow(QStringLiteral("P"));
     } else if (key == QStringLiteral("ESCI")) {

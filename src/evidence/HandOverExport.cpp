@@ -116,8 +116,9 @@ public:
 // Builds the folder under a hidden name beside the target and names it when complete.
 class FolderWriter : public BundleWriter {
 public:
-    explicit FolderWriter(const QString& target)
-        : staging_(QFileInfo(target).absolutePath() + QStringLiteral("/.") +
+    FolderWriter(const QString& target, const std::atomic<bool>* cancel)
+        : cancel_(cancel),
+          staging_(QFileInfo(target).absolutePath() + QStringLiteral("/.") +
                    QFileInfo(target).fileName() + QStringLiteral(".part")) {
         if (QFileInfo::exists(staging_))
             QDir(staging_).removeRecursively();
@@ -139,6 +140,8 @@ public:
         Sha256 hash;
         qint64 left = expected.bytes;
         while (left > 0) {
+            if (cancel_ && cancel_->load())
+                throw Cancelled{};
             const ssize_t got =
                 ::read(in.fd, buffer.data(), std::size_t(std::min<qint64>(left, qint64(kBlock))));
             if (got < 0 && errno == EINTR)
@@ -220,6 +223,7 @@ private:
             throw FileError(synced ? errno : error, path);
     }
 
+    const std::atomic<bool>* cancel_;
     QString staging_;
     bool committed_ = false;
 };
@@ -400,7 +404,7 @@ ExportResult ExportHandOver(const ExportRequest& request) {
     if (IsZipTarget(target))
         writer = std::make_unique<ZipWriter>(target);
     else
-        writer = std::make_unique<FolderWriter>(target);
+        writer = std::make_unique<FolderWriter>(target, request.cancel);
 
     try {
         QSet<QString> folders;

@@ -359,6 +359,10 @@ void CheckArchives(const LogClaims& claims, std::vector<Finding>& findings) {
 
 }  // namespace
 
+QString ProblemCount(int count) {
+    return count == 1 ? QStringLiteral("1 problema") : QStringLiteral("%1 problemi").arg(count);
+}
+
 QString FindingLabel(FindingKind kind) {
     switch (kind) {
         case FindingKind::LogMissing:
@@ -423,17 +427,17 @@ bool CheckReport::has(FindingKind kind) const {
 QString CheckReport::summary() const {
     QString text;
     if (cancelled)
-        text = QStringLiteral(
-                   "Verifica interrotta: l'esito non è completo (%1 problemi trovati "
-                   "fin qui).")
-                   .arg(findings.size());
+        text = QStringLiteral("Verifica interrotta: l'esito non è completo (%1 fin qui).")
+                   .arg(ProblemCount(int(findings.size())));
     else if (findings.empty())
-        text = QStringLiteral("Esito: tutto in ordine. %1 registrazioni, %2 righe del registro.")
+        text = QStringLiteral(
+                   "Esito: tutto in ordine (registrazioni controllate: %1, righe del "
+                   "registro: %2).")
                    .arg(recordingsChecked)
                    .arg(logLines);
     else
-        text = QStringLiteral("Esito: %1 problemi. %2 registrazioni, %3 righe del registro.")
-                   .arg(findings.size())
+        text = QStringLiteral("Esito: %1 (registrazioni controllate: %2, righe del registro: %3).")
+                   .arg(ProblemCount(int(findings.size())))
                    .arg(recordingsChecked)
                    .arg(logLines);
     if (logLines > 0)

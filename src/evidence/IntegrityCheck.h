@@ -43,6 +43,9 @@ enum class FindingKind {
 // The short label that opens a finding's line, e.g. "registrazione modificata (audio)".
 QString FindingLabel(FindingKind kind);
 
+// "1 problema", "3 problemi".
+QString ProblemCount(int count);
+
 struct Finding {
     FindingKind kind;
     QString detail;

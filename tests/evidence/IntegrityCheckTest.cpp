@@ -32,7 +32,7 @@ TEST_F(Installation, UntouchedVerifiesCleanWithEveryRecordingChecked) {
     EXPECT_EQ(report.logLines, 7);
     EXPECT_EQ(report.lastSequence, 7);
     EXPECT_EQ(report.lastLineSha256, Sha256Hex(logLines().last()));
-    EXPECT_TRUE(report.summary().startsWith("Esito: tutto in ordine."));
+    EXPECT_TRUE(report.summary().startsWith("Esito: tutto in ordine ("));
 }
 
 TEST(IntegrityCheck, EachTamperingIsFoundUnderItsOwnKind) {

@@ -43,7 +43,8 @@ TEST_F(VerifyCommand, AnUntouchedInstallationExitsZeroWithItsOutcome) {
     const Outcome run = kallomir({"--verify", "--home", home.home()});
     EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
     ASSERT_EQ(run.lines.size(), 2);
-    EXPECT_EQ(run.lines[0], "Esito: tutto in ordine. 3 registrazioni, 7 righe del registro.");
+    EXPECT_EQ(run.lines[0],
+              "Esito: tutto in ordine (registrazioni controllate: 3, righe del registro: 7).");
     EXPECT_EQ(run.lines[1],
               "Ultima riga del registro: n=7, SHA-256 " + Sha256Hex(logLines().last()));
 }
@@ -62,7 +63,7 @@ TEST_F(VerifyCommand, EachProblemIsOneLineAndTheExitCodeIsOne) {
     ASSERT_EQ(run.lines.size(), expectedStarts.size() + 2) << run.lines.join('\n').toStdString();
     for (int i = 0; i < expectedStarts.size(); ++i)
         EXPECT_TRUE(run.lines[i].startsWith(expectedStarts[i])) << run.lines[i].toStdString();
-    EXPECT_TRUE(run.lines[3].startsWith("Esito: 3 problemi."));
+    EXPECT_TRUE(run.lines[3].startsWith("Esito: 3 problemi ("));
 }
 
 TEST_F(VerifyCommand, AMissingProgramFolderCannotBeCheckedExitTwo) {
@@ -81,7 +82,8 @@ TEST_F(VerifyCommand, AnExportedBundleVerifiesOnItsOwnUntilAFileInItChanges) {
     ASSERT_TRUE(ExportHandOver(request).refused.isEmpty());
     Outcome run = kallomir({"--verify-export", request.target});
     EXPECT_EQ(run.exitCode, 0) << run.lines.join('\n').toStdString();
-    EXPECT_TRUE(run.lines.value(0).startsWith("Esito: tutto in ordine. 2 registrazioni"));
+    EXPECT_TRUE(
+        run.lines.value(0).startsWith("Esito: tutto in ordine (registrazioni controllate: 2,"));
 
     request.target = scratch.filePath("consegna");
     ASSERT_TRUE(ExportHandOver(request).refused.isEmpty());
