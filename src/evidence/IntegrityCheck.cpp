@@ -384,7 +384,7 @@ QString FindingLabel(FindingKind kind) {
         case FindingKind::RecordingTrailerChanged:
             return QStringLiteral("registrazione modificata (coda)");
         case FindingKind::RecordingNotLogged:
-            return QStringLiteral("registrazione mai registrata nel registro");
+            return QStringLiteral("registrazione assente dal registro");
         case FindingKind::RecordingUnreadable:
             return QStringLiteral("registrazione illeggibile");
         case FindingKind::CatalogueUnreadable:

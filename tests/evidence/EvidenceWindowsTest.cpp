@@ -165,10 +165,12 @@ TEST_F(EvidenceWindows, ExportAsksForWhatAndWhereAndCanBeStopped) {
     QTest::mouseClick(dialog.exportButton, Qt::LeftButton);
     for (int i = 0; i < 200 && dialog.progress->value() != 1; ++i) QTest::qWait(10);
     EXPECT_EQ(dialog.status->text(), "Registrazioni preparate: 1 di 3");
+    EXPECT_EQ(dialog.cancelButton->text(), "Annulla");
     QTest::mouseClick(dialog.cancelButton, Qt::LeftButton);
     ASSERT_TRUE(WaitFor(finished));
     EXPECT_TRUE(sawCancel);
     EXPECT_EQ(dialog.status->text(), "Esportazione annullata: nulla è stato creato.");
+    EXPECT_EQ(dialog.cancelButton->text(), "Chiudi");
     EXPECT_EQ(home.boxes.shown().size(), 2);
 }
 

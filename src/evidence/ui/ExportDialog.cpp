@@ -87,7 +87,7 @@ ExportDialog::ExportDialog(AppContext& ctx, const QStringList& ticked, QWidget* 
     layout->addWidget(status);
     auto* buttons = new QHBoxLayout;
     exportButton = new QPushButton(QStringLiteral("Esporta"), this);
-    cancelButton = new QPushButton(QStringLiteral("Annulla"), this);
+    cancelButton = new QPushButton(QStringLiteral("Chiudi"), this);
     buttons->addStretch(1);
     buttons->addWidget(exportButton);
     buttons->addWidget(cancelButton);
@@ -227,6 +227,7 @@ void ExportDialog::exportNow() {
     };
     finished_ = false;
     exportButton->setEnabled(false);
+    cancelButton->setText(QStringLiteral("Annulla"));
     status->setText(QStringLiteral("Esportazione in corso..."));
     progress->setRange(0, int(files.size()));
     progress->setValue(0);
@@ -250,6 +251,7 @@ void ExportDialog::finish(const ExportResult& result, const QString& error, int 
     finished_ = true;
     exportButton->setEnabled(true);
     cancelButton->setEnabled(true);
+    cancelButton->setText(QStringLiteral("Chiudi"));
     if (!error.isEmpty()) {
         status->setText(QStringLiteral("Esportazione non riuscita."));
         ReportError(ctx_.boxes, errorNumber, error, QStringLiteral("Esporta"));
