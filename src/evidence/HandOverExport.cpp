@@ -260,8 +260,11 @@ public:
     void addCopy(const ManifestFile& expected, const QString& source) override {
         zip_error_t error;
         zip_error_init(&error);
+        // A length of 0 would mean "to the end of the file" to the archive.
         zip_source_t* data =
-            zip_source_file_create(Native(source).constData(), 0, expected.bytes, &error);
+            expected.bytes == 0
+                ? zip_source_buffer_create(nullptr, 0, 0, &error)
+                : zip_source_file_create(Native(source).constData(), 0, expected.bytes, &error);
         add(expected.path, data, ZIP_CM_STORE);
     }
 

@@ -1,6 +1,7 @@
 // The hand-over bundle: what it holds, that it verifies on its own, folder and ZIP alike, and
 // that any change to any file of it is found.
 #include "EvidenceFixture.h"
+#include "catalogue/RecordingTrailer.h"
 #include "catalogue/WavInfo.h"
 #include "evidence/BundleCheck.h"
 #include "evidence/BundleManifest.h"
@@ -176,6 +177,20 @@ TEST_F(HandOver, AZipArchiveHoldsTheSameAndVerifiesTheSame) {
     WriteBytes(scratch.filePath("junk.zip"), "PK not an archive");
     EXPECT_EQ(KindsOf(CheckHandOverBundle(scratch.filePath("junk.zip"))),
               Kinds{FindingKind::BundleUnreadable});
+}
+
+TEST_F(HandOver, ARecordingWithoutAudioGivesAnEmptyWavInTheArchiveToo) {
+    const QDateTime start(QDate(2024, 1, 31), QTime(9, 30, 0));
+    const QString empty = QFileInfo(a).path() + "/20240131_093000.Ems";
+    WriteBytes(empty, RecordingTrailer::Make("Quendral", start, start.addSecs(1)).toBytes());
+    LogRecordingSaved(home.home(), start, empty, *FingerprintOfFile(empty), QString(), false);
+    const QString zip = scratch.filePath("vuota.zip");
+    ASSERT_TRUE(exportTo(zip, {empty}).refused.isEmpty());
+    const QString unpacked = scratch.filePath("vuota");
+    ASSERT_EQ(QProcess::execute("unzip", {"-q", zip, "-d", unpacked}), 0);
+    EXPECT_EQ(QFileInfo(unpacked + "/20240131_093000/20240131_093000.wav").size(), 0);
+    EXPECT_TRUE(CheckHandOverBundle(zip).clean())
+        << CheckHandOverBundle(zip).lines().join('\n').toStdString();
 }
 
 TEST_F(HandOver, ARecordingThatNoLongerMatchesItsLogLineIsNotExported) {
