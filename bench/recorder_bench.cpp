@@ -4,7 +4,7 @@
 // handling events meanwhile.
 // Prints figures only; never part of the test run.
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/SqliteCatalogue.h"
 #include "core/GeneralSound.h"
 #include "evidence/EvidenceEvents.h"
 #include "evidence/Sha256.h"
@@ -100,7 +100,7 @@ void StopToCatalogued(const QString& root) {
     MemorySettingsStore store;
     UserSettings settings(store, "kallomir");
     settings.save("progressivo", "0");
-    Catalogue catalogue(root + "/datirec.mdb");
+    SqliteCatalogue catalogue(root + "/datirec.mdb");
     catalogue.create();
 
     // The save as the recorder runs it: the kernel's copy without a fingerprint, the

@@ -2,11 +2,14 @@
 
 #include "app/BackgroundAudioSystem.h"
 #include "app/CommandLine.h"
+#include "catalogue/OpenCatalogue.h"
+#include "catalogue/ServerCatalogue.h"
 #include "controls/LineScript.h"
 #include "controls/MediaCommands.h"
 #include "controls/PortAudioLibrary.h"
 #include "controls/PortAudioSystem.h"
 #include "controls/SimulatedLine.h"
+#include "controls/playback/EvdevPedalDevices.h"
 #include "controls/playback/PortAudioPlaybackDevice.h"
 #include "controls/sip/SipLine.h"
 #include "controls/sip/SipLineConfig.h"
@@ -31,8 +34,10 @@ struct AppWiring::Devices {
     std::unique_ptr<PortAudioLibrary> portAudio;
     std::unique_ptr<BackgroundAudioSystem> audio;
     QtPlayerDialogs playerDialogs;
+    EvdevPedalDevices pedals;  // the transcription foot pedal
     std::unique_ptr<AlsaMixerBackend> mixer;
     MediaCommands media;
+    std::unique_ptr<CatalogueStore> catalogue;
 };
 
 namespace {
@@ -40,7 +45,7 @@ namespace {
 // The telephone line: a scenario file asks for the simulated line; configured SIP lines
 // come next; without either, a simulated line on which nothing happens.
 std::unique_ptr<LineBackend> MakeLine(const AppContext& ctx, const CommandLine& options,
-                                      QString& error) {
+                                      QString& error, QStringList& warnings) {
     if (!options.lineScript.isEmpty()) {
         try {
             std::unique_ptr<SimulatedLine> line = LoadLineScript(options.lineScript).makeLine();
@@ -55,10 +60,15 @@ std::unique_ptr<LineBackend> MakeLine(const AppContext& ctx, const CommandLine& 
     if (QFileInfo::exists(sipConfig)) {
         QStringList problems;
         std::vector<SipLineConfig> lines = loadSipLineConfigs(sipConfig, &problems);
-        for (const QString& problem : problems) qWarning("lines: %s", qPrintable(problem));
+        for (const QString& problem : problems) {
+            qWarning("lines: %s", qPrintable(problem));
+            warnings << QStringLiteral("lines.ini: ") + problem;
+        }
         if (!lines.empty()) {
             try {
-                return std::make_unique<SipLine>(std::move(lines));
+                auto line = std::make_unique<SipLine>(std::move(lines));
+                warnings << line->warnings();
+                return line;
             } catch (const RuntimeError& e) {
                 error = e.description();
                 return nullptr;
@@ -74,13 +84,22 @@ std::unique_ptr<LineBackend> MakeLine(const AppContext& ctx, const CommandLine& 
 
 AppWiring::AppWiring(AppContext& ctx, const CommandLine& options)
     : devices_(std::make_unique<Devices>()) {
-    devices_->line = MakeLine(ctx, options, error_);
+    devices_->line = MakeLine(ctx, options, error_, warnings_);
     Devices* devices = devices_.get();
     devices_->audio = std::make_unique<BackgroundAudioSystem>([devices] {
         devices->portAudio = std::make_unique<PortAudioLibrary>();
         return std::unique_ptr<AudioSystem>(std::make_unique<PortAudioSystem>(*devices->portAudio));
     });
     devices_->mixer = std::make_unique<AlsaMixerBackend>();
+    // The catalogue: the embedded file, or the server that RIZEDUZO.INI [CATALOGO] names.
+    try {
+        devices_->catalogue = OpenConfiguredCatalogue(ctx.homeFolder, &ctx.settings);
+        if (auto* server = qobject_cast<ServerCatalogue*>(devices_->catalogue.get()))
+            server->startRetrying();
+    } catch (const RuntimeError& e) {
+        error_ += (error_.isEmpty() ? QString() : QStringLiteral("\n")) + e.description();
+    }
+    ctx.catalogue = devices_->catalogue.get();
     ctx.line = devices_->line.get();
     ctx.audio = devices_->audio.get();
     ctx.mixer = devices_->mixer.get();
@@ -103,9 +122,14 @@ WindowRegistry::Factories AppWiring::windowFactories() const {
     f.recorder = {
         [](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmRecorder(ctx, parent); },
         [](QWidget* w) { static_cast<FrmRecorder*>(w)->Form_Load(); }};
+    Devices* devices = devices_.get();
     f.player = {
         [](AppContext& ctx, QWidget* parent) -> QWidget* { return new FrmPlayer(ctx, parent); },
-        [](QWidget* w) { static_cast<FrmPlayer*>(w)->Form_Load(); }};
+        [devices](QWidget* w) {
+            auto* player = static_cast<FrmPlayer*>(w);
+            player->Form_Load();
+            player->setPedalDevices(&devices->pedals);
+        }};
     f.reports = {
         [](AppContext& ctx, QWidget* parent) -> QWidget* { return new frmReports(ctx, parent); },
         [](QWidget* w) { static_cast<frmReports*>(w)->Form_Load(); }};

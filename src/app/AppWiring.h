@@ -2,6 +2,8 @@
 
 #include "app/WindowRegistry.h"
 
+#include <QStringList>
+
 #include <memory>
 
 namespace kallomir {
@@ -19,11 +21,15 @@ public:
     WindowRegistry::Factories windowFactories() const;
     // Problems found while wiring (for example a scenario file that does not parse).
     QString error() const { return error_; }
+    // What the operator should know but that does not stop the program (a line setting that
+    // was ignored, a password file others can read).
+    const QStringList& warnings() const { return warnings_; }
 
 private:
     struct Devices;
     std::unique_ptr<Devices> devices_;
     QString error_;
+    QStringList warnings_;
 };
 
 }  // namespace kallomir

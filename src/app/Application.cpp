@@ -3,6 +3,7 @@
 #include "KallomirVersion.h"
 #include "app/AppIcon.h"
 #include "app/AppWiring.h"
+#include "app/CatalogueCopyCommand.h"
 #include "app/CommandLine.h"
 #include "app/FrmSplash.h"
 #include "app/QtMessageBoxService.h"
@@ -60,6 +61,10 @@ int RunVerification(int argc, char** argv, const CommandLine& options) {
 int RunApplication(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
+    // A command that needs no window runs before anything needs a display.
+    for (int i = 1; i < argc; ++i)
+        if (qstrcmp(argv[i], "--catalogue-copy-to-server") == 0)
+            return RunCatalogueCopyCommand(argc, argv);
     {
         const CommandLine early = ParseCommandLine(ArgumentsOf(argc, argv));
         if (early.error.isEmpty() && !early.showHelp && !early.showVersion &&
@@ -126,6 +131,9 @@ int RunApplication(int argc, char** argv) {
         boxes.show(wiring.error(), kApplicationTitle, MsgButtons::Ok, MsgIcon::Critical);
         return 1;
     }
+    if (!wiring.warnings().isEmpty())
+        boxes.show(wiring.warnings().join(QStringLiteral("\n\n")), kApplicationTitle,
+                   MsgButtons::Ok, MsgIcon::Exclamation);
     WindowRegistry forms(ctx, wiring.windowFactories());
     QObject::connect(&instance, &SingleInstance::activationRequested, &forms,
                      &WindowRegistry::bringToFront);

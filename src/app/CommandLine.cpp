@@ -37,7 +37,13 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Check a hand-over bundle (folder or ZIP archive) on its own, as --verify "
                        "does. No window."),
         QStringLiteral("PATH"));
-    parser.addOptions({help, version, home, lineScript, probe, verify, verifyExport});
+    
+    const QCommandLineOption catalogueCopy(
+        QStringLiteral("catalogue-copy-to-server"),
+        QStringLiteral("Copy the rows of the program folder's datirec.mdb to the catalogue server "
+                       "named in RIZEDUZO.INI [CATALOGO], keeping their running numbers; rows "
+                       "already on the server are not copied again. Then leave."));
+    parser.addOptions({help, version, home, lineScript, probe, verify, verifyExport, catalogueCopy});
     if (!parser.parse(arguments)) {
         result.error = parser.errorText();
     }
@@ -50,6 +56,7 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     result.verifyExport = parser.value(verifyExport);
     if (result.verify && parser.isSet(verifyExport) && result.error.isEmpty())
         result.error = QStringLiteral("--verify and --verify-export cannot be used together");
+    result.catalogueCopy = parser.isSet(catalogueCopy);
     if (!parser.positionalArguments().isEmpty() && result.error.isEmpty()) {
         result.error =
             QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());

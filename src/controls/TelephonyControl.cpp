@@ -163,7 +163,9 @@ void TelephonyControl::setLineOpen(bool open) {
 }
 
 LineRegistration TelephonyControl::registration() const {
-    return open_ >= 0 ? line_.registration(open_) : LineRegistration{};
+    // A SIP line goes on registering while the settings dialog has it closed.
+    const int device = open_ >= 0 ? open_ : current_;
+    return device >= 0 ? line_.registration(device) : LineRegistration{};
 }
 
 qint32 TelephonyControl::readMember35() const {

@@ -84,7 +84,8 @@ public:
     qint32 member61() const { return member61_; }
     int currentDevice() const { return current_; }
     int openDevice() const { return open_; }
-    // The open line's registration with its registrar (NotUsed without an open line).
+    // The registration with its registrar of the open line, or of the chosen one while it is
+    // closed (NotUsed without either).
     LineRegistration registration() const;
     // Runs just before the open line is closed (member 22 set false, or another line
     // opened), while the call on it can still be stopped in order: closing a line ends its

@@ -21,6 +21,7 @@ class MediaCommands;
 class MixerBackend;
 class PlayerDialogs;
 class PlaybackDevice;
+class CatalogueStore;
 
 // The services and shared state every window and rule of the program reaches; wired once
 // in the application's start-up (real) or by a test (test doubles).
@@ -49,6 +50,7 @@ struct AppContext {
     MediaCommands* media = nullptr;    // the media alias "capture", shared by recorder and player
     MixerBackend* mixer = nullptr;     // the card's mixer
     PlayerDialogs* dialogs = nullptr;  // open/save/font/colour/print dialogs of the player
+    CatalogueStore* catalogue = nullptr;  // the recordings catalogue: embedded file or server
     // Opens the sound output the player plays through; throws RuntimeError when there is none.
     std::function<std::unique_ptr<PlaybackDevice>()> playbackDevices;
 

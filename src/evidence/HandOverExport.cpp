@@ -1,6 +1,6 @@
 #include "evidence/HandOverExport.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/SqliteCatalogue.h"
 #include "catalogue/RecordingTrailer.h"
 #include "core/RuntimeError.h"
 #include "core/VbConvert.h"
@@ -375,6 +375,23 @@ QByteArray RowText(const QString& nome, const QString& file, const std::optional
 
 }  // namespace
 
+ExportCatalogue ReadExportCatalogue(CatalogueStore& catalogue, const QStringList& recordings) {
+    ExportCatalogue out;
+    try {
+        for (const QString& path : recordings) {
+            const QString nome = QFileInfo(path).fileName();
+            ExportCatalogue::Entry entry;
+            entry.row = catalogue.find(nome);
+            if (entry.row)
+                entry.fingerprint = catalogue.fingerprint(nome);
+            out.rows.insert(nome.toLower(), entry);
+        }
+    } catch (const RuntimeError&) {
+        out.rows.clear();  // all or nothing: a half-read catalogue would mislead
+    }
+    return out;
+}
+
 bool IsZipTarget(const QString& target) {
     return target.endsWith(QStringLiteral(".zip"), Qt::CaseInsensitive);
 }
@@ -390,8 +407,14 @@ ExportResult ExportHandOver(const ExportRequest& request) {
 
     const IntegrityLog log(request.programFolder);
     const LogContents contents = log.read();
-    const Catalogue catalogue = Catalogue::InFolder(request.programFolder);
-    const bool haveCatalogue = QFileInfo::exists(catalogue.file());
+    ExportCatalogue rows;
+    if (request.catalogue) {
+        rows = *request.catalogue;
+    } else {
+        const auto embedded = SqliteCatalogue::InFolder(request.programFolder);
+        if (QFileInfo::exists(embedded->file()))
+            rows = ReadExportCatalogue(*embedded, request.recordings);
+    }
 
     Manifest manifest;
     manifest.created = request.now;
@@ -450,12 +473,9 @@ ExportResult ExportHandOver(const ExportRequest& request) {
                 return result;
             }
 
-            std::optional<CatalogueRow> row;
-            std::optional<CatalogueFingerprint> rowFingerprint;
-            if (haveCatalogue) {
-                row = catalogue.find(nome);
-                rowFingerprint = catalogue.fingerprint(nome);
-            }
+            const ExportCatalogue::Entry entry = rows.rows.value(nome.toLower());
+            const std::optional<CatalogueRow>& row = entry.row;
+            const std::optional<CatalogueFingerprint>& rowFingerprint = entry.fingerprint;
             const auto trailer = RecordingTrailer::FromBytes(fingerprint->trailer);
 
             QString folder = QFileInfo(file).completeBaseName();

@@ -1,18 +1,37 @@
 #pragma once
 
+#include "catalogue/CatalogueStore.h"
+
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
 #include <functional>
+#include <optional>
 
 namespace kallomir {
+
+// The catalogue rows of the recordings to hand over, by lower-case name.
+struct ExportCatalogue {
+    struct Entry {
+        std::optional<CatalogueRow> row;
+        std::optional<CatalogueFingerprint> fingerprint;
+    };
+    QHash<QString, Entry> rows;
+};
+// Reads the rows of the recordings, on the thread that owns the catalogue (a server
+// connection serves one thread). A catalogue that cannot be read gives no rows: the bundle
+// then says the recordings have none. Names are matched without regard to case.
+ExportCatalogue ReadExportCatalogue(CatalogueStore& catalogue, const QStringList& recordings);
 
 // What to hand over and where to.
 struct ExportRequest {
     QString programFolder;   // its catalogue and integrity log
     QStringList recordings;  // full paths of the recording files
+    // Their catalogue rows; nothing: the program folder's embedded catalogue, read here.
+    std::optional<ExportCatalogue> catalogue;
     // A folder, or a file ending in ".zip", that does not exist yet.
     QString target;
     QDateTime now;

@@ -1,6 +1,6 @@
 #include "evidence/IntegrityCheck.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/SqliteCatalogue.h"
 #include "core/GeneralSound.h"
 #include "core/IniFile.h"
 #include "core/RuntimeError.h"
@@ -258,25 +258,26 @@ void CompareRecording(const HashJob& job, std::vector<Finding>& findings) {
                          .arg(TrailerText(loggedTrailer), TrailerText(found.trailer))});
 }
 
-void CheckCatalogue(const QString& programFolder, const LogClaims& claims,
+void CheckCatalogue(const CatalogueSnapshot& catalogue, const LogClaims& claims,
                     std::vector<Finding>& findings) {
-    const Catalogue catalogue = Catalogue::InFolder(programFolder);
-    if (!QFileInfo::exists(catalogue.file()))
+    if (!catalogue.present)
         return;
-    std::vector<FingerprintedRow> rows;
-    try {
-        rows = catalogue.fingerprintedRows();
-    } catch (const RuntimeError& error) {
+    if (!catalogue.problem.isEmpty()) {
         findings.push_back({FindingKind::CatalogueUnreadable,
-                            QStringLiteral("%1: %2").arg(catalogue.file(), error.description())});
+                            QStringLiteral("%1: %2").arg(catalogue.location, catalogue.problem)});
         return;
     }
+    const std::vector<FingerprintedRow>& rows = catalogue.rows;
     QSet<QString> seen;
     for (const FingerprintedRow& row : rows) {
         const QString key = Key(row.nome);
         if (seen.contains(key))
             continue;  // the program reads the first row of a name only
         seen.insert(key);
+        // A shared catalogue holds other workstations' recordings, and any operator may
+        // write a transcription or a mark: only this workstation's fingerprints are its own.
+        if (catalogue.server && !claims.recordingsByName.contains(key))
+            continue;
         if (row.fingerprint) {
             const LogLine* claim = claims.recordingsByName.value(key);
             if (claim && claim->field(QStringLiteral("sha256")) != row.fingerprint->sha256)
@@ -287,6 +288,8 @@ void CheckCatalogue(const QString& programFolder, const LogClaims& claims,
                                         .arg(claim->lineNumber)
                                         .arg(claim->field(QStringLiteral("sha256")))});
         }
+        if (catalogue.server)
+            continue;
         const LogLine* text = claims.transcriptions.value(key);
         if (row.traduzione && !text)
             findings.push_back({FindingKind::TranscriptionChanged,
@@ -447,6 +450,22 @@ QString CheckReport::summary() const {
     return text;
 }
 
+CatalogueSnapshot ReadCatalogueSnapshot(CatalogueStore& catalogue) {
+    CatalogueSnapshot snapshot;
+    const CatalogueStatus status = catalogue.status();
+    snapshot.server = status.server;
+    snapshot.location = catalogue.location();
+    if (!snapshot.server && !QFileInfo::exists(snapshot.location))
+        return snapshot;  // no catalogue yet: nothing to compare
+    snapshot.present = true;
+    try {
+        snapshot.rows = catalogue.fingerprintedRows();
+    } catch (const RuntimeError& error) {
+        snapshot.problem = error.description();
+    }
+    return snapshot;
+}
+
 QStringList CheckReport::lines() const {
     QStringList out;
     for (const Finding& finding : findings) out << finding.line();
@@ -535,8 +554,10 @@ CheckReport RunIntegrityCheck(const CheckOptions& options) {
     onDisk.removeDuplicates();
     onDisk.sort();
 
-    if (!contents.exists &&
-        (!onDisk.isEmpty() || QFileInfo::exists(Catalogue::InFolder(options.programFolder).file())))
+    const CatalogueSnapshot catalogue =
+        options.catalogue ? *options.catalogue
+                          : ReadCatalogueSnapshot(*SqliteCatalogue::InFolder(options.programFolder));
+    if (!contents.exists && (!onDisk.isEmpty() || (catalogue.present && !catalogue.server)))
         report.findings.push_back({FindingKind::LogMissing, log.path()});
 
     std::vector<HashJob> jobs;
@@ -573,7 +594,7 @@ CheckReport RunIntegrityCheck(const CheckOptions& options) {
         ++report.recordingsChecked;
         CompareRecording(job, report.findings);
     }
-    CheckCatalogue(options.programFolder, claims, report.findings);
+    CheckCatalogue(catalogue, claims, report.findings);
     CheckArchives(claims, report.findings);
     return finish();
 }

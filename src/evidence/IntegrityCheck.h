@@ -1,11 +1,14 @@
 #pragma once
 
+#include "catalogue/CatalogueStore.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace kallomir {
@@ -59,8 +62,21 @@ struct CheckProgress {
     qint64 bytesTotal = 0;
 };
 
+// The catalogue as the check reads it, taken beforehand on the thread that owns the catalogue
+// (a server connection serves one thread).
+struct CatalogueSnapshot {
+    bool present = false;  // there is a catalogue (an embedded file that exists, or a server)
+    bool server = false;
+    QString location;
+    QString problem;  // why it could not be read
+    std::vector<FingerprintedRow> rows;
+};
+CatalogueSnapshot ReadCatalogueSnapshot(CatalogueStore& catalogue);
+
 struct CheckOptions {
     QString programFolder;
+    // Nothing: the program folder's embedded catalogue, read by the check itself.
+    std::optional<CatalogueSnapshot> catalogue;
     // Roots of the recordings folders (DataPath, the fallback folder), searched two levels
     // deep for recordings; the folders named in the log are searched too.
     QStringList recordingRoots;

@@ -1,5 +1,7 @@
 #include "evidence/VerifyCommand.h"
 
+#include "catalogue/OpenCatalogue.h"
+#include "core/RuntimeError.h"
 #include "evidence/BundleCheck.h"
 #include "evidence/IntegrityCheck.h"
 
@@ -30,6 +32,20 @@ int RunVerifyCommand(const QString& programFolder, const QString& userHome, std:
     CheckOptions options;
     options.programFolder = programFolder;
     options.recordingRoots = RecordingRoots(programFolder, userHome);
+    // A catalogue on a server is read here; the embedded file the check reads itself.
+    try {
+        const std::unique_ptr<CatalogueStore> catalogue =
+            OpenConfiguredCatalogue(programFolder, nullptr);
+        if (catalogue->status().server)
+            options.catalogue = ReadCatalogueSnapshot(*catalogue);
+    } catch (const RuntimeError& error) {
+        CatalogueSnapshot unusable;
+        unusable.present = true;
+        unusable.server = true;
+        unusable.location = ConfigurationFileOf(programFolder);
+        unusable.problem = error.description();
+        options.catalogue = unusable;
+    }
     return Print(RunIntegrityCheck(options), out);
 }
 

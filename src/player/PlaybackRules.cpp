@@ -2,6 +2,7 @@
 
 #include "core/VbConvert.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -102,6 +103,32 @@ int FrequencyScrollValue(int hertz) {
 
 QString FrequencyLabel(int hertz) {
     return QStringLiteral("Frequenz: ") + QString::number(hertz) + QStringLiteral(" Hz");
+}
+
+std::int64_t MovedPosition(std::int64_t from, double seconds, std::int64_t bytesPerSecond,
+                           std::int64_t bufferBytes, int blockAlign) {
+    const std::int64_t block = std::max(blockAlign, 1);
+    const std::int64_t last = std::max<std::int64_t>(bufferBytes - bufferBytes % block - block, 0);
+    // A position past the end (a recording that ended while paused) counts from its last frame.
+    const double target = static_cast<double>(std::clamp<std::int64_t>(from, 0, last)) +
+                          seconds * static_cast<double>(bytesPerSecond);
+    const auto bytes =
+        static_cast<std::int64_t>(std::llround(std::clamp(target, 0.0, static_cast<double>(last))));
+    return bytes - bytes % block;
+}
+
+int ClampTempoTenths(int tenths) {
+    return std::clamp(tenths, kTempoMinTenths, kTempoMaxTenths);
+}
+
+QString TempoLabel(int tenths) {
+    return QString::number(tenths / 10) + u',' + QString::number(tenths % 10) + QChar(0x00D7);
+}
+
+double EffectiveSpeed(int frequency, int nativeFrequency, int tempoTenths) {
+    if (nativeFrequency <= 0)
+        return tempoTenths / 10.0;
+    return static_cast<double>(frequency) / nativeFrequency * tempoTenths / 10.0;
 }
 
 }  // namespace kallomir

@@ -56,4 +56,18 @@ inline constexpr int kMaxFrequency = 100000;
 int FrequencyScrollValue(int hertz);
 QString FrequencyLabel(int hertz);  // "Frequenz: " + hertz + " Hz"
 
+// Where playback goes when it moves by `seconds` (negative: back) from byte `from`: whole
+// frames, never before the start nor past the last frame. Used by auto-rewind on resume and
+// by the back and forward keys.
+std::int64_t MovedPosition(std::int64_t from, double seconds, std::int64_t bytesPerSecond,
+                           std::int64_t bufferBytes, int blockAlign);
+
+// "Velocità": tempo with the pitch kept, in tenths (5 = 0.5x .. 20 = 2.0x).
+inline constexpr int kTempoMinTenths = 5;
+inline constexpr int kTempoMaxTenths = 20;
+int ClampTempoTenths(int tenths);
+QString TempoLabel(int tenths);  // "1,0×"
+// The speed heard: the frequency's share (pitch included) times the tempo.
+double EffectiveSpeed(int frequency, int nativeFrequency, int tempoTenths);
+
 }  // namespace kallomir

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/CatalogueStore.h"
 #include "player/ReportDefinition.h"
 
 #include <QHash>
@@ -29,6 +30,16 @@ public:
 
 private:
     QString file_;
+};
+
+// Reads table dati through the program's catalogue (the embedded file or the server).
+class CatalogueReportRowSource : public ReportRowSource {
+public:
+    explicit CatalogueReportRowSource(CatalogueStore& catalogue) : catalogue_(catalogue) {}
+    std::vector<ReportRow> rows() const override { return catalogue_.allRows(); }
+
+private:
+    CatalogueStore& catalogue_;
 };
 
 // Orders the rows by the definition's sort keys (stable: equal rows keep catalogue order).

@@ -420,8 +420,15 @@ private:
 
 class DocumentSink : public Sink {
 public:
+    // One edit for the whole text: inserted run by run outside an edit, each run would lay
+    // the paragraph out again (minutes for a transcription of 20 000 runs).
     DocumentSink(QTextDocument& document, const Tables& tables)
-        : cursor_(&document), tables_(tables) {}
+        : cursor_(&document), tables_(tables) {
+        cursor_.beginEditBlock();
+    }
+    ~DocumentSink() override { cursor_.endEditBlock(); }
+    DocumentSink(const DocumentSink&) = delete;
+    DocumentSink& operator=(const DocumentSink&) = delete;
 
     void character(QChar ch, const GroupState& state) override {
         if (!run_.isEmpty() && !(state.ch == runState_))
@@ -530,12 +537,18 @@ void LoadRtfOrPlainText(QTextDocument& document, const QByteArray& data) {
         document.setPlainText(DecodePlain(data));
         return;
     }
-    // The tables come before the text in every writer's output, so the sink can resolve
-    // font and colour numbers as it goes.
-    Tables tables;
-    DocumentSink sink(document, tables);
-    const QByteArray body = RtfBody(data);
-    Parser(body, sink, tables).run();
+    // The loaded text is where editing starts: it is no step to undo.
+    const bool undo = document.isUndoRedoEnabled();
+    document.setUndoRedoEnabled(false);
+    {
+        // The tables come before the text in every writer's output, so the sink can resolve
+        // font and colour numbers as it goes.
+        Tables tables;
+        DocumentSink sink(document, tables);
+        const QByteArray body = RtfBody(data);
+        Parser(body, sink, tables).run();
+    }
+    document.setUndoRedoEnabled(undo);
 }
 
 QString RtfToPlainText(const QByteArray& data) {

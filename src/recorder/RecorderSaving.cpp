@@ -2,7 +2,7 @@
 // the recovery of captures left unsaved.
 #include "recorder/RecorderSession.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "catalogue/WavInfo.h"
 #include "controls/WaveControl.h"
 #include "core/AppContext.h"
@@ -216,11 +216,11 @@ bool RecorderSession::catalogue(const SaveResult& result) {
     const bool told = toldAboutCaptures_.contains(QStringLiteral("row:") + result.file);
     try {
         RecorderInsertNotes notes;
-        const Catalogue rows = Catalogue::InFolder(ctx_.homeFolder);
-        const auto number = rows.recorderInsert(result.catalogueName, ctx_.settings, &notes);
+        const auto number =
+            ctx_.catalogue->recorderInsert(result.catalogueName, ctx_.settings, &notes);
         if (result.fingerprint)
-            rows.setFingerprint(result.catalogueName,
-                                {result.fingerprint->sha256, result.fingerprint->bytes});
+            ctx_.catalogue->setFingerprint(result.catalogueName,
+                                           {result.fingerprint->sha256, result.fingerprint->bytes});
         if (number)
             state_.progressive = QString::number(*number);
         if (notes.numberNotStored)
@@ -229,6 +229,9 @@ bool RecorderSession::catalogue(const SaveResult& result) {
             notice(texts::kNumbersExhausted.arg(result.catalogueName), true);
         if (told && state_.notice == texts::kNotCataloguedYet.arg(result.file))
             state_.notice.clear();
+        // Queued for a catalogue server out of reach: safe on this workstation, sent later.
+        if (notes.queued)
+            showCatalogueStatus();
         return true;
     } catch (const RuntimeError& error) {
         // The recording is safe on the disk; its row is written as soon as the catalogue
@@ -240,6 +243,34 @@ bool RecorderSession::catalogue(const SaveResult& result) {
         }
         return false;
     }
+}
+
+void RecorderSession::showCatalogueStatus() {
+    const CatalogueStatus status = ctx_.catalogue->status();
+    if (!status.server)
+        return;
+    if (!status.reachable || status.queued > 0) {
+        const QString text =
+            status.reachable ? texts::kCatalogueSending.arg(status.location).arg(status.queued)
+            : status.queued > 0
+                ? texts::kCatalogueOfflineWaiting.arg(status.location).arg(status.queued)
+                : texts::kCatalogueOffline.arg(status.location);
+        // Told in a box once each time the server goes away; the notice line meanwhile.
+        if (catalogueNotice_.isEmpty() && !status.reachable)
+            reports_->post(texts::kCatalogueOfflineBox.arg(status.location, status.problem),
+                           kApplicationTitle, MsgIcon::Exclamation);
+        catalogueNotice_ = text;
+        notice(text, false);
+        return;
+    }
+    if (!catalogueNotice_.isEmpty()) {
+        if (state_.notice == catalogueNotice_)
+            state_.notice.clear();
+        catalogueNotice_.clear();
+    }
+    // Rows sent later have moved the last number this workstation got.
+    state_.progressive = ctx_.settings.get(QStringLiteral("progressivo"), state_.progressive);
+    changed();
 }
 
 void RecorderSession::finishMarker(const QString& captureFile) {

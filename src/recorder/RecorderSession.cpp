@@ -1,6 +1,6 @@
 #include "recorder/RecorderSession.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "controls/MediaCommands.h"
 #include "controls/RecordFormat.h"
 #include "controls/TelephonyControl.h"
@@ -38,37 +38,14 @@ QString LineStatusText(LineStatus status) {
     return {};
 }
 
-QString RegistrationText(const LineRegistration& registration) {
-    using State = LineRegistration::State;
-    switch (registration.state) {
-        case State::NotUsed:
-            return {};
-        case State::Registering:
-            return QStringLiteral("Registrazione della linea in corso");
-        case State::Registered:
-            return QStringLiteral("Linea registrata");
-        case State::Refused:
-            return QStringLiteral("Registrazione rifiutata: %1 %2")
-                .arg(registration.status)
-                .arg(registration.reason)
-                .trimmed();
-        case State::Unreachable:
-            return registration.reason.isEmpty()
-                       ? QStringLiteral("Centralino non raggiungibile")
-                       : QStringLiteral("Centralino non raggiungibile: %1")
-                             .arg(registration.reason);
-    }
-    return {};
-}
-
 RecorderSession::RecorderSession(AppContext& ctx, QObject* parent)
     : QObject(parent),
       ctx_(ctx),
       reports_(std::make_unique<MessageBoxQueue>(ctx.boxes)),
       saves_(std::make_unique<SaveQueue>()) {
-    if (!ctx.line || !ctx.audio)
+    if (!ctx.line || !ctx.audio || !ctx.catalogue)
         throw RuntimeError(errors::kDeviceIo,
-                           QStringLiteral("No line or audio system to record from"));
+                           QStringLiteral("No line, audio system or catalogue to record with"));
     tapi_ = std::make_unique<TelephonyControl>(*ctx.line, ctx.audio, this);
     wave_ = std::make_unique<WaveControl>(*ctx.audio, ctx.line, this);
     state_.startText = state_.nowText = texts::kWaitingToRecord;
@@ -109,6 +86,7 @@ RecorderSession::RecorderSession(AppContext& ctx, QObject* parent)
     });
     connect(&timer1_, &QTimer::timeout, this,
             [this, guarded] { guarded(QStringLiteral("Timer1_Timer"), [&] { Timer1_Timer(); }); });
+    connect(ctx.catalogue, &CatalogueStore::statusChanged, this, [this] { showCatalogueStatus(); });
 }
 
 RecorderSession::~RecorderSession() {
@@ -162,13 +140,16 @@ void RecorderSession::Form_Load() {
         state_.progressive = ctx_.settings.get(QStringLiteral("progressivo"), QStringLiteral("0"));
     }
     try {
+        // A first start has no catalogue yet. A catalogue that cannot be made does not keep
+        // the line from answering: the rows wait until it can be written.
+        ctx_.catalogue->create();
+    } catch (const RuntimeError& error) {
+        reports_->postError(error, QStringLiteral("Main Form_Load"));
+    }
+    showCatalogueStatus();
+    try {
         state_.lineStatus = LineStatus::Waiting;
         tapi_->setMember13(4);
-        // A first start has no catalogue yet.
-        const Catalogue catalogue = Catalogue::InFolder(ctx_.homeFolder);
-        if (!QFileInfo::exists(catalogue.file()))
-            catalogue.create();
-        catalogue.ensureFingerprintColumns();
         // Calls are answered from the first moment, not only after the settings were
         // confirmed again.
         const QString name =

@@ -133,6 +133,7 @@ private:
     void saveDone(const SaveRequest& request, const SaveResult& result);
     bool catalogue(const SaveResult& result);
     bool logSaved(const SaveRequest& request, const SaveResult& result, bool recovery);
+    void showCatalogueStatus();
     void finishMarker(const QString& captureFile);
     QString fallbackDataPath() const;
     QDateTime nowToSecond() const;
@@ -156,6 +157,7 @@ private:
     bool folderAdvanceFailed_ = false;
     int recoveryCountdown_ = 0;
     bool loaded_ = false;
+    QString catalogueNotice_;  // what the notice line says about a catalogue server away
 };
 
 }  // namespace kallomir

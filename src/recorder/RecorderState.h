@@ -21,10 +21,6 @@ enum class CallState { None, Ringing, Dialling, Connected };
 enum class RecordSource { Telephone, LineIn };
 enum class RecordTarget { File, Null };  // "Rec File": the capture file; "Rec Null": levels only
 
-// The operator's short Italian text for a line's registration; empty when it does not
-// register.
-QString RegistrationText(const LineRegistration& registration);
-
 // Everything the recorder window shows, as the recording cycle keeps it.
 struct RecorderState {
     // line and call

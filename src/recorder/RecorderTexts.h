@@ -32,6 +32,17 @@ inline const QString kNumberNotStored = QStringLiteral(
 inline const QString kNumbersExhausted = QStringLiteral(
     "Numeri progressivi esauriti: la registrazione %1 è nel catalogo senza numero. Eseguire "
     "\"Fine Servizio\" per ricominciare da 1.");
+inline const QString kCatalogueOffline = QStringLiteral(
+    "Catalogo sul server %1 non raggiungibile: le prossime registrazioni saranno catalogate "
+    "appena il server risponde.");
+inline const QString kCatalogueOfflineWaiting = QStringLiteral(
+    "Catalogo sul server %1 non raggiungibile. Registrazioni in attesa di catalogazione su "
+    "questa postazione: %2 (inviate appena il server risponde).");
+inline const QString kCatalogueSending =
+    QStringLiteral("Registrazioni in attesa di essere inviate al catalogo sul server %1: %2.");
+inline const QString kCatalogueOfflineBox = QStringLiteral(
+    "Il catalogo sul server %1 non è raggiungibile. Le registrazioni sono salvate su questo "
+    "computer e le loro righe saranno inviate al catalogo appena il server risponde.\n\n%2");
 inline const QString kFolderNotAdvanced = QStringLiteral(
     "La cartella di registrazione è piena ma il numero della cartella successiva non può "
     "essere salvato: si continua a registrare in %1.");

@@ -2,6 +2,7 @@
 // disk time, sizes, call-back, voice activation, the silence stop and the folder limit.
 #include "recorder/RecorderSession.h"
 
+#include "controls/TelephonyControl.h"
 #include "controls/WaveControl.h"
 #include "core/AppContext.h"
 #include "core/Clock.h"
@@ -25,6 +26,8 @@ void RecorderSession::Counter_Timer() {
     QString mode;
     mci(QStringLiteral("status capture mode"), &mode);
     state_.captureStatus = mode;
+    // The line may have been closed and opened again (settings, mixer) since its last report.
+    state_.registration = tapi_->registration();
     ShowDiskTime();
     ShowFolderSize();
 

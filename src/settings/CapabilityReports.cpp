@@ -96,7 +96,10 @@ QString WaveCapabilitiesErrorTitle(WaveDirection direction) {
 
 void ShowLineCapabilities(TelephonyControl& tapi, MessageBoxService& boxes) {
     try {
-        const QString text = LineCapabilitiesText([&tapi] { return tapi.capabilities(); });
+        QString text = LineCapabilitiesText([&tapi] { return tapi.capabilities(); });
+        const QString registration = LineRegistrationText(tapi.registration());
+        if (!registration.isEmpty())
+            text += kCrLf + QStringLiteral("Registrazione:") + kTab + registration + kCrLf;
         boxes.show(text, LineCapabilitiesTitle(tapi.lineName()), MsgButtons::Ok, MsgIcon::None);
     } catch (const RuntimeError& error) {
         ReportError(boxes, error, LineCapabilitiesErrorTitle());

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "controls/LineBackend.h"
+#include "controls/LineRegistrationText.h"
+
 #include <QString>
 
 #include <functional>
@@ -13,7 +16,8 @@ class WaveControl;
 // The capability reports of the settings dialog, as plain texts. Each row says "Yes" when
 // the mask has the row's bit set.
 
-// The line report; readMask is asked anew for every row, as the control is.
+// The line report; readMask is asked anew for every row, as the control is. The report ends
+// with the line's registration (LineRegistrationText) when the line registers.
 QString LineCapabilitiesText(const std::function<qint32()>& readMask);
 // The box title of the line report: the line's name, a blank and "Capabilities".
 QString LineCapabilitiesTitle(const QString& lineName);

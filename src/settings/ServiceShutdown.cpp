@@ -1,6 +1,6 @@
 #include "settings/ServiceShutdown.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "core/AppContext.h"
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
@@ -21,8 +21,7 @@ bool CloseServiceCatalogue(AppContext& ctx, const QString& previousName, const Q
     const QString archive = ServiceArchiveFile(ctx.config.dataPath, previousName);
     int rows = 0;
     try {
-        const Catalogue catalogue = Catalogue::InFolder(ctx.homeFolder);
-        rows = catalogue.archiveAndEmpty(archive);
+        rows = ctx.catalogue->archiveAndEmpty(archive);
     } catch (const RuntimeError& error) {
         ctx.boxes.show(ErrorText(error.number(), error.description()) +
                            QStringLiteral("\r\nIl DataBase non è stato cancellato."),

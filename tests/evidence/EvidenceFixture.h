@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "core/AppContext.h"
 #include "evidence/EvidenceEvents.h"
 #include "evidence/IntegrityCheck.h"
@@ -39,7 +39,7 @@ public:
         transcribe(nameOf(a), "{\\rtf1 stesura definitiva}", true, true);
     }
 
-    Catalogue catalogue() const { return Catalogue::InFolder(home.home()); }
+    CatalogueStore& catalogue() const { return *home.catalogue; }
     QString logPath() const { return IntegrityLog(home.home()).path(); }
     static QString nameOf(const QString& file) { return QFileInfo(file).fileName(); }
 
@@ -84,7 +84,7 @@ public:
     void sql(const QString& statement) const {
         {
             QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "tamper");
-            db.setDatabaseName(catalogue().file());
+            db.setDatabaseName(catalogue().location());
             ASSERT_TRUE(db.open());
             QSqlQuery query(db);
             ASSERT_TRUE(query.exec(statement)) << statement.toStdString();

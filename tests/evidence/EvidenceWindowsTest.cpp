@@ -45,6 +45,10 @@ public:
         printed = document.toPlainText();
         return true;
     }
+    bool transcriptionTools(QWidget*, MessageBoxService&, TranscriptionSettings&,
+                            const std::vector<PedalInfo>&, const QString&) override {
+        return false;
+    }
     std::optional<QString> next() {
         if (names.isEmpty())
             return std::nullopt;

@@ -35,6 +35,40 @@ TEST_F(Installation, UntouchedVerifiesCleanWithEveryRecordingChecked) {
     EXPECT_TRUE(report.summary().startsWith("Esito: tutto in ordine ("));
 }
 
+// A catalogue shared on a server holds other workstations' recordings, and any operator writes
+// transcriptions and marks there: only this workstation's fingerprints are held against its log.
+TEST_F(Installation, OnASharedCatalogueOnlyTheFingerprintsOfItsOwnRecordingsCount) {
+    CheckOptions options;
+    options.programFolder = home.home();
+    options.recordingRoots = RecordingRoots(home.home(), home.userHome());
+    CatalogueSnapshot shared = ReadCatalogueSnapshot(catalogue());
+    shared.server = true;
+    for (FingerprintedRow& row : shared.rows) {
+        row.traduzione = QStringLiteral("{\\rtf1 scritto da un collega}");
+        row.letto = row.scritto = row.tradotto = true;
+    }
+    FingerprintedRow other;
+    other.nome = "20240131_100000.Ems";  // recorded at another workstation
+    other.fingerprint = CatalogueFingerprint{QString(64, u'f'), 12};
+    other.traduzione = QStringLiteral("{\\rtf1 altro}");
+    shared.rows.push_back(other);
+    options.catalogue = shared;
+    CheckReport report = RunIntegrityCheck(options);
+    EXPECT_TRUE(report.clean()) << report.lines().join('\n').toStdString();
+
+    shared.rows[1].fingerprint->sha256 = QString(64, u'0');
+    options.catalogue = shared;
+    report = RunIntegrityCheck(options);
+    EXPECT_EQ(KindsOf(report), Kinds{FindingKind::CatalogueFingerprintDiffers});
+
+    CatalogueSnapshot away;
+    away.present = away.server = true;
+    away.location = "catalogo@server";
+    away.problem = "Impossibile raggiungere il catalogo";
+    options.catalogue = away;
+    EXPECT_EQ(KindsOf(RunIntegrityCheck(options)), Kinds{FindingKind::CatalogueUnreadable});
+}
+
 TEST(IntegrityCheck, EachTamperingIsFoundUnderItsOwnKind) {
     const std::vector<Tampering> cases = {
         {"a byte of audio",

@@ -27,6 +27,7 @@ TEST(EvidenceEntryPoints,
     EXPECT_EQ(f.home.boxes.last().text, "Selezionare prima il file");
     f.open(name);
     p.btedit_Click();
+    f.home.boxes.answerNext(MsgAnswer::Yes);  // marked as heard although not listened to
     p.Check[0]->click();
     p.Frame2->rtfTesto()->setPlainText("Parla Rossi");
     p.cmdSalva_Click();

@@ -42,7 +42,9 @@ TEST(FrmPlayer, LoadShowsTheInitialArrangement) {
         EXPECT_FALSE(b->isEnabled()) << b->objectName().toStdString();
     }
     EXPECT_EQ(p.btedit->text(), QStringLiteral("Modifica"));
-    EXPECT_FALSE(p.Frame2->isEnabled());
+    EXPECT_FALSE(p.Frame2->editable());
+    EXPECT_TRUE(p.Frame2->rtfTesto()->isReadOnly());
+    EXPECT_FALSE(p.Frame2->tlbStandar()->isEnabled());
     EXPECT_FALSE(p.txtUtente->isEnabled());
     EXPECT_TRUE(p.FOpener->isEnabled());
     EXPECT_EQ(p.folderPath(), f.folder);
@@ -136,7 +138,7 @@ TEST(FrmPlayer, StoredRowFillsMarksUserNumberAndFormattedText) {
     const QString name =
         f.addRecording(QStringLiteral("20240131_142305.Ems"), 8000, 8, 1, 1.0, kStart, 1);
     f.home.context->settings.save(QStringLiteral("progressivo"), QStringLiteral("41"));
-    const Catalogue catalogue = Catalogue::InFolder(f.home.home());
+    CatalogueStore& catalogue = *f.home.catalogue;
     ASSERT_EQ(catalogue.recorderInsert(name, f.home.context->settings), 42);
     catalogue.playerSave(
         name, PlayerMarks{true, false, true, QStringLiteral("{\\rtf1 {\\b forte} piano}")},
@@ -196,6 +198,8 @@ TEST(FrmPlayer, PlayPauseResumeStopFollowTheBuffer) {
     PlayerFixture f;
     const QString name =
         f.addRecording(QStringLiteral("20031215_101010.Ems"), 11025, 16, 1, 20.0, kStart, 20);
+    // The transport exactly as it always was: no step back on resume.
+    f.home.context->settings.save(QStringLiteral("AutoRewind"), QStringLiteral("0"));
     FrmPlayer& p = f.load();
 
     p.BtiNIReg_Click();  // nothing opened yet
@@ -398,8 +402,10 @@ TEST(FrmPlayer, EditSaveAndCancel) {
     EXPECT_EQ(p.btedit->text(), QStringLiteral("Annulla"));
     EXPECT_TRUE(p.cmdSalva->isEnabled());
     EXPECT_TRUE(p.saveButtonEnabled());
-    EXPECT_TRUE(p.Frame2->isEnabled());
+    EXPECT_TRUE(p.Frame2->editable());
+    EXPECT_FALSE(p.Frame2->rtfTesto()->isReadOnly());
     EXPECT_FALSE(p.FOpener->isEnabled());
+    f.home.boxes.answerNext(MsgAnswer::Yes);  // marked though not heard
     p.Check[0]->click();
     EXPECT_TRUE(p.Image[0]->isVisibleTo(&p));
     p.Frame2->rtfTesto()->setPlainText(QStringLiteral("bozza"));
@@ -419,6 +425,7 @@ TEST(FrmPlayer, EditSaveAndCancel) {
 
     // Modifica, Ascoltato, formatted text, Salva.
     p.btedit_Click();
+    f.home.boxes.answerNext(MsgAnswer::Yes);
     p.Check[0]->click();
     p.txtUtente->setText(QStringLiteral("luca"));
     QTextEdit* editor = p.Frame2->rtfTesto();
@@ -571,4 +578,140 @@ TEST(TranscriptionEditor, ToolbarCommands) {
     text->setTextCursor(c);
     e.tlbStandar_ButtonClick(QStringLiteral("Stampa"));
     EXPECT_EQ(f.dialogs.printed, QStringLiteral("riga uno\nriga due"));
+}
+
+TEST(FrmPlayer, PointedAgainAtItsOwnFolderKeepsMarksAndUnsavedText) {
+    PlayerFixture f;
+    const QString name =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 2.0, kStart, 2);
+    FrmPlayer& p = f.load();
+    f.open(name);
+    p.btedit_Click();
+    f.home.boxes.setDefaultAnswer(MsgAnswer::Yes);
+    p.Check[0]->click();
+    p.Check[2]->click();
+    p.Frame2->rtfTesto()->setPlainText(QStringLiteral("trascrizione in corso"));
+
+    // The recorder saves another call meanwhile and points the player at the folder again;
+    // so does the settings dialog when it closes.
+    f.addRecording(QStringLiteral("20031215_111111.Ems"), 8000, 16, 1, 1.0, kStart, 1);
+    p.setFolderPath(f.folder);
+    p.setFolderPath(f.folder + u'/');
+    EXPECT_TRUE(p.Check[0]->isChecked());
+    EXPECT_TRUE(p.Check[2]->isChecked());
+    EXPECT_TRUE(p.Image[0]->isVisibleTo(&p));
+    EXPECT_EQ(p.Frame2->rtfTesto()->toPlainText(), QStringLiteral("trascrizione in corso"));
+    EXPECT_EQ(p.FOpener->count(), 2);  // the new recording is listed
+    EXPECT_EQ(p.FOpener->currentItem()->text(), name);
+    p.cmdSalva_Click();
+    const auto row = f.row(name);
+    ASSERT_TRUE(row);
+    EXPECT_TRUE(row->letto);
+    EXPECT_TRUE(row->tradotto);
+
+    // Another folder is another set of recordings: the boxes clear, as they always did.
+    const QString other = QDir(f.folder).filePath(QStringLiteral("altra"));
+    QDir().mkpath(other);
+    p.setFolderPath(other);
+    EXPECT_FALSE(p.Check[0]->isChecked());
+}
+
+TEST(FrmPlayer, SavingARowThatIsGoneSaysSoAndKeepsTheText) {
+    PlayerFixture f;
+    const QString name =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 1.0, kStart, 1);
+    FrmPlayer& p = f.load();
+    f.open(name);
+    p.btedit_Click();
+    p.Frame2->rtfTesto()->setPlainText(QStringLiteral("da non perdere"));
+    // "Fine Servizio" empties the catalogue while the operator writes.
+    f.home.catalogue->archiveAndEmpty(f.home.path(QStringLiteral("arch.mdb")));
+    p.cmdSalva_Click();
+    ASSERT_EQ(f.home.boxes.shown().size(), 1);
+    EXPECT_TRUE(f.home.boxes.last().text.contains(QStringLiteral("non è più nel catalogo")));
+    EXPECT_TRUE(f.home.boxes.last().text.contains(name));
+    // Still editing, the text still there, to be saved to a file.
+    EXPECT_TRUE(p.saveButtonEnabled());
+    EXPECT_TRUE(p.Frame2->editable());
+    EXPECT_EQ(p.Frame2->rtfTesto()->toPlainText(), QStringLiteral("da non perdere"));
+    EXPECT_FALSE(f.row(name));
+}
+
+TEST(FrmPlayer, StoredTextWithEditingOffIsReadableInTheNormalColour) {
+    PlayerFixture f;
+    const QString name =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 1.0, kStart, 1);
+    f.home.catalogue->playerInsert(name, QStringLiteral("Not Set"), QString());
+    f.home.catalogue->playerSave(
+        name,
+        PlayerMarks{false, false, false,
+                    QStringLiteral("{\\rtf1 MMMMMMMMMMMMMMMMMMMMMMMMMMMMMM\\par}")},
+        QStringLiteral("Not Set"), QString());
+    FrmPlayer& p = f.load();
+    f.open(name);
+    p.resize(1000, 640);
+    p.show();
+    QTextEdit* editor = p.Frame2->rtfTesto();
+    EXPECT_TRUE(editor->isEnabled());
+    EXPECT_TRUE(editor->isReadOnly());
+    const QImage shot = editor->viewport()->grab().toImage();
+    int darkest = 255;
+    for (int y = 0; y < std::min(shot.height(), 40); ++y) {
+        for (int x = 0; x < std::min(shot.width(), 300); ++x)
+            darkest = std::min(darkest, qGray(shot.pixel(x, y)));
+    }
+    const int normal = qGray(editor->palette().color(QPalette::Active, QPalette::Text).rgb());
+    EXPECT_LE(darkest, normal + 40);  // drawn in the text colour, not the pale disabled one
+}
+
+TEST(TranscriptionEditor, ManyFormattingRunsAreBuiltApartFromTheShownText) {
+    PlayerFixture f;
+    FrmPlayer& p = f.load();
+    QByteArray rtf = "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 ";
+    for (int i = 0; i < 2000; ++i) rtf += (i % 2 ? "{\\b parola} " : "{\\i altra} ");
+    rtf += "\\par}";
+    int changes = 0;
+    QObject::connect(p.Frame2->rtfTesto(), &QTextEdit::textChanged, [&] { ++changes; });
+    p.Frame2->setTextRtf(rtf);
+    // The editor sees the finished text once, not each of the 2000 runs as it is read.
+    EXPECT_LE(changes, 2);
+    QTextEdit* editor = p.Frame2->rtfTesto();
+    EXPECT_TRUE(editor->toPlainText().startsWith(QStringLiteral("altra parola altra")));
+    QTextCursor c(editor->document());
+    c.setPosition(8);
+    EXPECT_EQ(c.charFormat().fontWeight(), QFont::Bold);
+    c.setPosition(2);
+    EXPECT_TRUE(c.charFormat().fontItalic());
+    EXPECT_TRUE(editor->isReadOnly());  // a new text keeps the editing mode
+    // Typing and undo work on the new text.
+    p.btedit_Click();
+    editor->moveCursor(QTextCursor::End);
+    editor->insertPlainText(QStringLiteral("fine"));
+    EXPECT_TRUE(editor->toPlainText().endsWith(QStringLiteral("fine")));
+    editor->undo();
+    EXPECT_FALSE(editor->toPlainText().endsWith(QStringLiteral("fine")));
+}
+
+TEST(FrmPlayer, ARecordingWithoutTextStartsInPlainText) {
+    PlayerFixture f;
+    const QString bold =
+        f.addRecording(QStringLiteral("20031215_101010.Ems"), 8000, 16, 1, 1.0, kStart, 1);
+    const QString empty =
+        f.addRecording(QStringLiteral("20031215_111111.Ems"), 8000, 16, 1, 1.0, kStart, 1);
+    CatalogueStore& catalogue = *f.home.catalogue;
+    catalogue.playerInsert(bold, QStringLiteral("Not Set"), QString());
+    catalogue.playerSave(
+        bold, PlayerMarks{false, false, false, QStringLiteral("{\\rtf1 {\\b Titolo}\\par}")},
+        QStringLiteral("Not Set"), QString());
+    FrmPlayer& p = f.load();
+    f.open(bold);
+    f.open(empty);
+    p.btedit_Click();
+    QTextEdit* editor = p.Frame2->rtfTesto();
+    editor->insertPlainText(QStringLiteral("nuovo"));
+    QTextCursor c(editor->document());
+    c.setPosition(2);
+    // The last opening's formatting does not carry over into the next transcription.
+    EXPECT_EQ(c.charFormat().fontWeight(), QFont::Normal);
+    EXPECT_FALSE(p.Frame2->button(QStringLiteral("bold"))->isChecked());
 }

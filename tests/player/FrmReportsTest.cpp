@@ -2,7 +2,7 @@
 #include "player/ui/FrmReports.h"
 #include "support/TempHome.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 
 #include <QFile>
 #include <QLabel>
@@ -14,7 +14,7 @@ using namespace kallomir;
 
 TEST(frmReports, ShowsTheLogbookPageByPageAndExportsIt) {
     test::TempHome home;
-    const Catalogue catalogue = Catalogue::InFolder(home.home());
+    CatalogueStore& catalogue = *home.catalogue;
     catalogue.create();
     for (int i = 0; i < 80; ++i) {
         catalogue.playerInsert(QStringLiteral("202401%1_101010.Ems").arg(10 + i % 5),
@@ -47,7 +47,7 @@ TEST(frmReports, ShowsTheLogbookPageByPageAndExportsIt) {
 
 TEST(frmReports, BrokenDefinitionIsShownAndReported) {
     test::TempHome home;
-    Catalogue::InFolder(home.home()).create();
+    home.catalogue->create();
     home.writeFile(QStringLiteral("report.rpt"), "title: X\ncolumn: Nome | nomi\n");
     frmReports window(*home.context);
     window.Form_Load();

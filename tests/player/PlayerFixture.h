@@ -1,10 +1,12 @@
 #pragma once
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "catalogue/RecordingTrailer.h"
+#include "controls/playback/SoundBuffer.h"
 #include "controls/playback/ToneWave.h"
 #include "core/FormLinks.h"
 #include "core/RuntimeError.h"
+#include "player/TranscriptionKeys.h"
 #include "player/ui/FrmPlayer.h"
 #include "player/ui/PlayerDialogs.h"
 #include "support/FakeWindows.h"
@@ -43,6 +45,17 @@ public:
         printed = document.toPlainText();
         return true;
     }
+    bool transcriptionTools(QWidget*, MessageBoxService&, TranscriptionSettings& settings,
+                            const std::vector<PedalInfo>& pedals,
+                            const QString& pedalState) override {
+        toolsShown = settings;
+        pedalsListed = pedals;
+        toolsState = pedalState;
+        if (!toolsAnswer)
+            return false;
+        settings = *toolsAnswer;
+        return true;
+    }
     // The next scripted answer; an empty name (or none left) is a cancelled dialog.
     std::optional<QString> next() {
         if (names.empty() || names.front().isEmpty()) {
@@ -59,6 +72,10 @@ public:
     std::optional<QColor> colorAnswer;
     QStringList titles, filters;
     QString printed;
+    std::optional<TranscriptionSettings> toolsAnswer;  // nothing: the dialog is cancelled
+    std::optional<TranscriptionSettings> toolsShown;
+    std::vector<PedalInfo> pedalsListed;
+    QString toolsState;
 };
 
 // A program folder with a catalogue, a recordings folder and a loaded player window whose
@@ -67,7 +84,7 @@ class PlayerFixture {
 public:
     PlayerFixture() {
         home.initConfiguration();
-        Catalogue::InFolder(home.home()).create();
+        home.catalogue->create();
         folder = QDir::cleanPath(home.config.recordingsFolder());
         QDir().mkpath(folder);
         home.context->forms = &forms;
@@ -111,6 +128,10 @@ public:
     // Runs the output clock and the window's 100 ms timer together.
     void run(double seconds) {
         for (double t = 0; t < seconds - 1e-9; t += 0.1) {
+            // The fake clock runs faster than the loader thread could keep up under load;
+            // loading itself is tested with the sound buffer.
+            if (player->PlaybackBuffer())
+                player->PlaybackBuffer()->image().waitUntilComplete();
             device->advance(0.1);
             if (player->Counter->isActive())
                 player->Counter_Timer();
@@ -118,7 +139,7 @@ public:
     }
 
     std::optional<CatalogueRow> row(const QString& name) const {
-        return Catalogue::InFolder(home.home()).find(name);
+        return home.catalogue->find(name);
     }
 
     TempHome home;

@@ -1,6 +1,7 @@
 #include "player/RtfReader.h"
 #include "player/RtfWriter.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QRandomGenerator>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -229,4 +230,26 @@ TEST(Rtf, RandomBytesNeverCrash) {
         ASSERT_EQ(again.toPlainText().toStdString(), doc.toPlainText().toStdString())
             << data.toPercentEncoding().toStdString();
     }
+}
+
+TEST(Rtf, ManyRunsAreReadAsOneEditThatIsNoStepToUndo) {
+    QByteArray rtf = "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 ";
+    for (int i = 0; i < 3000; ++i) rtf += i % 2 ? "{\\b uno}" : "{\\i due}";
+    rtf += "\\par [00:01:05] fine}";
+    QTextDocument document;
+    document.setPlainText(QStringLiteral("prima"));
+    document.documentLayout();  // as a document an editor shows: changes are laid out
+    int changes = 0;
+    QObject::connect(&document, &QTextDocument::contentsChange, [&](int, int, int) { ++changes; });
+    LoadRtfOrPlainText(document, rtf);
+    // Run by run, each insert would be a change of its own (and a new layout of the paragraph).
+    EXPECT_LE(changes, 3);
+    EXPECT_FALSE(document.isUndoAvailable());
+    EXPECT_TRUE(document.isUndoRedoEnabled());
+    EXPECT_EQ(document.blockCount(), 2);
+    EXPECT_EQ(document.lastBlock().text(), QStringLiteral("[00:01:05] fine"));
+    EXPECT_EQ(document.firstBlock().text().size(), 3000 * 3);
+    // Time marks come back as the plain text they went in as.
+    EXPECT_TRUE(
+        RtfToPlainText(DocumentToRtf(document)).contains(QStringLiteral("[00:01:05] fine")));
 }

@@ -2,7 +2,7 @@
 // named on its command line, so a test can see what the next start makes of it.
 //   SaveKillChild HOME CAPTURE DATAPATH RECFOLDER FALLBACK START END STEP
 // STEP: planned, copy-block (the second block), copied, trailer, renamed, logged, row.
-#include "catalogue/Catalogue.h"
+#include "catalogue/SqliteCatalogue.h"
 #include "core/VbConvert.h"
 #include "evidence/EvidenceEvents.h"
 #include "recorder/CaptureMarker.h"
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     MemorySettingsStore store;
     UserSettings settings(store, QStringLiteral("kallomir"));
     settings.save(QStringLiteral("progressivo"), QStringLiteral("0"));
-    Catalogue::InFolder(a[1]).recorderInsert(result.catalogueName, settings);
+    SqliteCatalogue::InFolder(a[1])->recorderInsert(result.catalogueName, settings);
     if (step == "row")
         std::raise(SIGKILL);
     CaptureMarker(request.captureFile).clear();

@@ -25,7 +25,7 @@ TEST_P(SaveKill, NextStartLeavesExactlyOneCompleteRecording) {
     const QString capture = home.path("Record.wav");
     WriteBytes(capture, MakeWav(65.0, 44100));  // two copy blocks and some
     ASSERT_TRUE(CaptureMarker(capture).create(start).isEmpty());
-    Catalogue::InFolder(home.home()).create();
+    catalogue().create();
 
     if (step != "before-save") {
         QProcess child;

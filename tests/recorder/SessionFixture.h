@@ -1,6 +1,6 @@
 #pragma once
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "controls/MediaCommands.h"
 #include "controls/SimulatedLine.h"
 #include "controls/TelephonyControl.h"
@@ -124,7 +124,7 @@ protected:
         const QString dir = folder.isEmpty() ? home.config.recordingsFolder() : folder;
         return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
-    Catalogue catalogue() const { return Catalogue::InFolder(home.home()); }
+    CatalogueStore& catalogue() const { return *home.catalogue; }
     int rows() const { return catalogue().rowCount(); }
     // The member uses since the last call, then forgotten.
     QStringList takeTrace() {

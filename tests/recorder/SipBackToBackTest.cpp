@@ -2,7 +2,7 @@
 // milliseconds of the first caller's BYE, before the recorder has handled that hang-up.
 // Both calls are answered and recorded; the late hang-up never rejects the next caller.
 #include "RawSipPeer.h"
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "controls/MediaCommands.h"
 #include "controls/WavSamples.h"
 #include "controls/WaveControl.h"
@@ -150,7 +150,7 @@ TEST_F(SipBackToBack, SecondCallerRightAfterTheFirstHangsUpIsRecordedToo) {
     const QStringList files = QDir(home.config.recordingsFolder())
                                   .entryList(QStringList{"*.Ems"}, QDir::Files, QDir::Name);
     ASSERT_EQ(files.size(), 2);
-    EXPECT_EQ(Catalogue::InFolder(home.home()).rowCount(), 2);
+    EXPECT_EQ(home.catalogue->rowCount(), 2);
     for (const QString& name : files) {
         const MonoSamples recorded = ReadMonoSamples(home.config.recordingsFolder() + "/" + name);
         std::size_t loud = 0;

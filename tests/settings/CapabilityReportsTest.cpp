@@ -33,6 +33,18 @@ TEST(CapabilityReports, LineWithAutomatedVoiceAndCallerIdOnly) {
     EXPECT_TRUE(other.contains(u"\tAutomated Voice \t\tNo\r\n\tInteractive Voice \t\tYes"_s));
 }
 
+TEST(CapabilityReports, TheRegistrationOfALineInTheOperatorsWords) {
+    using S = LineRegistration::State;
+    EXPECT_EQ(LineRegistrationText({S::NotUsed, 0, {}}), QString());
+    EXPECT_EQ(LineRegistrationText({S::Registering, 0, {}}), u"Registrazione in corso"_s);
+    EXPECT_EQ(LineRegistrationText({S::Registered, 0, {}}), u"Linea registrata"_s);
+    EXPECT_EQ(LineRegistrationText({S::Refused, 403, u"Forbidden"_s}),
+              u"Registrazione rifiutata: 403 Forbidden"_s);
+    EXPECT_EQ(LineRegistrationText({S::Unreachable, 0, u"nessuna risposta"_s}),
+              u"Centralino non raggiungibile: nessuna risposta"_s);
+    EXPECT_EQ(LineRegistrationText({S::Unreachable, 0, {}}), u"Centralino non raggiungibile"_s);
+}
+
 TEST(CapabilityReports, SoundCardThatPlaysEveryFormat) {
     EXPECT_EQ(WaveCapabilitiesText(WaveDirection::Output, u"Sound Card"_s, 0xFF),
               u"Sound Card\r\n"

@@ -1,6 +1,6 @@
 #include "SettingsTestRig.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/SqliteCatalogue.h"
 #include "core/IniFile.h"
 #include "core/RuntimeError.h"
 #include "settings/ui/CfrmSettingsWp.h"
@@ -50,8 +50,8 @@ protected:
         rig.store(u"Record Format"_s, u"8"_s);
     }
     // A catalogue with `rows` recordings made by the recorder.
-    Catalogue catalogueWith(int rows) {
-        const Catalogue catalogue = Catalogue::InFolder(rig.home.home());
+    CatalogueStore& catalogueWith(int rows) {
+        CatalogueStore& catalogue = *rig.home.catalogue;
         catalogue.create();
         rig.store(u"progressivo"_s, u"0"_s);
         for (int i = 0; i < rows; ++i)
@@ -298,7 +298,7 @@ const AcceptWay kAcceptWays[] = {
 
 TEST_F(SettingsDialog, EveryWayToAcceptChecksTheNewServiceName) {
     storeCompleteChoices();
-    const Catalogue catalogue = catalogueWith(1);
+    catalogueWith(1);
     for (const AcceptWay& way : kAcceptWays) {
         SCOPED_TRACE(way.name);
         rig.store(u"etichetta"_s, u"Quendral"_s);
@@ -475,7 +475,7 @@ TEST_F(SettingsDialog, ReportButtons) {
 }
 
 TEST_F(SettingsDialog, EndOfServiceFilesTheCatalogueAndEmptiesIt) {
-    const Catalogue catalogue = catalogueWith(3);
+    CatalogueStore& catalogue = catalogueWith(3);
     auto dialog = open();
     showActive(*dialog);
     rig.boxes().answerNext(MsgAnswer::Yes);
@@ -485,7 +485,7 @@ TEST_F(SettingsDialog, EndOfServiceFilesTheCatalogueAndEmptiesIt) {
               u"Sei sicuro di voler chiudere il Servizio? Attenzione la  "
               u"chiusura prevede la Cancellazione del DataBase "_s);
     EXPECT_EQ(rig.boxes().last().title, u"Servizio"_s);
-    EXPECT_EQ(Catalogue(rig.home.config.dataPath + u"Quendral/datirec.mdb"_s).rowCount(), 3);
+    EXPECT_EQ(SqliteCatalogue(rig.home.config.dataPath + u"Quendral/datirec.mdb"_s).rowCount(), 3);
     EXPECT_EQ(catalogue.rowCount(), 0);
     EXPECT_EQ(rig.setting(u"progressivo"_s), u"0"_s);
     EXPECT_EQ(dialog->txtParm(1)->text(), QString());
@@ -502,7 +502,7 @@ TEST_F(SettingsDialog, EndOfServiceFilesTheCatalogueAndEmptiesIt) {
 }
 
 TEST_F(SettingsDialog, EndOfServiceAnsweredNoChangesNothing) {
-    const Catalogue catalogue = catalogueWith(1);
+    CatalogueStore& catalogue = catalogueWith(1);
     auto dialog = open();
     rig.boxes().answerNext(MsgAnswer::No);
     dialog->Command1_Click();
@@ -513,7 +513,7 @@ TEST_F(SettingsDialog, EndOfServiceAnsweredNoChangesNothing) {
 }
 
 TEST_F(SettingsDialog, EndOfServiceWithAFailedCopyDeletesNothing) {
-    const Catalogue catalogue = catalogueWith(2);
+    CatalogueStore& catalogue = catalogueWith(2);
     ASSERT_TRUE(QDir(rig.home.config.dataPath + u"Quendral"_s).removeRecursively());
     auto dialog = open();
     rig.boxes().answerNext(MsgAnswer::Yes);

@@ -8,6 +8,7 @@ TempHome::TempHome() {
     context = std::make_unique<AppContext>(config, store, boxes, clock, process, home(),
                                            QStringLiteral("kallomir"));
     context->userHome = userHome();
+    useCatalogue(SqliteCatalogue::InFolder(home()));
 }
 
 QStringList TempHome::initConfiguration() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "catalogue/SqliteCatalogue.h"
 #include "core/AppContext.h"
 #include "core/GeneralSound.h"
 #include "core/ProcessControl.h"
@@ -23,6 +24,12 @@ public:
     QString userHome() const { return userDir_.path(); }  // stands for $HOME
     QString path(const QString& name) const { return home() + u'/' + name; }
 
+    // Puts another catalogue in the program's hands (a server for tests run on both).
+    void useCatalogue(std::unique_ptr<CatalogueStore> replacement) {
+        catalogue = std::move(replacement);
+        context->catalogue = catalogue.get();
+    }
+
     // Runs the start-up configuration against this home; returns folders it could not create.
     QStringList initConfiguration();
     void writeFile(const QString& name, const QByteArray& bytes) const;
@@ -33,6 +40,7 @@ public:
     ManualClock clock;
     RecordingProcessControl process;
     std::unique_ptr<AppContext> context;
+    std::unique_ptr<CatalogueStore> catalogue;  // the embedded file of home() unless replaced
 
 private:
     QTemporaryDir homeDir_;

@@ -18,6 +18,19 @@ constexpr int kInvalidFileFormat = 321;
 // libsamplerate's limits on the output/input rate ratio.
 constexpr double kMinRatio = 1.0 / 256.0;
 constexpr double kMaxRatio = 256.0;
+constexpr double kMinTempo = 0.25;
+constexpr double kMaxTempo = 4.0;
+// A change between the plain path and the tempo stage is faded over this long, so the two
+// signals, which never line up sample for sample, join without a click.
+constexpr double kPathFadeSeconds = 0.012;
+// What the tempo stage reads ahead of what it plays.
+constexpr double kStretchReadAheadSeconds = 0.25;
+// What playback keeps loaded ahead of itself (enough for Fast X 10 at double tempo).
+constexpr std::int64_t kLoadAheadSeconds = 30;
+
+bool IsUnity(double tempo) {
+    return std::abs(tempo - 1.0) < 1e-6;
+}
 }  // namespace
 
 std::unique_ptr<SoundBuffer> SoundBuffer::FromFile(const QString& path, PlaybackDevice& device) {
@@ -31,11 +44,16 @@ std::unique_ptr<SoundBuffer> SoundBuffer::FromFile(const QString& path, Playback
 }
 
 SoundBuffer::SoundBuffer(std::unique_ptr<WaveImage> image, PlaybackDevice& device)
-    : format_(image->format()), image_(std::move(image)), frequency_(format_.sampleRate) {
+    : format_(image->format()),
+      image_(std::move(image)),
+      frequency_(format_.sampleRate),
+      stretch_(std::max(format_.sampleRate, 1), std::clamp(format_.channels, 1, 8)) {
     if (format_.blockAlign <= 0 || format_.channels <= 0) {
         throw RuntimeError(kInvalidFileFormat, QStringLiteral("formato audio non valido"));
     }
     scratch_.resize(static_cast<size_t>(kSourceBlockFrames * format_.channels));
+    feed_.resize(scratch_.size());
+    fade_.resize(scratch_.size());
     int err = 0;
     resampler_ = src_callback_new(&SoundBuffer::SourceCallback, SRC_SINC_FASTEST, format_.channels,
                                   &err, this);
@@ -127,6 +145,10 @@ void SoundBuffer::SetFrequency(int hertz) {
     frequency_.store(std::clamp(hertz, kMinFrequency, kMaxFrequency));
 }
 
+void SoundBuffer::SetTempo(double tempo) {
+    tempo_.store(std::clamp(tempo, kMinTempo, kMaxTempo));
+}
+
 double SoundBuffer::heardFrame() const {
     std::uint64_t generation = 0;
     double dac = 0, frame = 0, end = 0, rate = 0;
@@ -158,9 +180,12 @@ bool SoundBuffer::render(float* out, unsigned long count, double dacTime) {
     if (seek >= 0) {
         tailLeft_ = -1;
         readFrame_ = seek;
+        sourceFrame_ = static_cast<double>(seek);
         logicalFrame_ = static_cast<double>(seek);
         src_reset(resampler_);
     }
+    applyTempo(seek >= 0);
+    askForAudioAhead();
     const auto channels = static_cast<size_t>(format_.channels);
     if (tailLeft_ >= 0) {
         // The recording has ended: silence until the tail is out, then the stream completes.
@@ -183,9 +208,11 @@ bool SoundBuffer::render(float* out, unsigned long count, double dacTime) {
     if (static_cast<unsigned long>(produced) < count) {
         std::fill(out + static_cast<size_t>(produced) * channels, out + count * channels, 0.0f);
     }
-    const double consumed = static_cast<double>(produced) / ratio;
+    // Each frame the resampler took stands for pathTempo_ frames of the recording.
+    const double consumed = static_cast<double>(produced) / ratio * pathTempo_;
     const double end = std::min(logicalFrame_ + consumed, static_cast<double>(frames()));
-    publishMark(generation, dacTime, logicalFrame_, end, static_cast<double>(deviceRate_) / ratio);
+    publishMark(generation, dacTime, logicalFrame_, end,
+                static_cast<double>(deviceRate_) / ratio * pathTempo_);
     logicalFrame_ = end;
     if (static_cast<unsigned long>(produced) < count) {
         // Some outputs drop what is still queued when a stream completes: a short silent
@@ -201,8 +228,12 @@ bool SoundBuffer::waitingForLoad(unsigned long count, double ratio) const {
     if (loadedFrames >= frames())
         return false;
     // What this block may draw: its share of the source plus what the resampler reads ahead.
-    const auto needed = readFrame_ + static_cast<std::int64_t>(static_cast<double>(count) / ratio) +
-                        2 * kSourceBlockFrames;
+    const double tempo = std::max(pathTempo_, tempo_.load());
+    auto needed = readFrame_ +
+                  static_cast<std::int64_t>(static_cast<double>(count) / ratio * tempo) +
+                  2 * kSourceBlockFrames;
+    if (stretching_ || !IsUnity(tempo))
+        needed += static_cast<std::int64_t>(kStretchReadAheadSeconds * format_.sampleRate);
     return needed > loadedFrames;
 }
 
@@ -218,25 +249,122 @@ void SoundBuffer::publishMark(std::uint64_t generation, double dacTime, double f
     markSeq_.fetch_add(1, std::memory_order_release);
 }
 
+void SoundBuffer::askForAudioAhead() {
+    // The loader may be holding back for the waveform overview: playback says what it needs
+    // soon, a second at a time.
+    const auto rate = static_cast<std::int64_t>(format_.sampleRate);
+    const std::int64_t ahead = (readFrame_ + kLoadAheadSeconds * rate) * format_.blockAlign;
+    if (ahead > askedBytes_) {
+        askedBytes_ = ahead + rate * format_.blockAlign;
+        image_->want(askedBytes_);
+    }
+}
+
+void SoundBuffer::applyTempo(bool jumped) {
+    const double wanted = tempo_.load();
+    const bool wantStretch = !IsUnity(wanted);
+    if (jumped) {
+        // A jump breaks the audio anyway: the path is chosen afresh, nothing to fade.
+        switchPending_ = false;
+        stretching_ = wantStretch;
+        stretchFlushed_ = false;
+        stretchOwed_ = 0;
+        stretch_.clear();
+        stretch_.setTempo(wantStretch ? wanted : 1.0);
+        pathTempo_ = wantStretch ? wanted : 1.0;
+        return;
+    }
+    if (wantStretch != stretching_) {
+        switchPending_ = true;  // the next source block fades from one path to the other
+    } else if (stretching_ && wanted != pathTempo_) {
+        stretch_.setTempo(wanted);  // the stage itself changes tempo smoothly
+        pathTempo_ = wanted;
+    }
+}
+
 long SoundBuffer::SourceCallback(void* self, float** data) {
     auto* s = static_cast<SoundBuffer*>(self);
     *data = s->scratch_.data();
-    const std::int64_t remain = s->frames() - s->readFrame_;
+    return s->pull(s->scratch_.data(), kSourceBlockFrames);
+}
+
+long SoundBuffer::pull(float* out, long max) {
+    if (switchPending_)
+        return crossfadeToOtherPath(out, max);
+    return stretching_ ? pullStretched(out, max) : pullDirect(out, max);
+}
+
+long SoundBuffer::pullStretched(float* out, long max) {
+    while (stretch_.available() < max && !stretchFlushed_) {
+        const long n = pullDirect(feed_.data(), kSourceBlockFrames);
+        if (n <= 0) {
+            stretch_.flush();  // the recording's end: what the stage holds comes out
+            stretchFlushed_ = true;
+            break;
+        }
+        stretch_.put(feed_.data(), n);
+        stretchOwed_ += static_cast<double>(n) / pathTempo_;
+    }
+    // What the flush pads beyond the recording's own end is not played.
+    const long allowed =
+        stretchFlushed_ ? std::clamp(static_cast<long>(std::lround(stretchOwed_)), 0L, max) : max;
+    const long got = stretch_.receive(out, allowed);
+    stretchOwed_ -= static_cast<double>(got);
+    sourceFrame_ = std::min(sourceFrame_ + static_cast<double>(got) * pathTempo_,
+                            static_cast<double>(frames()));
+    return got;
+}
+
+long SoundBuffer::crossfadeToOtherPath(float* out, long max) {
+    switchPending_ = false;
+    const long fade = std::clamp(static_cast<long>(kPathFadeSeconds * format_.sampleRate), 16L,
+                                 std::min(max, kSourceBlockFrames));
+    const double from = sourceFrame_;
+    // The old path plays on for the length of the fade...
+    const long old =
+        stretching_ ? pullStretched(fade_.data(), fade) : pullDirect(fade_.data(), fade);
+    // ...while the new one starts where the old one stood.
+    stretching_ = !stretching_;
+    readFrame_ = std::clamp<std::int64_t>(static_cast<std::int64_t>(from), 0, frames());
+    sourceFrame_ = static_cast<double>(readFrame_);
+    stretchFlushed_ = false;
+    if (stretching_) {
+        pathTempo_ = tempo_.load();
+        stretchOwed_ = 0;
+        stretch_.clear();
+        stretch_.setTempo(pathTempo_);
+    } else {
+        pathTempo_ = 1.0;
+    }
+    const long fresh = stretching_ ? pullStretched(out, fade) : pullDirect(out, fade);
+    const auto channels = static_cast<size_t>(format_.channels);
+    for (long i = 0; i < fresh; ++i) {
+        const float in = static_cast<float>(i + 1) / static_cast<float>(fresh + 1);
+        for (size_t c = 0; c < channels; ++c) {
+            const size_t k = static_cast<size_t>(i) * channels + c;
+            const float before = i < old ? fade_[k] : 0.0f;
+            out[k] = before * (1.0f - in) + out[k] * in;
+        }
+    }
+    return fresh;
+}
+
+long SoundBuffer::pullDirect(float* out, long max) {
+    const std::int64_t remain = frames() - readFrame_;
     if (remain <= 0)
         return 0;
-    const WaveFormat& f = s->format_;
-    const std::int64_t loaded = s->image_->loadedBytes() / f.blockAlign - s->readFrame_;
+    const WaveFormat& f = format_;
+    const std::int64_t loaded = image_->loadedBytes() / f.blockAlign - readFrame_;
     if (loaded <= 0) {
         // Never read what the loader has not written; render() holds still before this
         // happens, so this is only a safety net: a moment of silence.
-        std::fill_n(s->scratch_.data(), 64 * f.channels, 0.0f);
-        return 64;
+        std::fill_n(out, std::min(64L, max) * f.channels, 0.0f);
+        return std::min(64L, max);
     }
-    const long n = static_cast<long>(std::min({remain, loaded, kSourceBlockFrames}));
-    const auto* src =
-        reinterpret_cast<const uchar*>(s->image_->bytes()) + s->readFrame_ * f.blockAlign;
+    const long n = static_cast<long>(std::min({remain, loaded, static_cast<std::int64_t>(max)}));
+    const auto* src = reinterpret_cast<const uchar*>(image_->bytes()) + readFrame_ * f.blockAlign;
     const size_t samples = static_cast<size_t>(n) * static_cast<size_t>(f.channels);
-    float* dst = s->scratch_.data();
+    float* dst = out;
     switch (f.bitsPerSample) {
         case 8:
             for (size_t i = 0; i < samples; ++i)
@@ -272,7 +400,9 @@ long SoundBuffer::SourceCallback(void* self, float** data) {
             }
             break;
     }
-    s->readFrame_ += n;
+    readFrame_ += n;
+    if (!stretching_)
+        sourceFrame_ = static_cast<double>(readFrame_);
     return n;
 }
 

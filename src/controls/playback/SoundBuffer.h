@@ -1,6 +1,7 @@
 #pragma once
 
 #include "controls/playback/PlaybackDevice.h"
+#include "controls/playback/TempoStage.h"
 #include "controls/playback/WaveImage.h"
 
 #include <atomic>
@@ -14,9 +15,12 @@ namespace kallomir {
 
 // A whole recording in memory (loaded in the background, see WaveImage), played through an output
 // stream with a live playback frequency: a lower frequency plays slower and lower, a higher one
-// faster and higher. Positions are byte offsets into the audio data, as the transport counts them;
-// the play cursor is what is being heard now (the queued output is taken off). The window thread
-// calls every member; the audio thread only runs the render step, and the two share atomics.
+// faster and higher. A tempo stage beside it changes the speed without changing the pitch; the
+// two multiply (the speed heard is frequency / own rate x tempo, the pitch follows the
+// frequency alone). At tempo 1 the tempo stage is out of the path. Positions are byte offsets into
+// the audio data, as the transport counts them; the play cursor is what is being heard now (the
+// queued output is taken off). The window thread calls every member; the audio thread only runs the
+// render step, and the two share atomics.
 class SoundBuffer {
 public:
     static constexpr int kStatusPlaying = 1;  // GetStatus bit: playing
@@ -44,6 +48,10 @@ public:
     // Clamped to 100..100000 Hz.
     void SetFrequency(int hertz);
     int GetFrequency() const { return frequency_.load(); }
+    // Tempo with the pitch kept, clamped to 0.25..4 (1 = as recorded). Live while playing:
+    // the change is faded in over a few milliseconds, never a gap or a click.
+    void SetTempo(double tempo);
+    double GetTempo() const { return tempo_.load(); }
 
     std::int64_t length() const { return image_->size(); }
     const WaveFormat& format() const { return format_; }
@@ -53,6 +61,12 @@ public:
 private:
     static long SourceCallback(void* self, float** data);
     bool render(float* out, unsigned long frames, double dacTime);
+    void applyTempo(bool jumped);
+    void askForAudioAhead();
+    long pull(float* out, long max);
+    long pullDirect(float* out, long max);
+    long pullStretched(float* out, long max);
+    long crossfadeToOtherPath(float* out, long max);
     std::int64_t frames() const { return image_->size() / format_.blockAlign; }
     bool waitingForLoad(unsigned long count, double ratio) const;
     void publishMark(std::uint64_t generation, double dacTime, double frame, double end,
@@ -72,6 +86,7 @@ private:
 
     // Shared with the audio thread.
     std::atomic<int> frequency_;
+    std::atomic<double> tempo_{1.0};
     std::atomic<std::int64_t> seekRequest_{-1};
     std::atomic<std::uint64_t> generation_{0};
     std::atomic<bool> ended_{false};
@@ -86,10 +101,20 @@ private:
     std::atomic<double> segmentStart_{0};
 
     // Audio thread only.
-    std::int64_t readFrame_ = 0;
+    std::int64_t readFrame_ = 0;  // next frame read from the image
+    double sourceFrame_ = 0;      // where the audio handed to the resampler next comes from
     double logicalFrame_ = 0;
+    TempoStage stretch_;
+    bool stretching_ = false;  // the tempo stage is in the path
+    bool switchPending_ = false;
+    bool stretchFlushed_ = false;
+    double stretchOwed_ = 0;  // output frames the input given to the tempo stage stands for
+    double pathTempo_ = 1.0;  // the tempo of the path in use
+    std::vector<float> feed_;
+    std::vector<float> fade_;
     long tailLeft_ = -1;  // silent frames still to go after the end; -1 while audio plays
     std::vector<float> scratch_;
+    std::int64_t askedBytes_ = 0;  // what has been asked of the loader
 };
 
 }  // namespace kallomir

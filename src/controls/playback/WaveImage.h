@@ -50,10 +50,24 @@ public:
     const WaveFormat& format() const { return format_; }
     std::int64_t size() const { return size_; }
     const char* bytes() const { return bytes_.get(); }
+    // Reads audio bytes straight from the source, beside the loader (any thread; the same
+    // answers as the loader gets). For readers that want the audio once, in order, without
+    // waiting for the whole image.
+    std::int64_t readSource(char* into, std::int64_t offset, std::int64_t max) const {
+        return reader_ ? reader_(into, offset, max) : -1;
+    }
     std::int64_t loadedBytes() const { return loaded_.load(std::memory_order_acquire); }
     bool complete() const { return loadedBytes() == size_; }
+    // Waits until the bytes below `bytes` are loaded (asking for them, see want()).
     void waitUntilLoaded(std::int64_t bytes) const;
     void waitUntilComplete() const { waitUntilLoaded(size_); }
+
+    // While held, the loader stops after the start of the recording unless more is wanted:
+    // a reader that goes through the whole file once (the waveform overview) has the disk to
+    // itself, and what playback needs still comes first. Any thread; never blocks.
+    void hold() const;
+    void release() const;
+    void want(std::int64_t bytes) const;
 
 private:
     WaveImage(const WaveFormat& format, std::int64_t size);
@@ -61,9 +75,17 @@ private:
 
     WaveFormat format_;
     std::int64_t size_ = 0;
-    std::unique_ptr<char[]> bytes_;
+    struct Release {
+        std::int64_t size = 0;
+        void operator()(char* p) const;
+    };
+    std::unique_ptr<char, Release> bytes_;
+    Reader reader_;
     std::atomic<std::int64_t> loaded_{0};
     std::atomic<bool> cancel_{false};
+    mutable std::atomic<int> holds_{0};
+    mutable std::atomic<std::int64_t> wanted_{0};
+    mutable std::atomic<std::uint32_t> wake_{0};  // changes whenever the loader should look again
     std::thread loader_;
 };
 

@@ -21,6 +21,8 @@ public:
     // Binds to `local` (its port is ignored) on an even port of [portMin, portMax], tried
     // from a random start; any port when portMin is 0. Returns 0 or an errno value.
     int open(const sockaddr* local, socklen_t length, int portMin, int portMax);
+    // Binds to `local` at exactly `port` (0: any). Returns 0 or an errno value.
+    int openAt(const sockaddr* local, socklen_t length, int port);
     void close();
     bool isOpen() const { return fd_ >= 0; }
     int port() const { return port_; }
@@ -28,7 +30,8 @@ public:
     // One datagram read by receive(), valid until the next receive().
     struct Datagram {
         const sockaddr_storage* from;
-        std::span<const uint8_t> bytes;
+        std::span<uint8_t> bytes;  // writable: decryption works in place
+        int64_t arrivalUs;         // when the system received it (realtime clock), 0 unknown
     };
     // Reads what is queued now, up to one batch, without waiting; empty when nothing is.
     // Datagrams too long for audio are left out. Call again while more() says so.
@@ -46,7 +49,14 @@ private:
     static constexpr size_t kMaxDatagram = 2048;  // larger RTP than this is not G.711 audio
     std::vector<uint8_t> buffer_;
     std::vector<sockaddr_storage> from_;
+    std::vector<uint8_t> control_;
     std::vector<Datagram> received_;
 };
+
+// An RTP socket on an even port and its RTCP socket on the port above, both in
+// [portMin, portMax] tried from a random start (any pair when portMin is 0). Returns 0 or an
+// errno value; on failure both are closed.
+int openRtpPair(RtpSocket& rtp, RtpSocket& rtcp, const sockaddr* local, socklen_t length,
+                int portMin, int portMax);
 
 }  // namespace kallomir

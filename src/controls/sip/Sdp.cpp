@@ -50,27 +50,56 @@ const char* attributeOf(MediaDirection direction) {
     return "a=inactive\r\n";
 }
 
-}  // namespace
-
-MediaDirection answerDirection(MediaDirection offered) {
-    return offered == MediaDirection::SendRecv || offered == MediaDirection::SendOnly
-               ? MediaDirection::RecvOnly
-               : MediaDirection::Inactive;
+bool rtpProfile(const QString& proto) {
+    return proto == u"RTP/AVP" || proto == u"RTP/AVPF" || proto == u"RTP/SAVP" ||
+           proto == u"RTP/SAVPF";
 }
 
-std::optional<NegotiatedCodec> g711Codec(const QString& name) {
-    if (name.compare(u"PCMU", Qt::CaseInsensitive) == 0)
-        return NegotiatedCodec{0, G711Law::MuLaw};
-    if (name.compare(u"PCMA", Qt::CaseInsensitive) == 0)
-        return NegotiatedCodec{8, G711Law::ALaw};
-    return std::nullopt;
+// a=crypto:<tag> <suite> <key-params> [<session-params>]
+std::optional<SdpCrypto> parseCrypto(const QString& value) {
+    const QStringList parts = value.split(u' ', Qt::SkipEmptyParts);
+    if (parts.size() < 3)
+        return std::nullopt;
+    bool ok = false;
+    SdpCrypto c;
+    c.tag = parts[0].toInt(&ok);
+    if (!ok || c.tag < 0 || c.tag > 999999999)
+        return std::nullopt;
+    c.suite = parts[1];
+    c.keyParams = parts[2].section(u';', 0, 0);  // several keys: the first one
+    c.sessionParams = parts.mid(3).join(u' ');
+    return c;
+}
+
+SdpAudio::Format staticFormat(int pt) {
+    for (CodecKind kind : {CodecKind::Pcmu, CodecKind::Pcma, CodecKind::G722}) {
+        const CodecInfo& info = codecInfo(kind);
+        if (info.staticPayloadType == pt)
+            return {pt, QString::fromLatin1(info.name).toUpper(), info.clockRate, 1, {}};
+    }
+    return {pt, {}, 0, 1, {}};
+}
+
+}  // namespace
+
+MediaDirection answerDirection(MediaDirection offered, bool sendingSilence) {
+    switch (offered) {
+        case MediaDirection::SendRecv:
+            return sendingSilence ? MediaDirection::SendRecv : MediaDirection::RecvOnly;
+        case MediaDirection::SendOnly:
+            return MediaDirection::RecvOnly;
+        case MediaDirection::RecvOnly:
+        case MediaDirection::Inactive:
+            break;
+    }
+    return MediaDirection::Inactive;
 }
 
 std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
     QString sessionAddress;
     std::optional<SdpAudio> audio;
+    std::vector<SdpAudio::Stream> streams;
     bool inAudio = false;
-    bool seenAudio = false;
     MediaDirection sessionDirection = MediaDirection::SendRecv;
     bool mediaDirSet = false;
 
@@ -88,38 +117,33 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
         const QString value = QString::fromUtf8(raw.mid(2)).trimmed();
         if (type == 'm') {
             inAudio = false;
-            if (seenAudio)
-                continue;  // only the first audio stream is used
             const QStringList parts = value.split(u' ', Qt::SkipEmptyParts);
-            if (parts.size() < 3 || parts[0] != u"audio")
-                continue;
+            if (parts.size() < 3) {
+                setProblem(problem, QStringLiteral("malformed media line"));
+                return std::nullopt;
+            }
+            streams.push_back({parts[0], parts[2], parts.value(3, QStringLiteral("0"))});
+            if (audio || parts[0] != u"audio" || !rtpProfile(parts[2]))
+                continue;  // only the first RTP audio stream is used
             bool ok = false;
             const int port = parts[1].section(u'/', 0, 0).toInt(&ok);
             if (!ok || port < 0 || port > 65535) {
                 setProblem(problem, QStringLiteral("bad audio port"));
                 return std::nullopt;
             }
-            if (!parts[2].startsWith(u"RTP/AVP"))
-                continue;  // secure profiles are not ours
             audio.emplace();
             audio->port = port;
+            audio->proto = parts[2];
+            audio->audioIndex = int(streams.size()) - 1;
             for (qsizetype i = 3; i < parts.size(); ++i) {
                 const int pt = parts[i].toInt(&ok);
                 if (!ok || pt < 0 || pt > 127) {
                     setProblem(problem, QStringLiteral("bad payload type"));
                     return std::nullopt;
                 }
-                SdpAudio::Format f;
-                f.payloadType = pt;
-                // Static types need no rtpmap line.
-                if (pt == 0)
-                    f = {0, QStringLiteral("PCMU"), 8000};
-                if (pt == 8)
-                    f = {8, QStringLiteral("PCMA"), 8000};
-                audio->formats.push_back(f);
+                audio->formats.push_back(staticFormat(pt));  // static types need no rtpmap
             }
             inAudio = true;
-            seenAudio = true;
         } else if (type == 'c') {
             const QString addr = connectionAddress(value);
             if (addr.isEmpty()) {
@@ -128,7 +152,7 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
             }
             if (inAudio) {
                 audio->address = addr;
-            } else if (!seenAudio) {
+            } else if (streams.empty()) {
                 sessionAddress = addr;
             }
         } else if (type == 'a') {
@@ -136,9 +160,11 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
             if (inAudio && direction) {
                 audio->direction = *direction;
                 mediaDirSet = true;
-            } else if (!seenAudio && direction) {
+            } else if (streams.empty() && direction) {
                 sessionDirection = *direction;
-            } else if (inAudio && value.startsWith(u"rtpmap:")) {
+            } else if (!inAudio) {
+                continue;
+            } else if (value.startsWith(u"rtpmap:")) {
                 // a=rtpmap:<pt> <name>/<rate>[/<channels>]
                 const QString rest = value.mid(7);
                 bool ok = false;
@@ -151,7 +177,26 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
                         continue;
                     f.encoding = enc.section(u'/', 0, 0).toUpper();
                     f.clockRate = enc.section(u'/', 1, 1).toInt();
+                    const int channels = enc.section(u'/', 2, 2).toInt(&ok);
+                    f.channels = ok ? channels : 1;
                 }
+            } else if (value.startsWith(u"fmtp:")) {
+                bool ok = false;
+                const int pt = value.mid(5).section(u' ', 0, 0).toInt(&ok);
+                for (SdpAudio::Format& f : audio->formats) {
+                    if (ok && f.payloadType == pt)
+                        f.fmtp = value.mid(5).section(u' ', 1);
+                }
+            } else if (value.startsWith(u"crypto:")) {
+                if (const auto c = parseCrypto(value.mid(7)))
+                    audio->crypto.push_back(*c);
+            } else if (value == u"rtcp-mux") {
+                audio->rtcpMux = true;
+            } else if (value.startsWith(u"rtcp:")) {
+                bool ok = false;
+                const int port = value.mid(5).section(u' ', 0, 0).toInt(&ok);
+                if (ok && port > 0 && port <= 65535)
+                    audio->rtcpPort = port;
             }
         }
     }
@@ -167,55 +212,116 @@ std::optional<SdpAudio> parseSdp(const QByteArray& text, QString* problem) {
     }
     if (!mediaDirSet)
         audio->direction = sessionDirection;
+    audio->streams = std::move(streams);
     return audio;
+}
+
+QString mediaAddressProblem(const QString& address, bool lineIsIpv6) {
+    const QHostAddress a(address);
+    if (a.isNull())
+        return QStringLiteral("bad media address %1").arg(address);
+    if (a.isMulticast())
+        return QStringLiteral("multicast media address %1").arg(address);
+    if (a == QHostAddress::AnyIPv4 || a == QHostAddress::AnyIPv6)
+        return QStringLiteral("unspecified media address %1").arg(address);
+    const bool v6 = a.protocol() == QAbstractSocket::IPv6Protocol;
+    if (v6 != lineIsIpv6) {
+        return QStringLiteral("media address %1 is IPv%2, the line IPv%3")
+            .arg(address)
+            .arg(v6 ? 6 : 4)
+            .arg(lineIsIpv6 ? 6 : 4);
+    }
+    return {};
 }
 
 std::optional<NegotiatedCodec> negotiateAudio(const SdpAudio& remote, const QStringList& ours) {
     if (remote.port == 0)
         return std::nullopt;
+    std::optional<NegotiatedCodec> narrow;
     for (const SdpAudio::Format& f : remote.formats) {
-        if (f.clockRate != 8000)
+        const auto kind = codecByName(f.encoding);
+        if (!kind || !ours.contains(f.encoding, Qt::CaseInsensitive))
             continue;
-        const auto codec = g711Codec(f.encoding);
-        if (!codec || !ours.contains(f.encoding, Qt::CaseInsensitive))
+        // The numbers must be the codec's own: PCMU at 16 kHz is not G.711.
+        const CodecInfo& info = codecInfo(*kind);
+        if (f.clockRate != info.clockRate)
             continue;
-        // Dynamic numbers for G.711 are legal: keep the far end's number.
-        return NegotiatedCodec{f.payloadType, codec->law};
+        // Dynamic numbers for static codecs are legal: keep the far end's number.
+        const NegotiatedCodec codec{f.payloadType, *kind};
+        if (isWideband(*kind))
+            return codec;
+        if (!narrow)
+            narrow = codec;
     }
-    return std::nullopt;
+    return narrow;
 }
 
 std::vector<NegotiatedCodec> offerCodecs(const QStringList& names) {
     std::vector<NegotiatedCodec> out;
+    int dynamic = 96;
     for (const QString& name : names) {
-        if (const auto codec = g711Codec(name))
-            out.push_back(*codec);
+        const auto kind = codecByName(name);
+        if (!kind)
+            continue;
+        const int pt = codecInfo(*kind).staticPayloadType;
+        out.push_back({pt >= 0 ? pt : dynamic++, *kind});
     }
     return out;
 }
 
-QByteArray buildSdp(const QString& address, int rtpPort, const std::vector<NegotiatedCodec>& codecs,
-                    MediaDirection direction, uint64_t sessionId, uint64_t version) {
-    const bool v6 = address.contains(u':');
-    const QByteArray ip = (v6 ? "IP6 " : "IP4 ") + address.toLatin1();
+QByteArray buildSdp(const LocalSdp& local) {
+    const bool v6 = local.address.contains(u':');
+    const QByteArray ip = (v6 ? "IP6 " : "IP4 ") + local.address.toLatin1();
     QByteArray pts;
-    QByteArray maps;
-    for (const NegotiatedCodec& codec : codecs) {
+    QByteArray attributes;
+    for (const NegotiatedCodec& codec : local.codecs) {
+        const CodecInfo& info = codecInfo(codec.kind);
         const QByteArray pt = QByteArray::number(codec.payloadType);
         pts += ' ' + pt;
-        maps += "a=rtpmap:" + pt + (codec.law == G711Law::MuLaw ? " PCMU" : " PCMA") + "/8000\r\n";
+        attributes += "a=rtpmap:" + pt + ' ' + info.name + '/' +
+                      QByteArray::number(info.clockRate) +
+                      (info.sdpChannels ? '/' + QByteArray::number(info.sdpChannels) : "") + "\r\n";
+        if (codec.kind == CodecKind::Opus) {
+            // We record mono wideband: nothing above that is worth the far end's bits.
+            attributes += "a=fmtp:" + pt + " maxplaybackrate=16000;sprop-maxcapturerate=16000;" +
+                          "stereo=0;sprop-stereo=0;useinbandfec=1\r\n";
+        }
     }
+    const QByteArray proto = local.secureProfile ? "RTP/SAVP" : "RTP/AVP";
     QByteArray out;
     out += "v=0\r\n";
-    out += "o=- " + QByteArray::number(sessionId) + ' ' + QByteArray::number(version) + " IN " +
-           ip + "\r\n";
+    out += "o=- " + QByteArray::number(local.sessionId) + ' ' + QByteArray::number(local.version) +
+           " IN " + ip + "\r\n";
     out += "s=-\r\n";
     out += "c=IN " + ip + "\r\n";
     out += "t=0 0\r\n";
-    out += "m=audio " + QByteArray::number(rtpPort) + " RTP/AVP" + pts + "\r\n";
-    out += maps;
-    out += "a=ptime:20\r\n";
-    out += attributeOf(direction);
+    const auto audioLine = [&] {
+        QByteArray m = "m=audio " + QByteArray::number(local.port) + ' ' + proto + pts + "\r\n";
+        m += attributes;
+        m += "a=ptime:20\r\n";
+        if (local.rtcpMux)
+            m += "a=rtcp-mux\r\n";
+        for (const SdpCrypto& c : local.crypto) {
+            m += "a=crypto:" + QByteArray::number(c.tag) + ' ' + c.suite.toLatin1() + ' ' +
+                 c.keyParams.toLatin1() + "\r\n";
+        }
+        m += attributeOf(local.direction);
+        return m;
+    };
+    if (!local.answering) {
+        out += audioLine();
+        return out;
+    }
+    // An answer has one m= line per offered one, in order; those we do not take get port 0.
+    const auto& streams = local.answering->streams;
+    for (size_t i = 0; i < streams.size(); ++i) {
+        if (int(i) == local.answering->audioIndex) {
+            out += audioLine();
+        } else {
+            out += "m=" + streams[i].media.toLatin1() + " 0 " + streams[i].proto.toLatin1() + ' ' +
+                   streams[i].firstFormat.toLatin1() + "\r\n";
+        }
+    }
     return out;
 }
 

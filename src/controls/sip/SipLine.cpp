@@ -1,21 +1,26 @@
 #include "controls/sip/SipLine.h"
 
 #include "controls/TelephonyControl.h"
-#include "controls/sip/G711.h"
 #include "controls/sip/ReHeaders.h"
 #include "controls/sip/ReLoop.h"
-#include "controls/sip/Rtp.h"
-#include "controls/sip/RtpSocket.h"
+#include "controls/sip/RequestGate.h"
 #include "controls/sip/Sdp.h"
+#include "controls/sip/SipRegistration.h"
+#include "controls/sip/SipTls.h"
+#include "controls/sip/Srtp.h"
 #include "core/RuntimeError.h"
 
+#include <QHostAddress>
 #include <QLoggingCategory>
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <random>
+
+#include <ifaddrs.h>
 
 namespace kallomir {
 
@@ -23,21 +28,14 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcSipLine, "kallomir.sip")
 
-constexpr int kFrameSamples = 160;  // 20 ms at 8 kHz
-// A connected call wakes the SIP thread once per tick, not once per packet: the tick reads
-// every RTP packet queued since the last one and hands the audio due by the clock to the
-// recorder in one piece, which wakes the recorder's writer once too. Each wake-up costs more
-// than the work it does; a recording does not mind the audio arriving a tick late.
-constexpr int kMediaTickMs = 200;
-// Packets reach the jitter buffer a tick at a time, so it holds a tick more than the 40 ms
-// that absorb the network's own jitter.
-constexpr int kPreBufferSamples = 320 + kMediaTickMs * kG711SampleRate / 1000;
-// We only receive; a header-only packet this often keeps NAT bindings open.
-constexpr uint64_t kKeepaliveMs = 5000;
 constexpr int kMaxProblems = 20;
 
 QString plText(const pl& p) {
     return QString::fromUtf8(p.p, int(p.l));
+}
+
+QByteArray plBytes(const pl& p) {
+    return QByteArray(p.p, int(p.l));
 }
 
 QByteArray bodyOf(const sip_msg* msg) {
@@ -66,14 +64,74 @@ QString printable(QString text) {
     return text.trimmed().left(64);
 }
 
-QString describeClose(int err, const sip_msg* msg) {
+QString describeClose(int err, const sip_msg* msg, bool acknowledged) {
     if (err == ECONNRESET)
         return QStringLiteral("far end hung up");
+    if (err == ETIMEDOUT && !acknowledged)
+        return QStringLiteral("ended: the far end never acknowledged our answer (no ACK)");
     if (err)
         return QStringLiteral("ended: %1").arg(QString::fromLocal8Bit(std::strerror(err)));
     if (msg)
         return QStringLiteral("ended: %1 %2").arg(msg->scode).arg(plText(msg->reason));
     return QStringLiteral("ended");
+}
+
+// "sip:user@host:port;params" -> "host".
+QString hostOfSipUri(const QString& uri) {
+    QString rest = uri.section(u':', 1);  // after the scheme
+    rest = rest.section(u';', 0, 0).section(u'?', 0, 0);
+    if (rest.contains(u'@'))
+        rest = rest.section(u'@', 1);
+    if (rest.startsWith(u'['))
+        return rest.mid(1, rest.indexOf(u']') - 1);
+    return rest.section(u':', 0, 0);
+}
+
+sockaddr_storage toStorage(const sa& addr) {
+    sockaddr_storage out{};
+    std::memcpy(&out, &addr.u, std::min<size_t>(sizeof out, size_t(addr.len)));
+    return out;
+}
+
+const char* transportParam(SipTransport t) {
+    switch (t) {
+        case SipTransport::Udp:
+            break;
+        case SipTransport::Tcp:
+            return ";transport=tcp";
+        case SipTransport::Tls:
+            return ";transport=tls";
+    }
+    return "";
+}
+
+// The network of the interface that holds `address` (its own prefix), for the default
+// allow-list of a line that does not register.
+std::optional<std::pair<QHostAddress, int>> networkOf(const QHostAddress& address) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return std::nullopt;
+    std::optional<std::pair<QHostAddress, int>> found;
+    for (ifaddrs* i = list; i && !found; i = i->ifa_next) {
+        if (!i->ifa_addr || !i->ifa_netmask)
+            continue;
+        const int family = i->ifa_addr->sa_family;
+        if (family != AF_INET && family != AF_INET6)
+            continue;
+        if (QHostAddress(i->ifa_addr) != address)
+            continue;
+        const QHostAddress mask(i->ifa_netmask);
+        int prefix = 0;
+        const Q_IPV6ADDR bytes = mask.toIPv6Address();
+        if (family == AF_INET) {
+            prefix = __builtin_popcount(mask.toIPv4Address());
+        } else {
+            for (int b = 0; b < 16; ++b) prefix += __builtin_popcount(bytes[b]);
+        }
+        found = std::make_pair(address, prefix);
+    }
+    freeifaddrs(list);
+    return found;
 }
 
 }  // namespace
@@ -85,33 +143,22 @@ struct SipLine::Call {
     Device* dev = nullptr;
     bool incoming = true;
     bool answered = false;
-    bool established = false;
+    bool established = false;  // connected: reported, media running
+    bool acknowledged = false;
     sipsess* sess = nullptr;
-    RtpSocket rtp;
-    NegotiatedCodec codec;
-    sa remote{};
-    MediaDirection remoteDirection = MediaDirection::SendRecv;
-    std::vector<int> remotePayloadTypes;
+    CallMedia media;
+    CallMedia::Params params;
+    std::optional<SdpAudio> offer;  // the latest offer we answer (its other streams are refused)
+    MediaDirection direction = MediaDirection::RecvOnly;  // ours
+    bool secure = false;
+    bool secureProfile = false;
+    std::vector<SdpCrypto> ourCrypto;  // the lines we send (an answer has one)
+    std::vector<SrtpKey> ourKeys;      // their keys, by position
     tmr ringTimer{};
     tmr mediaTimer{};
     int rings = 0;
-    JitterBuffer jitter{kPreBufferSamples};
-    bool haveSsrc = false;
-    uint32_t ssrc = 0;
-    uint64_t audioStartMs = 0;
-    uint64_t samplesOut = 0;
-    std::vector<int16_t> farEnd, decoded;
-    RtpKeepalive keepalive{kKeepaliveMs};
-    uint32_t ourSsrc = 0;
-    uint16_t keepaliveSeq = 0;
 
-    explicit Call(Device* d) : dev(d) {
-        tmr_init(&ringTimer);
-        tmr_init(&mediaTimer);
-        std::random_device random;
-        ourSsrc = random();
-        keepaliveSeq = uint16_t(random());
-    }
+    Call(Device* d, std::string cname);
     ~Call() {
         tmr_cancel(&ringTimer);
         tmr_cancel(&mediaTimer);
@@ -119,18 +166,6 @@ struct SipLine::Call {
     }
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
-
-    bool setRemote(const SdpAudio& sdp) {
-        sa addr{};
-        if (sa_set_str(&addr, sdp.address.toLatin1().constData(), uint16_t(sdp.port)) != 0) {
-            return false;
-        }
-        remote = addr;
-        remoteDirection = sdp.direction;
-        remotePayloadTypes.clear();
-        for (const SdpAudio::Format& f : sdp.formats) remotePayloadTypes.push_back(f.payloadType);
-        return true;
-    }
 
     static void onRing(void* arg);
     static void onMediaTick(void* arg);
@@ -140,13 +175,12 @@ struct SipLine::Call {
     static void onEstablished(const sip_msg* msg, void* arg);
     static void onClose(int err, const sip_msg* msg, void* arg);
 
-    // Follows the far end's SDP if it still speaks one of our codecs; a logged refusal if not.
-    bool takeRemoteSdp(const sip_msg* msg, const QString& refusal);
-    void receiveMedia(bool keep);
-    void takePacket(const sockaddr_storage& from, std::span<const uint8_t> datagram);
-    void produceAudio();
-    void flushAudio();
-    void sendKeepaliveIfDue();
+    // Plans our answer to an offer: 0, or the status that refuses it (why says why).
+    int planAnswer(const SdpAudio& offered, bool renewal, CallMedia::Params& next, QString& why);
+    // Takes the far end's answer to our offer; false when it cannot be used.
+    bool takeAnswer(const SdpAudio& answer, const sa& signalling, QString& why);
+    QByteArray localSdp(bool asAnswer);
+    void connect();
 };
 
 struct SipLine::Device {
@@ -155,24 +189,31 @@ struct SipLine::Device {
     SipLineConfig cfg;
     std::atomic<bool> open{false};
     std::atomic<bool> connected{false};
+    std::atomic<int> audioRate{8000};
 
     // SIP thread only.
     dnsc* dns = nullptr;
     sip* stack = nullptr;
     sipsess_sock* sock = nullptr;
-    sip_lsnr* optionsListener = nullptr;
-    sipreg* reg = nullptr;
+    sip_lsnr* gate = nullptr;
+    std::unique_ptr<SipTls> tls;
+    std::unique_ptr<SipRegistration> reg;
+    std::vector<dns_query*> lookups;
     sa laddr{};
     QByteArray mediaAddress;
     QByteArray cuser;
     QByteArray aor;
+    std::vector<QByteArray> routeStrings;
+    AddressFilter allowed;
+    InviteRateLimiter limiter;
     std::unique_ptr<Call> call;
     std::vector<std::unique_ptr<Call>> ended;  // released on the next loop turn
     tmr reaper{};
     uint64_t sessionId = 0;
     uint64_t sdpVersion = 0;
     Diagnostics diag;
-    mutable std::mutex diagMutex;  // diag is read from the GUI thread
+    LineRegistration registration;
+    mutable std::mutex diagMutex;  // diag and registration are read from other threads
 
     Device() { tmr_init(&reaper); }
 
@@ -190,18 +231,38 @@ struct SipLine::Device {
     }
 
     void start();
+    void startTls();
+    void setUpAllowList();
+    void lookUp(const QString& host);
+    void startRegistration();
     void stop();
     void endCall(bool report, const QString& why);
-    int newRtpSocket(Call& c);
-    QByteArray localSdp(const std::vector<NegotiatedCodec>& codecs, MediaDirection direction,
-                        const Call& c);
+    bool lineIsIpv6() const { return sa_af(&laddr) == AF_INET6; }
+    std::string cname() const { return (cuser + '@' + mediaAddress).toStdString(); }
+    const char** routes(uint32_t* count) {
+        static thread_local std::vector<const char*> pointers;
+        pointers.clear();
+        for (const QByteArray& r : routeStrings) pointers.push_back(r.constData());
+        *count = uint32_t(pointers.size());
+        return pointers.empty() ? nullptr : pointers.data();
+    }
 
     static void onInvite(const sip_msg* msg, void* arg);
     static bool onRequest(const sip_msg* msg, void* arg);
     static int onAuth(char** user, char** password, const char* realm, void* arg);
-    static void onRegisterReply(int err, const sip_msg* msg, void* arg);
     static void onReap(void* arg);
+    static void onLookup(int err, const dnshdr* hdr, list* answers, list* authorities,
+                         list* additional, void* arg);
 };
+
+SipLine::Call::Call(Device* d, std::string cname)
+    : dev(d),
+      media([d](std::span<const int16_t> samples,
+                int rate) { d->line->deliverAudio(d->index, samples, rate); },
+            [d](const QString& text) { d->problem(text); }, std::move(cname)) {
+    tmr_init(&ringTimer);
+    tmr_init(&mediaTimer);
+}
 
 void SipLine::Device::start() {
     if (stack)
@@ -226,6 +287,13 @@ void SipLine::Device::start() {
     mediaAddress =
         cfg.advertisedAddress.isEmpty() ? QByteArray(addrText) : cfg.advertisedAddress.toLatin1();
     cuser = cfg.user.toUtf8();
+    limiter = InviteRateLimiter(cfg.invitesPerMinute);
+    routeStrings.clear();
+    if (!cfg.proxy.isEmpty())
+        routeStrings.push_back(cfg.withTransport(cfg.proxy).toUtf8() + ";lr");
+
+    if (cfg.transport == SipTransport::Tls)
+        startTls();
 
     // DNS is only needed for a registrar or dialled addresses given by name.
     sa nameServers[4];
@@ -235,12 +303,24 @@ void SipLine::Device::start() {
             dns = nullptr;
     }
     err = sip_alloc(&stack, dns, 32, 32, 32, "Kallomir", nullptr, nullptr);
+    if (err == 0) {
+        switch (cfg.transport) {
+            case SipTransport::Udp:
+                err = sip_transp_add(stack, SIP_TRANSP_UDP, &laddr);
+                break;
+            case SipTransport::Tcp:
+                err = sip_transp_add(stack, SIP_TRANSP_TCP, &laddr);
+                break;
+            case SipTransport::Tls:
+                err = sip_transp_add(stack, SIP_TRANSP_TLS, &laddr, tls->context());
+                break;
+        }
+    }
+    // The gate sees every new request before the session layer does.
     if (err == 0)
-        err = sip_transp_add(stack, SIP_TRANSP_UDP, &laddr);
+        err = sip_listen(&gate, stack, true, &Device::onRequest, this);
     if (err == 0)
         err = sipsess_listen(&sock, stack, 32, &Device::onInvite, this);
-    if (err == 0)
-        err = sip_listen(&optionsListener, stack, true, &Device::onRequest, this);
     if (err != 0) {
         stop();
         throw RuntimeError(kLineDeviceError, QStringLiteral("%1: cannot listen on %2:%3 (%4)")
@@ -249,40 +329,154 @@ void SipLine::Device::start() {
                                                  .arg(QString::fromLocal8Bit(std::strerror(err))));
     }
     sessionId = std::random_device{}();
+    setUpAllowList();
     updateDiag([&](Diagnostics& d) {
         d.listening = true;
         d.sipPort = sa_port(&laddr);
+        d.allowedSources = allowed.describe();
     });
-    info(QStringLiteral("listening on %1:%2")
+    info(QStringLiteral("listening on %1:%2%3, calls taken from %4")
              .arg(QString::fromLatin1(addrText))
-             .arg(cfg.listenPort));
+             .arg(cfg.listenPort)
+             .arg(QLatin1String(transportParam(cfg.transport)),
+                  allowed.isEmpty() ? QStringLiteral("the registrar once it answers")
+                                    : allowed.describe().join(QStringLiteral(", "))));
+    if (!cfg.registrar.isEmpty())
+        startRegistration();
+}
 
+void SipLine::Device::startTls() {
+    TlsPeerPolicy policy;
+    for (const QString& uri : {cfg.registrar, cfg.proxy}) {
+        if (!uri.isEmpty())
+            policy.names << hostOfSipUri(uri);
+    }
+    if (!cfg.domain.isEmpty())
+        policy.names << cfg.domain;
+    policy.names.removeDuplicates();
+    policy.caFile = cfg.tlsCaFile;
+    policy.allowSelfSigned = cfg.tlsAllowSelfSigned;
+    QString why;
+    tls = SipTls::make(cfg.tlsCertificate, policy, &why);
+    if (!tls)
+        throw RuntimeError(kLineDeviceError, QStringLiteral("%1: %2").arg(cfg.name, why));
+}
+
+void SipLine::Device::setUpAllowList() {
+    allowed.clear();
+    if (!cfg.allowFrom.isEmpty()) {
+        for (const QString& entry : cfg.allowFrom) allowed.add(entry);
+        return;
+    }
     if (!cfg.registrar.isEmpty()) {
-        QString host = cfg.domain;
-        if (host.isEmpty())
-            host = cfg.registrar.mid(4).section(u';', 0, 0);
-        aor = (QStringLiteral("sip:") + cfg.user + u'@' + host).toUtf8();
-        err = sipreg_register(&reg, stack, cfg.registrar.toUtf8().constData(), aor.constData(),
-                              nullptr, aor.constData(), uint32_t(cfg.registerInterval),
-                              cuser.constData(), nullptr, 0, 0, &Device::onAuth, this, false,
-                              &Device::onRegisterReply, this, nullptr, nullptr);
-        if (err != 0) {
-            problem(QStringLiteral("registration with %1 not started (%2)")
-                        .arg(cfg.registrar, QString::fromLocal8Bit(std::strerror(err))));
+        // Calls come through the PBX: its addresses, and whatever address answers our
+        // registrations (added as they come).
+        for (const QString& uri : {cfg.registrar, cfg.proxy}) {
+            if (uri.isEmpty())
+                continue;
+            const QString host = hostOfSipUri(uri);
+            if (!allowed.add(host))
+                lookUp(host);
+        }
+        return;
+    }
+    allowed.add(QHostAddress(QHostAddress::LocalHost), 8);
+    allowed.add(QHostAddress(QHostAddress::LocalHostIPv6), 128);
+    const QHostAddress own(&laddr.u.sa);
+    if (const auto network = networkOf(own))
+        allowed.add(network->first, network->second);
+    else
+        allowed.add(own, own.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32);
+}
+
+void SipLine::Device::lookUp(const QString& host) {
+    if (!dns)
+        return;
+    const QByteArray name = host.toUtf8();
+    for (uint16_t type : {uint16_t(DNS_TYPE_A), uint16_t(DNS_TYPE_AAAA)}) {
+        dns_query* q = nullptr;
+        if (dnsc_query(&q, dns, name.constData(), type, DNS_CLASS_IN, true, &Device::onLookup,
+                       this) == 0) {
+            lookups.push_back(q);
         }
     }
+}
+
+void SipLine::Device::onLookup(int err, const dnshdr*, list* answers, list*, list*, void* arg) {
+    auto* dev = static_cast<Device*>(arg);
+    if (err != 0 || !answers)
+        return;
+    for (le* e = list_head(answers); e; e = e->next) {
+        const auto* rr = static_cast<const dnsrr*>(e->data);
+        if (rr->type == DNS_TYPE_A) {
+            dev->allowed.add(QHostAddress(rr->rdata.a.addr), 32);
+        } else if (rr->type == DNS_TYPE_AAAA) {
+            dev->allowed.add(QHostAddress(rr->rdata.aaaa.addr), 128);
+        }
+    }
+    dev->updateDiag([dev](Diagnostics& d) { d.allowedSources = dev->allowed.describe(); });
+}
+
+void SipLine::Device::startRegistration() {
+    QString host = cfg.domain;
+    if (host.isEmpty())
+        host = hostOfSipUri(cfg.registrar);
+    aor = (QStringLiteral("sip:") + cfg.user + u'@' + host).toUtf8();
+    SipRegistration::Settings s;
+    s.registrarUri = cfg.withTransport(cfg.registrar).toUtf8();
+    s.aor = aor;
+    char contact[256] = {};
+    re_snprintf(contact, sizeof contact, "sip:%s@%J%s", cuser.constData(), &laddr,
+                transportParam(cfg.transport));
+    s.contact = contact;
+    if (!routeStrings.empty())
+        s.route = routeStrings.front();
+    s.authUser = cfg.authUser.isEmpty() ? cfg.user : cfg.authUser;
+    s.password = cfg.password;
+    s.expires = cfg.registerInterval;
+    reg = std::make_unique<SipRegistration>(
+        stack, s,
+        [this](const LineRegistration& state) {
+            {
+                std::lock_guard lock(diagMutex);
+                registration = state;
+            }
+            line->reportRegistration(index);
+        },
+        [this](const QString& text, bool isProblem) {
+            if (isProblem)
+                problem(text);
+            else
+                info(text);
+        },
+        [this](const QHostAddress& from) {
+            if (cfg.allowFrom.isEmpty() && !allowed.allows(from)) {
+                allowed.add(from, from.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32);
+                updateDiag([this](Diagnostics& d) { d.allowedSources = allowed.describe(); });
+            }
+        },
+        [this] { return tls ? tls->takeLastRefusal() : QString(); });
+    {
+        std::lock_guard lock(diagMutex);
+        registration = reg->state();
+    }
+    line->reportRegistration(index);
+    reg->start();
 }
 
 void SipLine::Device::stop() {
     call.reset();
     ended.clear();
     tmr_cancel(&reaper);
-    reg = static_cast<sipreg*>(mem_deref(reg));
-    optionsListener = static_cast<sip_lsnr*>(mem_deref(optionsListener));
+    reg.reset();
+    for (dns_query*& q : lookups) q = static_cast<dns_query*>(mem_deref(q));
+    lookups.clear();
+    gate = static_cast<sip_lsnr*>(mem_deref(gate));
     sock = static_cast<sipsess_sock*>(mem_deref(sock));
     if (stack)
         sip_close(stack, true);
     stack = static_cast<sip*>(mem_deref(stack));
+    tls.reset();
     dns = static_cast<dnsc*>(mem_deref(dns));
     connected = false;
     updateDiag([](Diagnostics& d) { d.listening = false; });
@@ -295,9 +489,12 @@ void SipLine::Device::endCall(bool report, const QString& why) {
     info(why);
     tmr_cancel(&call->ringTimer);
     tmr_cancel(&call->mediaTimer);
-    if (wasConnected)
-        call->flushAudio();
-    updateDiag([&](Diagnostics& d) { d.audio = call->jitter.stats(); });
+    call->media.stop(tmr_jiffies());  // the last audio, then our RTCP BYE
+    updateDiag([&](Diagnostics& d) {
+        d.audio = call->media.audioStats();
+        d.media = call->media.counters();
+        d.packetsLost = uint64_t(std::max<int64_t>(0, call->media.receiveStats().lost()));
+    });
     connected = false;
     // The session may be the one calling us: release it on the next loop turn.
     ended.push_back(std::move(call));
@@ -313,22 +510,87 @@ void SipLine::Device::onReap(void* arg) {
     static_cast<Device*>(arg)->ended.clear();
 }
 
-int SipLine::Device::newRtpSocket(Call& c) {
-    return c.rtp.open(&laddr.u.sa, laddr.len, cfg.rtpPortMin, cfg.rtpPortMax);
-}
-
-QByteArray SipLine::Device::localSdp(const std::vector<NegotiatedCodec>& codecs,
-                                     MediaDirection direction, const Call& c) {
-    return buildSdp(QString::fromLatin1(mediaAddress), c.rtp.port(), codecs, direction, sessionId,
-                    ++sdpVersion);
-}
-
 bool SipLine::Device::onRequest(const sip_msg* msg, void* arg) {
     auto* dev = static_cast<Device*>(arg);
-    if (pl_strcmp(&msg->met, "OPTIONS") != 0)
+    const QByteArray method = plBytes(msg->met);
+    const QHostAddress source(&msg->src.u.sa);
+    const bool inDialog = pl_isset(&msg->to.tag);
+    const QString from =
+        QStringLiteral("%1 from %2").arg(QString::fromLatin1(method), source.toString());
+
+    RequestFacts facts;
+    facts.method = method;
+    facts.hasVia = pl_isset(&msg->via.sentby);
+    facts.hasFrom = sip_msg_hdr(msg, SIP_HDR_FROM) != nullptr;
+    facts.hasTo = sip_msg_hdr(msg, SIP_HDR_TO) != nullptr;
+    facts.hasCallId = pl_isset(&msg->callid);
+    facts.hasCSeq = sip_msg_hdr(msg, SIP_HDR_CSEQ) != nullptr;
+    facts.cseqMethod = plBytes(msg->cseq.met);
+    facts.inDialog = inDialog;
+    facts.uriScheme = plBytes(msg->uri.scheme).toLower();
+    facts.secureTransport = msg->tp == SIP_TRANSP_TLS;
+    sip_msg_hdr_apply(
+        msg, true, SIP_HDR_REQUIRE,
+        [](const sip_hdr* hdr, const sip_msg*, void* list) {
+            static_cast<QList<QByteArray>*>(list)->append(plBytes(hdr->val).trimmed());
+            return false;
+        },
+        &facts.require);
+    facts.hasBody = mbuf_get_left(msg->mb) > 0;
+    if (const sip_hdr* ct = sip_msg_hdr(msg, SIP_HDR_CONTENT_TYPE))
+        facts.contentType = plBytes(ct->val).split(';').value(0).trimmed().toLower();
+    if (const sip_hdr* ce = sip_msg_hdr(msg, SIP_HDR_CONTENT_ENCODING))
+        facts.contentEncoding = plBytes(ce->val).trimmed().toLower();
+
+    // Without a Via nothing can be answered, not even a refusal.
+    const RequestVerdict verdict = checkRequest(facts);
+    if (verdict.action == RequestVerdict::Action::Drop) {
+        dev->updateDiag([](Diagnostics& d) { ++d.droppedRequests; });
+        dev->problem(from + QStringLiteral(" dropped: ") + verdict.why);
+        return true;
+    }
+    if (method == "INVITE" && !inDialog && !dev->limiter.allow(source, tmr_jiffies())) {
+        uint64_t n = 0;
+        dev->updateDiag([&](Diagnostics& d) { n = ++d.rateLimitedInvites; });
+        if (n == 1 || n % 100 == 0)
+            dev->problem(from + QStringLiteral(" dropped: too many calls (%1 so far)").arg(n));
+        return true;
+    }
+    if (!inDialog && !dev->allowed.allows(source)) {
+        if (method == "ACK")
+            return true;
+        dev->updateDiag([](Diagnostics& d) { ++d.forbiddenRequests; });
+        dev->problem(from + QStringLiteral(" refused with 403: not an allowed source"));
+        sip_reply(dev->stack, msg, 403, "Forbidden");
+        return true;
+    }
+    if (verdict.action == RequestVerdict::Action::Reply) {
+        dev->updateDiag([](Diagnostics& d) { ++d.rejectedRequests; });
+        dev->problem(from +
+                     QStringLiteral(" refused with %1: %2").arg(verdict.status).arg(verdict.why));
+        sip_replyf(dev->stack, msg, uint16_t(verdict.status), verdict.reason.constData(),
+                   "%sContent-Length: 0\r\n\r\n", verdict.headers.constData());
+        return true;
+    }
+    if (method == "ACK") {
+        // An ACK for none of our sessions acknowledges one of the refusals above.
+        const sip_dialog* dlg =
+            dev->call && dev->call->sess ? sipsess_dialog(dev->call->sess) : nullptr;
+        if (!dlg || plText(msg->callid) != QString::fromUtf8(sip_dialog_callid(dlg)))
+            return true;
         return false;
-    sip_reply(dev->stack, msg, 200, "OK");
-    return true;
+    }
+    if (!inDialog && method == "OPTIONS") {
+        sip_replyf(dev->stack, msg, 200, "OK",
+                   "Allow: %s\r\nAccept: application/sdp\r\nContent-Length: 0\r\n\r\n",
+                   kAllowedMethods);
+        return true;
+    }
+    if (!inDialog && method == "BYE") {
+        sip_reply(dev->stack, msg, 481, "Call/Transaction Does Not Exist");
+        return true;
+    }
+    return false;
 }
 
 void SipLine::Device::onInvite(const sip_msg* msg, void* arg) {
@@ -351,27 +613,33 @@ void SipLine::Device::onInvite(const sip_msg* msg, void* arg) {
         return refuse(488, "Not Acceptable Here", QStringLiteral("no session description"));
     }
     QString sdpProblem;
-    const auto offer = parseSdp(body, &sdpProblem);
+    auto offer = parseSdp(body, &sdpProblem);
     if (!offer) {
         return refuse(488, "Not Acceptable Here", QStringLiteral("bad SDP: ") + sdpProblem);
     }
-    const auto codec = negotiateAudio(*offer, dev->cfg.codecs);
-    if (!codec)
-        return refuse(488, "Not Acceptable Here", QStringLiteral("no common codec"));
 
-    auto c = std::make_unique<Call>(dev);
+    auto c = std::make_unique<Call>(dev, dev->cname());
     c->incoming = true;
-    c->codec = *codec;
-    if (!c->setRemote(*offer)) {
-        return refuse(488, "Not Acceptable Here", QStringLiteral("bad media address"));
-    }
-    if (int err = dev->newRtpSocket(*c)) {
+    if (int err = c->media.open(&dev->laddr.u.sa, dev->laddr.len, dev->cfg.rtpPortMin,
+                                dev->cfg.rtpPortMax)) {
         return refuse(
             503, "Service Unavailable",
             QStringLiteral("no RTP port (%1)").arg(QString::fromLocal8Bit(std::strerror(err))));
     }
+    QString why;
+    CallMedia::Params params;
+    params.signalling = toStorage(msg->src);
+    const int status = c->planAnswer(*offer, false, params, why);
+    if (status != 0)
+        return refuse(uint16_t(status), "Not Acceptable Here", why);
+    if (!c->media.configure(params))
+        return refuse(488, "Not Acceptable Here", QStringLiteral("codec or keys unusable"));
+    c->params = params;
+    c->offer = std::move(offer);
+    dev->audioRate = c->media.outputRate();
+
     const int err = sipsess_accept(&c->sess, dev->sock, msg, 180, "Ringing", dev->cuser.constData(),
-                                   "application/sdp", nullptr, nullptr, nullptr, false,
+                                   "application/sdp", nullptr, &Device::onAuth, dev, false,
                                    &Call::onOffer, &Call::onAnswer, &Call::onEstablished, nullptr,
                                    nullptr, &Call::onClose, c.get(), nullptr);
     if (err != 0) {
@@ -383,8 +651,10 @@ void SipLine::Device::onInvite(const sip_msg* msg, void* arg) {
 
     const QString number = printable(plText(msg->from.uri.user));
     const QString name = printable(plText(msg->from.dname));
-    dev->info(QStringLiteral("call from %1, %2")
-                  .arg(plText(msg->from.auri), call.codec.law == G711Law::MuLaw ? "PCMU" : "PCMA"));
+    dev->info(QStringLiteral("call from %1, %2%3")
+                  .arg(plText(msg->from.auri),
+                       QLatin1String(codecInfo(call.params.codec.kind).name),
+                       call.secure ? QStringLiteral(", SRTP") : QString()));
     QString callerId =
         QStringLiteral("CALLERID ") + (number.isEmpty() ? QStringLiteral("-") : number);
     if (!name.isEmpty())
@@ -409,22 +679,203 @@ int SipLine::Device::onAuth(char** user, char** password, const char* realm, voi
     return err;
 }
 
-void SipLine::Device::onRegisterReply(int err, const sip_msg* msg, void* arg) {
-    auto* dev = static_cast<Device*>(arg);
-    if (err != 0) {
-        dev->problem(QStringLiteral("registration failed: %1")
-                         .arg(QString::fromLocal8Bit(std::strerror(err))));
-        dev->updateDiag([](Diagnostics& d) { d.registered = false; });
+int SipLine::Call::planAnswer(const SdpAudio& o, bool renewal, CallMedia::Params& next,
+                              QString& why) {
+    const SipLineConfig& cfg = dev->cfg;
+    const sockaddr_storage signalling = next.signalling;
+    next = params;
+    if (!renewal)
+        next.signalling = signalling;
+    if (o.port == 0) {
+        why = QStringLiteral("audio stream refused by the far end");
+        return 488;
+    }
+    const QString addressProblem = mediaAddressProblem(o.address, dev->lineIsIpv6());
+    const QHostAddress offered(o.address);
+    const bool holdAddress =
+        renewal && (offered == QHostAddress::AnyIPv4 || offered == QHostAddress::AnyIPv6);
+    if (!addressProblem.isEmpty() && !holdAddress) {
+        why = addressProblem;
+        return 488;
+    }
+    if (!holdAddress) {
+        // An unspecified address in a new offer is the old way to hold: the stream stays.
+        sa addr{};
+        if (sa_set_str(&addr, o.address.toLatin1().constData(), uint16_t(o.port)) != 0) {
+            why = QStringLiteral("bad media address");
+            return 488;
+        }
+        next.remote = toStorage(addr);
+    }
+    // The codec in use stays while the far end still offers it.
+    std::optional<NegotiatedCodec> codec;
+    if (renewal) {
+        for (const SdpAudio::Format& f : o.formats) {
+            if (f.payloadType == params.codec.payloadType &&
+                codecByName(f.encoding) == params.codec.kind) {
+                codec = params.codec;
+            }
+        }
+    }
+    if (!codec)
+        codec = negotiateAudio(o, cfg.codecs);
+    if (!codec) {
+        why = QStringLiteral("no common codec");
+        return 488;
+    }
+    next.codec = *codec;
+    next.remotePayloadTypes.clear();
+    for (const SdpAudio::Format& f : o.formats) next.remotePayloadTypes.push_back(f.payloadType);
+    next.rtcpMux = o.rtcpMux;
+    next.remoteRtcpPort = o.rtcpPort;
+
+    const auto chosen = chooseCrypto(o.crypto);
+    bool useSrtp = false;
+    switch (cfg.mediaEncryption) {
+        case MediaEncryption::None:
+            if (o.secureProfile()) {
+                why = QStringLiteral("SRTP offered, the line has MediaEncryption=none");
+                return 488;
+            }
+            break;
+        case MediaEncryption::SrtpOptional:
+            if (o.secureProfile() && !chosen) {
+                why = QStringLiteral("no usable SRTP key offered");
+                return 488;
+            }
+            useSrtp = chosen.has_value();
+            break;
+        case MediaEncryption::SrtpRequired:
+            if (!chosen) {
+                why = QStringLiteral("no usable SRTP key offered (MediaEncryption=srtp)");
+                return 488;
+            }
+            useSrtp = true;
+            break;
+    }
+    if (useSrtp) {
+        next.receiveKey = chosen->key;
+        // Our key stays for a renewal in the same suite; anything else gets a fresh one.
+        SrtpKey ours = secure && !ourKeys.empty() && ourKeys.front().suite == chosen->key.suite
+                           ? ourKeys.front()
+                           : makeSrtpKey(chosen->key.suite);
+        ours.unencryptedSrtcp = chosen->key.unencryptedSrtcp;
+        next.sendKey = ours;
+        ourKeys = {ours};
+        ourCrypto = {cryptoLine(chosen->line.tag, ours)};
+    } else {
+        next.receiveKey.reset();
+        next.sendKey.reset();
+        ourKeys.clear();
+        ourCrypto.clear();
+    }
+    secure = useSrtp;
+    secureProfile = o.secureProfile();
+    direction = answerDirection(o.direction, cfg.sendSilence);
+    next.sendSilence = direction == MediaDirection::SendRecv;
+    return 0;
+}
+
+bool SipLine::Call::takeAnswer(const SdpAudio& a, const sa& signalling, QString& why) {
+    CallMedia::Params next = params;
+    next.signalling = toStorage(signalling);
+    const QString addressProblem = mediaAddressProblem(a.address, dev->lineIsIpv6());
+    if (a.port == 0 || !addressProblem.isEmpty()) {
+        why = a.port == 0 ? QStringLiteral("audio refused") : addressProblem;
+        return false;
+    }
+    sa addr{};
+    if (sa_set_str(&addr, a.address.toLatin1().constData(), uint16_t(a.port)) != 0) {
+        why = QStringLiteral("bad media address");
+        return false;
+    }
+    next.remote = toStorage(addr);
+    // The answer's codec must be one we offered.
+    const auto offered = offerCodecs(dev->cfg.codecs);
+    std::optional<NegotiatedCodec> codec;
+    for (const SdpAudio::Format& f : a.formats) {
+        const auto kind = codecByName(f.encoding);
+        for (const NegotiatedCodec& c : offered) {
+            if (!codec && kind == c.kind && f.clockRate == codecInfo(c.kind).clockRate)
+                codec = NegotiatedCodec{f.payloadType, c.kind};
+        }
+    }
+    if (!codec) {
+        why = QStringLiteral("no common codec");
+        return false;
+    }
+    next.codec = *codec;
+    next.remotePayloadTypes.clear();
+    for (const SdpAudio::Format& f : a.formats) next.remotePayloadTypes.push_back(f.payloadType);
+    next.rtcpMux = a.rtcpMux;
+    next.remoteRtcpPort = a.rtcpPort;
+    next.receiveKey.reset();
+    next.sendKey.reset();
+    bool useSrtp = false;
+    for (const SdpCrypto& line : a.crypto) {
+        for (size_t i = 0; i < ourCrypto.size() && !useSrtp; ++i) {
+            const auto theirs = keyOfCrypto(line);
+            if (line.tag == ourCrypto[i].tag && theirs && theirs->suite == ourKeys[i].suite) {
+                next.receiveKey = theirs;
+                next.sendKey = ourKeys[i];
+                useSrtp = true;
+            }
+        }
+    }
+    if (!useSrtp && dev->cfg.mediaEncryption == MediaEncryption::SrtpRequired) {
+        why = QStringLiteral("the far end answered without SRTP");
+        return false;
+    }
+    secure = useSrtp;
+    const MediaDirection theirs = a.direction;
+    direction = theirs == MediaDirection::Inactive || theirs == MediaDirection::RecvOnly
+                    ? MediaDirection::Inactive
+                    : direction;
+    next.sendSilence = direction == MediaDirection::SendRecv;
+    if (!media.configure(next)) {
+        why = QStringLiteral("codec or keys unusable");
+        return false;
+    }
+    params = next;
+    dev->audioRate = media.outputRate();
+    return true;
+}
+
+QByteArray SipLine::Call::localSdp(bool asAnswer) {
+    LocalSdp local;
+    local.address = QString::fromLatin1(dev->mediaAddress);
+    local.port = media.port();
+    local.direction = direction;
+    local.sessionId = dev->sessionId;
+    local.version = ++dev->sdpVersion;
+    local.crypto = ourCrypto;
+    if (asAnswer && offer) {
+        local.codecs = {params.codec};
+        local.secureProfile = offer->secureProfile();
+        local.rtcpMux = offer->rtcpMux;
+        local.answering = &*offer;
+    } else if (established || answered) {
+        // A new offer of ours in a running call: the session as it is.
+        local.codecs = {params.codec};
+        local.secureProfile = secureProfile;
+    } else {
+        local.codecs = offerCodecs(dev->cfg.codecs);
+        local.secureProfile = secureProfile;
+    }
+    return buildSdp(local);
+}
+
+void SipLine::Call::connect() {
+    if (established)
         return;
-    }
-    if (msg->scode >= 200 && msg->scode < 300) {
-        dev->info(QStringLiteral("registered with %1").arg(dev->cfg.registrar));
-        dev->updateDiag([](Diagnostics& d) { d.registered = true; });
-    } else if (msg->scode >= 300) {
-        dev->problem(
-            QStringLiteral("registration refused: %1 %2").arg(msg->scode).arg(plText(msg->reason)));
-        dev->updateDiag([](Diagnostics& d) { d.registered = false; });
-    }
+    established = true;
+    tmr_cancel(&ringTimer);
+    const uint64_t now = tmr_jiffies();
+    media.start(now);
+    tmr_start(&mediaTimer, CallMedia::kTickMs, &Call::onMediaTick, this);
+    dev->connected = true;
+    dev->info(QStringLiteral("connected"));
+    dev->line->reportConnected(dev->index);
 }
 
 void SipLine::Call::onRing(void* arg) {
@@ -435,134 +886,53 @@ void SipLine::Call::onRing(void* arg) {
     dev->line->reportRing(dev->index, c->rings);
 }
 
-void SipLine::Call::receiveMedia(bool keep) {
-    // Bounded, so that a flood cannot hold the SIP thread: 50 packets a second of audio
-    // leave the socket in one or two reads.
-    for (int batch = 0; batch < 64; ++batch) {
-        for (const RtpSocket::Datagram& d : rtp.receive()) {
-            if (keep)
-                takePacket(*d.from, d.bytes);
-        }
-        if (!rtp.more())
-            break;
-    }
-}
-
-void SipLine::Call::takePacket(const sockaddr_storage& from, std::span<const uint8_t> datagram) {
-    sa src{};
-    sa_set_sa(&src, reinterpret_cast<const sockaddr*>(&from));
-    if (!sa_cmp(&src, &remote, SA_ADDR)) {
-        uint64_t n = 0;
-        dev->updateDiag([&](Diagnostics& d) { n = ++d.foreignPackets; });
-        if (n == 1 || n % 500 == 0) {
-            char text[64] = {};
-            re_snprintf(text, sizeof text, "%J", &src);
-            dev->problem(QStringLiteral("RTP from unexpected source %1 ignored (%2 so far)")
-                             .arg(QString::fromLatin1(text))
-                             .arg(n));
-        }
-        return;
-    }
-    const auto packet = parseRtp(datagram);
-    if (!packet)
-        return;  // not RTP: a STUN check or noise
-    if (packet->payloadType != codec.payloadType) {
-        uint64_t n = 0;
-        dev->updateDiag([&](Diagnostics& d) { n = ++d.otherPayloads; });
-        if (n == 1)
-            dev->info(QStringLiteral("ignoring RTP payload type %1").arg(packet->payloadType));
-        return;
-    }
-    if (!haveSsrc || packet->ssrc != ssrc) {
-        if (haveSsrc)
-            dev->info(QStringLiteral("far end restarted its stream"));
-        jitter.reset();
-        ssrc = packet->ssrc;
-        haveSsrc = true;
-    }
-    decoded.clear();
-    decodeG711(codec.law, packet->payload, decoded);
-    jitter.push(packet->timestamp, decoded);
-}
-
-void SipLine::Call::produceAudio() {
-    // Paced by the monotonic clock, not by timer ticks, which drift and bunch up.
-    const uint64_t due = (tmr_jiffies() - audioStartMs) * kG711SampleRate / 1000;
-    if (samplesOut + kFrameSamples > due)
-        return;
-    const uint64_t count = (due - samplesOut) / kFrameSamples * kFrameSamples;
-    farEnd.clear();
-    jitter.pull(int(count), farEnd);
-    dev->line->deliverAudio(dev->index, farEnd, kG711SampleRate);
-    samplesOut += count;
-}
-
-void SipLine::Call::flushAudio() {
-    // The far end's last words: what came since the last tick and what the jitter buffer
-    // still holds.
-    receiveMedia(true);
-    produceAudio();
-    farEnd.clear();
-    jitter.drain(farEnd);
-    if (!farEnd.empty())
-        dev->line->deliverAudio(dev->index, farEnd, kG711SampleRate);
-    // Handed out ahead of time: the ticks wait until the clock has caught up, while the
-    // buffer fills again, so a call that goes on continues without a gap or a repeat.
-    samplesOut += farEnd.size();
-}
-
-void SipLine::Call::sendKeepaliveIfDue() {
-    if (!keepalive.due(tmr_jiffies()))
-        return;
-    // A payload number the far end did not list, with no payload: discarded unheard.
-    std::vector<int> used = remotePayloadTypes;
-    used.push_back(codec.payloadType);
-    const uint32_t timestamp = uint32_t((tmr_jiffies() - audioStartMs) * kG711SampleRate / 1000);
-    const auto packet =
-        rtpHeader(unusedDynamicPayloadType(used), keepaliveSeq++, timestamp, ourSsrc);
-    if (const int err = rtp.sendTo(&remote.u.sa, remote.len, packet)) {
-        uint64_t n = 0;
-        dev->updateDiag([&](Diagnostics& d) { n = ++d.keepalivesFailed; });
-        if (n == 1) {
-            dev->problem(QStringLiteral("RTP keepalive not sent (%1)")
-                             .arg(QString::fromLocal8Bit(std::strerror(err))));
-        }
-    }
-}
-
 void SipLine::Call::onMediaTick(void* arg) {
     auto* c = static_cast<Call*>(arg);
-    c->receiveMedia(true);
-    c->produceAudio();
-    c->sendKeepaliveIfDue();
-    tmr_start(&c->mediaTimer, kMediaTickMs, &Call::onMediaTick, c);
+    c->media.tick(tmr_jiffies());
+    tmr_start(&c->mediaTimer, CallMedia::kTickMs, &Call::onMediaTick, c);
 }
 
 int SipLine::Call::onOffer(mbuf** descp, const sip_msg* msg, void* arg) {
-    // A re-INVITE (hold, address change): follow the far end if it still speaks G.711.
+    // A re-INVITE (hold, address change, new keys): follow the far end if we still can.
     auto* c = static_cast<Call*>(arg);
-    if (!c->takeRemoteSdp(msg, QStringLiteral("new offer refused")))
+    const QByteArray body = bodyOf(msg);
+    if (body.isEmpty()) {
+        // An offer is asked of us (a session refresh): the session as it stands.
+        *descp = toMbuf(c->localSdp(false));
+        return *descp ? 0 : ENOMEM;
+    }
+    QString why;
+    auto sdp = parseSdp(body, &why);
+    CallMedia::Params next;
+    const std::vector<SdpCrypto> keptCrypto = c->ourCrypto;
+    const std::vector<SrtpKey> keptKeys = c->ourKeys;
+    const bool keptSecure = c->secure;
+    const MediaDirection keptDirection = c->direction;
+    const int status = sdp ? c->planAnswer(*sdp, true, next, why) : 488;
+    if (status != 0 || !c->media.configure(next)) {
+        c->ourCrypto = keptCrypto;
+        c->ourKeys = keptKeys;
+        c->secure = keptSecure;
+        c->direction = keptDirection;
+        c->dev->problem(QStringLiteral("new offer refused: %1")
+                            .arg(why.isEmpty() ? QStringLiteral("codec or keys unusable") : why));
         return EPROTO;
-    *descp = toMbuf(c->dev->localSdp({c->codec}, answerDirection(c->remoteDirection), *c));
+    }
+    c->params = next;
+    c->offer = std::move(sdp);
+    *descp = toMbuf(c->localSdp(true));
     return *descp ? 0 : ENOMEM;
 }
 
 int SipLine::Call::onAnswer(const sip_msg* msg, void* arg) {
     auto* c = static_cast<Call*>(arg);
-    return c->takeRemoteSdp(msg, QStringLiteral("answer unusable")) ? 0 : EPROTO;
-}
-
-bool SipLine::Call::takeRemoteSdp(const sip_msg* msg, const QString& refusal) {
     QString why;
     const auto sdp = parseSdp(bodyOf(msg), &why);
-    const auto chosen = sdp ? negotiateAudio(*sdp, dev->cfg.codecs) : std::nullopt;
-    if (!sdp || !chosen || !setRemote(*sdp)) {
-        dev->problem(
-            QStringLiteral("%1: %2").arg(refusal, sdp ? QStringLiteral("no common codec") : why));
-        return false;
+    if (!sdp || !c->takeAnswer(*sdp, msg->src, why)) {
+        c->dev->problem(QStringLiteral("answer unusable: %1").arg(why));
+        return EPROTO;
     }
-    codec = *chosen;
-    return true;
+    return 0;
 }
 
 void SipLine::Call::onProgress(const sip_msg* msg, void* arg) {
@@ -573,20 +943,12 @@ void SipLine::Call::onProgress(const sip_msg* msg, void* arg) {
 void SipLine::Call::onEstablished(const sip_msg* msg, void* arg) {
     (void)msg;
     auto* c = static_cast<Call*>(arg);
-    Device* dev = c->dev;
-    if (c->established)
+    c->acknowledged = true;
+    if (c->incoming) {
+        c->dev->info(QStringLiteral("answer acknowledged"));
         return;
-    c->established = true;
-    tmr_cancel(&c->ringTimer);
-    c->receiveMedia(false);  // early media (ringback) is not the call
-    c->audioStartMs = tmr_jiffies();
-    c->samplesOut = 0;
-    c->keepalive.start(c->audioStartMs);
-    c->sendKeepaliveIfDue();
-    tmr_start(&c->mediaTimer, kMediaTickMs, &Call::onMediaTick, c);
-    dev->connected = true;
-    dev->info(QStringLiteral("connected"));
-    dev->line->reportConnected(dev->index);
+    }
+    c->connect();
 }
 
 void SipLine::Call::onClose(int err, const sip_msg* msg, void* arg) {
@@ -599,7 +961,7 @@ void SipLine::Call::onClose(int err, const sip_msg* msg, void* arg) {
             dev->index,
             QStringLiteral("CALLSTATE %1 %2").arg(msg->scode).arg(printable(plText(msg->reason))));
     }
-    dev->endCall(true, describeClose(err, msg));
+    dev->endCall(true, describeClose(err, msg, c->acknowledged || !c->incoming));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -614,6 +976,7 @@ SipLine::SipLine(std::vector<SipLineConfig> lines) {
         d->line = this;
         d->index = int(i);
         d->cfg = std::move(lines[i]);
+        for (const QString& w : d->cfg.warnings) qCWarning(lcSipLine).noquote() << "lines:" << w;
         devices_.push_back(std::move(d));
     }
     loop_ = std::make_unique<ReLoop>();
@@ -623,6 +986,32 @@ SipLine::SipLine(std::vector<SipLineConfig> lines) {
 }
 
 SipLine::~SipLine() {
+    // A registration left behind sends the PBX's calls to a recorder that is gone.
+    std::mutex mutex;
+    std::condition_variable done;
+    int pending = 0;
+    try {
+        loop_->run([&] {
+            for (auto& d : devices_) {
+                if (!d->reg)
+                    continue;
+                {
+                    std::lock_guard lock(mutex);
+                    ++pending;
+                }
+                d->reg->unregister([&] {
+                    std::lock_guard lock(mutex);
+                    --pending;
+                    done.notify_all();
+                });
+            }
+        });
+        std::unique_lock lock(mutex);
+        done.wait_for(lock, std::chrono::milliseconds(kUnregisterWaitMs),
+                      [&] { return pending == 0; });
+    } catch (const RuntimeError&) {
+        // The stack has stopped already: nothing to remove.
+    }
     loop_.reset();  // stops every line on the SIP thread first
 }
 
@@ -636,6 +1025,17 @@ SipLine::Device& SipLine::device(int index) const {
 QList<LineDeviceInfo> SipLine::devices() const {
     QList<LineDeviceInfo> out;
     for (const auto& d : devices_) out.append({d->cfg.name, kApiVersion, kCapabilities});
+    return out;
+}
+
+QStringList SipLine::warnings() const {
+    QStringList out;
+    for (const auto& d : devices_) {
+        for (const QString& w : d->cfg.warnings) {
+            if (!out.contains(w))
+                out << w;
+        }
+    }
     return out;
 }
 
@@ -663,7 +1063,7 @@ void SipLine::answer(int index) {
         if (!c || !c->incoming || c->answered)
             return;
         const uint64_t started = tmr_jiffies();
-        mbuf* desc = toMbuf(d.localSdp({c->codec}, answerDirection(c->remoteDirection), *c));
+        mbuf* desc = toMbuf(c->localSdp(true));
         const int err = desc ? sipsess_answer(c->sess, 200, "OK", desc, nullptr) : ENOMEM;
         mem_deref(desc);
         if (err != 0) {
@@ -673,10 +1073,12 @@ void SipLine::answer(int index) {
             return;
         }
         c->answered = true;
-        tmr_cancel(&c->ringTimer);
         const qint64 spent = qint64(tmr_jiffies() - started);
         d.updateDiag([&](Diagnostics& diag) { diag.lastAnswerMs = spent; });
         d.info(QStringLiteral("answered"));
+        // The far end may talk as soon as it has our answer, ACK or not (a lost ACK is a
+        // classic fault of address translators): the call is connected from here.
+        c->connect();
     });
 }
 
@@ -707,24 +1109,37 @@ void SipLine::dial(int index, const QString& number) {
             throw RuntimeError(kLineDeviceError, QStringLiteral("The line is not open"));
         if (d.call)
             throw RuntimeError(kLineDeviceError, QStringLiteral("The line is busy"));
-        auto c = std::make_unique<Call>(&d);
+        auto c = std::make_unique<Call>(&d, d.cname());
         c->incoming = false;
-        if (int err = d.newRtpSocket(*c)) {
+        if (int err =
+                c->media.open(&d.laddr.u.sa, d.laddr.len, d.cfg.rtpPortMin, d.cfg.rtpPortMax)) {
             throw RuntimeError(kLineDeviceError, QStringLiteral("No RTP port (%1)").arg(err));
         }
-        mbuf* offer = toMbuf(d.localSdp(offerCodecs(d.cfg.codecs), MediaDirection::RecvOnly, *c));
-        const QByteArray to = target.toUtf8();
-        char from[160] = {};
+        c->direction = d.cfg.sendSilence ? MediaDirection::SendRecv : MediaDirection::RecvOnly;
+        if (d.cfg.mediaEncryption != MediaEncryption::None) {
+            // Every suite we speak, each with its own key; the answer picks one.
+            int tag = 1;
+            for (const QString& suite : srtpSuites()) {
+                c->ourKeys.push_back(makeSrtpKey(suite));
+                c->ourCrypto.push_back(cryptoLine(tag++, c->ourKeys.back()));
+            }
+            c->secureProfile = d.cfg.mediaEncryption == MediaEncryption::SrtpRequired;
+        }
+        mbuf* offer = toMbuf(c->localSdp(false));
+        const QByteArray to = d.cfg.withTransport(target).toUtf8();
+        char from[256] = {};
         if (d.aor.isEmpty()) {
             re_snprintf(from, sizeof from, "sip:%s@%J", d.cuser.constData(), &d.laddr);
         } else {
             re_snprintf(from, sizeof from, "%s", d.aor.constData());
         }
+        uint32_t routeCount = 0;
+        const char** routes = d.routes(&routeCount);
         const int err = sipsess_connect(&c->sess, d.sock, to.constData(), nullptr, from,
-                                        d.cuser.constData(), nullptr, 0, "application/sdp", offer,
-                                        &Device::onAuth, &d, false, &Call::onOffer, &Call::onAnswer,
-                                        &Call::onProgress, &Call::onEstablished, nullptr, nullptr,
-                                        &Call::onClose, c.get(), nullptr);
+                                        d.cuser.constData(), routes, routeCount, "application/sdp",
+                                        offer, &Device::onAuth, &d, false, &Call::onOffer,
+                                        &Call::onAnswer, &Call::onProgress, &Call::onEstablished,
+                                        nullptr, nullptr, &Call::onClose, c.get(), nullptr);
         mem_deref(offer);
         if (err != 0) {
             c->sess = nullptr;
@@ -742,28 +1157,37 @@ bool SipLine::isConnected(int index) const {
 }
 
 int SipLine::audioSampleRate(int index) const {
-    device(index);
-    return kG711SampleRate;
+    return device(index).audioRate;
 }
 
 void SipLine::flushAudio(int index) {
     Device& d = device(index);
     loop_->run([&d] {
         if (d.call && d.call->established)
-            d.call->flushAudio();
+            d.call->media.flush(tmr_jiffies());
     });
+}
+
+LineRegistration SipLine::registration(int index) const {
+    Device& d = device(index);
+    std::lock_guard lock(d.diagMutex);
+    return d.registration;
 }
 
 SipLine::Diagnostics SipLine::diagnostics(int index) const {
     Device& d = device(index);
-    Diagnostics out;
     loop_->run([&] {
-        if (d.call)
-            d.updateDiag([&](Diagnostics& diag) { diag.audio = d.call->jitter.stats(); });
+        if (d.call) {
+            d.updateDiag([&](Diagnostics& diag) {
+                diag.audio = d.call->media.audioStats();
+                diag.media = d.call->media.counters();
+                diag.packetsLost =
+                    uint64_t(std::max<int64_t>(0, d.call->media.receiveStats().lost()));
+            });
+        }
     });
     std::lock_guard lock(d.diagMutex);
-    out = d.diag;
-    return out;
+    return d.diag;
 }
 
 }  // namespace kallomir

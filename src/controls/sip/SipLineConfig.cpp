@@ -2,8 +2,16 @@
 
 #include "core/IniFile.h"
 
+#include <QFile>
+
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QRegularExpression>
+
+#include <algorithm>
+#include <optional>
+
+#include <sys/stat.h>
 
 namespace kallomir {
 
@@ -33,12 +41,60 @@ bool validAddress(const QString& text) {
     return !QHostAddress(text).isNull();
 }
 
+std::optional<bool> parseYesNo(const QString& text) {
+    const QString t = text.trimmed().toLower();
+    if (t == u"yes" || t == u"true" || t == u"1" || t == u"si" || t == u"sì")
+        return true;
+    if (t == u"no" || t == u"false" || t == u"0")
+        return false;
+    return std::nullopt;
+}
+
+// "host", "host:port", "sip:host" -> "sip:host..."; "sips:" stays.
+QString sipUri(const QString& text) {
+    const QString t = text.trimmed();
+    if (t.isEmpty() || t.startsWith(u"sip:", Qt::CaseInsensitive) ||
+        t.startsWith(u"sips:", Qt::CaseInsensitive)) {
+        return t;
+    }
+    return QStringLiteral("sip:") + t;
+}
+
+// A SIP address the line can send to: no blanks, quotes or header breaks.
+bool usableSipUri(const QString& uri) {
+    static const QRegularExpression safe(
+        QStringLiteral("^sips?:[A-Za-z0-9.:\\[\\]@;=_+~!*'()&$%-]+$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return safe.match(uri).hasMatch();
+}
+
+bool validNetwork(const QString& entry) {
+    if (entry.contains(u'/')) {
+        const auto subnet = QHostAddress::parseSubnet(entry);
+        return !subnet.first.isNull();
+    }
+    return validAddress(entry);
+}
+
+const QStringList kKnownCodecs{QStringLiteral("G722"), QStringLiteral("OPUS"),
+                               QStringLiteral("PCMU"), QStringLiteral("PCMA")};
+
 }  // namespace
 
 QString SipLineConfig::mediaAddress() const {
     if (!advertisedAddress.isEmpty())
         return advertisedAddress;
     return listenAddress;
+}
+
+QString SipLineConfig::withTransport(const QString& uri) const {
+    if (uri.isEmpty() || transport == SipTransport::Udp ||
+        uri.contains(QStringLiteral(";transport="), Qt::CaseInsensitive) ||
+        uri.startsWith(u"sips:", Qt::CaseInsensitive)) {
+        return uri;
+    }
+    return uri + (transport == SipTransport::Tls ? QStringLiteral(";transport=tls")
+                                                 : QStringLiteral(";transport=tcp"));
 }
 
 std::vector<SipLineConfig> loadSipLineConfigs(const QString& iniPath, QStringList* problems) {
@@ -55,6 +111,21 @@ std::vector<SipLineConfig> loadSipLineConfigs(const QString& iniPath, QStringLis
         c.name = ini.read(section, QStringLiteral("Name"), section).trimmed();
         if (c.name.isEmpty())
             c.name = section;
+
+        const QString transport =
+            ini.read(section, QStringLiteral("Transport"), QStringLiteral("udp"))
+                .trimmed()
+                .toLower();
+        if (transport == u"udp") {
+            c.transport = SipTransport::Udp;
+        } else if (transport == u"tcp") {
+            c.transport = SipTransport::Tcp;
+        } else if (transport == u"tls") {
+            c.transport = SipTransport::Tls;
+            c.listenPort = 5061;
+        } else {
+            bad(QStringLiteral("Transport"), QStringLiteral("expected udp, tcp or tls"));
+        }
 
         c.listenAddress = ini.read(section, QStringLiteral("ListenAddress"), c.listenAddress);
         if (!validAddress(c.listenAddress))
@@ -75,10 +146,12 @@ std::vector<SipLineConfig> loadSipLineConfigs(const QString& iniPath, QStringLis
         if (c.user.isEmpty() || sipTargetForDial(c.user, QStringLiteral("x")).isEmpty()) {
             bad(QStringLiteral("User"), QStringLiteral("not a usable SIP user name"));
         }
-        c.registrar = ini.read(section, QStringLiteral("Registrar"), QString()).trimmed();
-        if (!c.registrar.isEmpty() && !c.registrar.startsWith(u"sip:")) {
-            c.registrar.prepend(QStringLiteral("sip:"));
-        }
+        c.registrar = sipUri(ini.read(section, QStringLiteral("Registrar"), QString()));
+        if (!c.registrar.isEmpty() && !usableSipUri(c.registrar))
+            bad(QStringLiteral("Registrar"), QStringLiteral("not a usable SIP address"));
+        c.proxy = sipUri(ini.read(section, QStringLiteral("Proxy"), QString()));
+        if (!c.proxy.isEmpty() && !usableSipUri(c.proxy))
+            bad(QStringLiteral("Proxy"), QStringLiteral("not a usable SIP address"));
         c.authUser = ini.read(section, QStringLiteral("AuthUser"), QString()).trimmed();
         c.password = ini.read(section, QStringLiteral("Password"), QString());
         ok &= readInt(ini, section, QStringLiteral("RegisterInterval"), 60, 86400,
@@ -91,8 +164,9 @@ std::vector<SipLineConfig> loadSipLineConfigs(const QString& iniPath, QStringLis
             c.codecs.clear();
             for (const QString& name : codecs.split(u',', Qt::SkipEmptyParts)) {
                 const QString n = name.trimmed().toUpper();
-                if (n == u"PCMU" || n == u"PCMA") {
-                    c.codecs << n;
+                if (kKnownCodecs.contains(n)) {
+                    if (!c.codecs.contains(n))
+                        c.codecs << n;
                 } else {
                     bad(QStringLiteral("Codecs"), QStringLiteral("unknown codec ") + n);
                 }
@@ -100,6 +174,64 @@ std::vector<SipLineConfig> loadSipLineConfigs(const QString& iniPath, QStringLis
             if (c.codecs.isEmpty())
                 bad(QStringLiteral("Codecs"), QStringLiteral("no codec left"));
         }
+
+        c.tlsCaFile = ini.read(section, QStringLiteral("TlsCaFile"), QString()).trimmed();
+        if (!c.tlsCaFile.isEmpty() && !QFileInfo(c.tlsCaFile).isReadable())
+            bad(QStringLiteral("TlsCaFile"), QStringLiteral("no readable file ") + c.tlsCaFile);
+        c.tlsCertificate = ini.read(section, QStringLiteral("TlsCertificate"), QString()).trimmed();
+        if (!c.tlsCertificate.isEmpty() && !QFileInfo(c.tlsCertificate).isReadable()) {
+            bad(QStringLiteral("TlsCertificate"),
+                QStringLiteral("no readable file ") + c.tlsCertificate);
+        }
+        const QString selfSigned =
+            ini.read(section, QStringLiteral("TlsAllowSelfSigned"), QString());
+        if (!selfSigned.isEmpty()) {
+            const auto v = parseYesNo(selfSigned);
+            if (v)
+                c.tlsAllowSelfSigned = *v;
+            else
+                bad(QStringLiteral("TlsAllowSelfSigned"), QStringLiteral("expected yes or no"));
+        }
+        const QString encryption =
+            ini.read(section, QStringLiteral("MediaEncryption"), QStringLiteral("none"))
+                .trimmed()
+                .toLower();
+        if (encryption == u"none") {
+            c.mediaEncryption = MediaEncryption::None;
+        } else if (encryption == u"srtp") {
+            c.mediaEncryption = MediaEncryption::SrtpRequired;
+        } else if (encryption == u"srtp-optional") {
+            c.mediaEncryption = MediaEncryption::SrtpOptional;
+        } else {
+            bad(QStringLiteral("MediaEncryption"),
+                QStringLiteral("expected none, srtp or srtp-optional"));
+        }
+        const QString allow = ini.read(section, QStringLiteral("AllowFrom"), QString(), 4096);
+        for (const QString& entry :
+             allow.split(QRegularExpression(QStringLiteral("[,\\s]+")), Qt::SkipEmptyParts)) {
+            if (validNetwork(entry))
+                c.allowFrom << entry;
+            else
+                bad(QStringLiteral("AllowFrom"),
+                    QStringLiteral("not an address or range: ") + entry);
+        }
+        ok &= readInt(ini, section, QStringLiteral("InvitesPerMinute"), 0, 6000, c.invitesPerMinute,
+                      problems);
+        const QString silence = ini.read(section, QStringLiteral("SendSilence"), QString());
+        if (!silence.isEmpty()) {
+            const auto v = parseYesNo(silence);
+            if (v)
+                c.sendSilence = *v;
+            else
+                bad(QStringLiteral("SendSilence"), QStringLiteral("expected yes or no"));
+        }
+        if (c.mediaEncryption != MediaEncryption::None && c.transport != SipTransport::Tls) {
+            c.warnings << QStringLiteral(
+                              "Linea %1: MediaEncryption senza Transport=tls, le chiavi "
+                              "della cifratura viaggiano in chiaro")
+                              .arg(c.name);
+        }
+
         for (const SipLineConfig& other : lines) {
             if (other.name.compare(c.name, Qt::CaseInsensitive) == 0) {
                 bad(QStringLiteral("Name"), QStringLiteral("used by an earlier line"));
@@ -108,7 +240,26 @@ std::vector<SipLineConfig> loadSipLineConfigs(const QString& iniPath, QStringLis
         if (ok)
             lines.push_back(c);
     }
+    const QString permission = linesFilePermissionWarning(iniPath, lines);
+    if (!permission.isEmpty()) {
+        for (SipLineConfig& line : lines) line.warnings.prepend(permission);
+    }
     return lines;
+}
+
+QString linesFilePermissionWarning(const QString& iniPath,
+                                   const std::vector<SipLineConfig>& lines) {
+    const bool password = std::any_of(lines.begin(), lines.end(),
+                                      [](const SipLineConfig& c) { return !c.password.isEmpty(); });
+    struct stat st {};
+    if (!password || ::stat(QFile::encodeName(iniPath).constData(), &st) != 0)
+        return {};
+    if ((st.st_mode & (S_IRWXG | S_IRWXO)) == 0)
+        return {};
+    return QStringLiteral(
+               "Il file %1 contiene password ed è accessibile ad altri utenti: rendilo "
+               "privato con chmod 600 %1")
+        .arg(iniPath);
 }
 
 QString sipTargetForDial(const QString& dialled, const QString& domain) {

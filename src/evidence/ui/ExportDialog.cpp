@@ -1,7 +1,7 @@
 #include "evidence/ui/ExportDialog.h"
 
 #include "KallomirVersion.h"
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "core/AppContext.h"
 #include "core/Clock.h"
 #include "core/MessageBoxService.h"
@@ -119,12 +119,9 @@ void ExportDialog::fill(const QStringList& ticked) {
     // One read of the catalogue for the whole list: it may hold thousands of rows.
     QSet<QString> transcribed;
     try {
-        const Catalogue catalogue = Catalogue::InFolder(ctx_.homeFolder);
-        if (QFileInfo::exists(catalogue.file())) {
-            for (const FingerprintedRow& row : catalogue.fingerprintedRows()) {
-                if (row.traduzione)
-                    transcribed.insert(row.nome.toLower());
-            }
+        for (const FingerprintedRow& row : ctx_.catalogue->fingerprintedRows()) {
+            if (row.traduzione)
+                transcribed.insert(row.nome.toLower());
         }
     } catch (const RuntimeError&) {
         // The list still shows the files; the export tells what the catalogue lacks.
@@ -205,6 +202,8 @@ void ExportDialog::exportNow() {
     ExportRequest request;
     request.programFolder = ctx_.homeFolder;
     request.recordings = files;
+    // Read here: the catalogue belongs to the window's thread.
+    request.catalogue = ReadExportCatalogue(*ctx_.catalogue, files);
     request.target = target->text().trimmed();
     request.now = ctx_.clock.now();
     request.program = QStringLiteral("Kallomir %1.%2.%3")

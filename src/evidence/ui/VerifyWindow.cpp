@@ -84,6 +84,8 @@ void VerifyWindow::start() {
     CheckOptions options;
     options.programFolder = ctx_.homeFolder;
     options.recordingRoots = RecordingRoots(ctx_.homeFolder, ctx_.userHome);
+    // Read here: the catalogue belongs to the window's thread.
+    options.catalogue = ReadCatalogueSnapshot(*ctx_.catalogue);
     options.cancel = &cancel_;
     // Reports cross to the window's thread as queued calls; a closed window drops them.
     QPointer<VerifyWindow> self(this);

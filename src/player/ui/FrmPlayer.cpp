@@ -1,8 +1,10 @@
 #include "player/ui/FrmPlayer.h"
 
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "catalogue/RecordingTrailer.h"
+#include "catalogue/TranscriptionSave.h"
 #include "controls/playback/SoundBuffer.h"
+#include "controls/playback/WavePeaks.h"
 #include "core/AppContext.h"
 #include "core/MessageBoxService.h"
 #include "core/ProcessControl.h"
@@ -10,10 +12,13 @@
 #include "core/VbConvert.h"
 #include "evidence/EvidenceEvents.h"
 #include "evidence/ui/ExportDialog.h"
+#include "player/PedalControl.h"
 #include "player/PlaybackRules.h"
 #include "player/ui/PlayerDialogs.h"
 #include "player/ui/TranscriptionEditor.h"
+#include "widgets/WaveformView.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -41,6 +46,8 @@ const QString kSelectFirst = QStringLiteral("Selezionare prima il file");
 const QString kUnsaved = QStringLiteral("Salvare le modifiche Prima Di Uscire Dal Programma");
 const QString kNotSelected = QStringLiteral("Selezionare un file ...");
 constexpr int kObjectNotSet = 91;
+constexpr int kTransportRowY = 200;
+constexpr int kEditorY = 232;
 
 QLabel* Caption(QWidget* parent, const QString& text, int x, int y, int w = 60, int h = 18) {
     auto* label = new QLabel(text, parent);
@@ -66,16 +73,25 @@ QPushButton* Button(QWidget* parent, const char* name, const QString& text, int 
 
 }  // namespace
 
-FrmPlayer::FrmPlayer(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
+FrmPlayer::FrmPlayer(AppContext& ctx, QWidget* parent)
+    : QWidget(parent), ctx_(ctx), tools_(TranscriptionSettings::Load(ctx.settings)) {
     if (!ctx.dialogs)
         throw RuntimeError(kObjectNotSet, QStringLiteral("No dialogs for the player"));
     setObjectName(QStringLiteral("FrmPlayer"));
     setWindowTitle(QStringLiteral("Player"));
     buildControls();
+    buildTools();
     resize(1000, 640);
+    // The tools' keys and the digit rule reach the window whichever of its children has the
+    // focus; the editor and the lists would otherwise take them for themselves.
+    qApp->installEventFilter(this);
 }
 
-FrmPlayer::~FrmPlayer() = default;
+FrmPlayer::~FrmPlayer() {
+    qApp->removeEventFilter(this);
+    pedal_.reset();
+    peaks_.reset();
+}
 
 MediaCommands& FrmPlayer::media() {
     return ctx_.media ? *ctx_.media : ownMedia_;
@@ -199,13 +215,15 @@ void FrmPlayer::buildControls() {
         x += w + 4;
         return at;
     };
-    cmdSalva = Button(this, "cmdSalva", QStringLiteral("Salva"), next(58), 138, 58);
-    btedit = Button(this, "btedit", QStringLiteral("Modifica"), next(66), 138, 66);
-    BtiNIReg = Button(this, "BtiNIReg", QStringLiteral("Ascolta"), next(60), 138, 60);
-    FastX10 = Button(this, "FastX10", QStringLiteral("Fast X 10"), next(64), 138, 64);
-    FastX5 = Button(this, "FastX5", QStringLiteral("Fast X 5"), next(60), 138, 60);
-    Btpause = Button(this, "Btpause", QStringLiteral("Pausa"), next(52), 138, 52);
-    BtFineReg = Button(this, "BtFineReg", QStringLiteral("Stop"), next(52), 138, 52);
+    // The transport row sits below the waveform, which stands above it.
+    const int row = kTransportRowY;
+    cmdSalva = Button(this, "cmdSalva", QStringLiteral("Salva"), next(58), row, 58);
+    btedit = Button(this, "btedit", QStringLiteral("Modifica"), next(66), row, 66);
+    BtiNIReg = Button(this, "BtiNIReg", QStringLiteral("Ascolta"), next(60), row, 60);
+    FastX10 = Button(this, "FastX10", QStringLiteral("Fast X 10"), next(64), row, 64);
+    FastX5 = Button(this, "FastX5", QStringLiteral("Fast X 5"), next(60), row, 60);
+    Btpause = Button(this, "Btpause", QStringLiteral("Pausa"), next(52), row, 52);
+    BtFineReg = Button(this, "BtFineReg", QStringLiteral("Stop"), next(52), row, 52);
     BtiNIReg->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
     Btpause->setIcon(style()->standardIcon(QStyle::SP_MediaPause));
     BtFineReg->setIcon(stopIcon);
@@ -225,7 +243,7 @@ void FrmPlayer::buildControls() {
     connect(FastX5, &QPushButton::released, this, [this] { FastX5_MouseUp(); });
 
     Frame2 = new TranscriptionEditor(ctx_.boxes, *ctx_.dialogs, this);
-    Frame2->setGeometry(184, 204, 800, 380);
+    Frame2->setGeometry(184, kEditorY, 800, 380);
 
     LblFolderSize = new QLabel(QStringLiteral("0"), this);
     LblFolderSize->setObjectName(QStringLiteral("LblFolderSize"));
@@ -246,7 +264,9 @@ void FrmPlayer::resizeEvent(QResizeEvent* event) {
     lbstatus->setGeometry(0, h - 20, w, 20);
     LblFolderSize->setGeometry(16, h - 42, 160, 18);
     FOpener->setGeometry(16, 200, 160, std::max(60, h - 200 - 46));
-    Frame2->setGeometry(184, 204, std::max(300, w - 184 - 8), std::max(120, h - 204 - 24));
+    Frame2->setGeometry(184, kEditorY, std::max(300, w - 184 - 8),
+                        std::max(120, h - kEditorY - 24));
+    layoutTools();
 }
 
 // ---- Window load and the folder lists ------------------------------------------------
@@ -322,6 +342,9 @@ void FrmPlayer::Drive1_Change() {
 }
 
 void FrmPlayer::setFolderPath(const QString& path) {
+    // Pointed again at the folder it shows (after every saved recording, after the settings):
+    // the lists are brought up to date, but the opened recording's marks and text stay.
+    const bool sameFolder = !dirPath_.isEmpty() && QDir::cleanPath(path) == dirPath_;
     dirPath_ = QDir::cleanPath(path);
     Dir1->clear();
     QDir dir(dirPath_);
@@ -336,6 +359,10 @@ void FrmPlayer::setFolderPath(const QString& path) {
     for (const QString& child : children) {
         auto* item = new QListWidgetItem(child, Dir1);
         item->setData(Qt::UserRole, QDir(dirPath_).filePath(child));
+    }
+    if (sameFolder) {
+        refreshFileList();
+        return;
     }
     Dir1_Change();
 }
@@ -371,6 +398,15 @@ void FrmPlayer::showTicks() {
     for (int i = 0; i < 3; ++i) Image[i]->setVisible(Check[i]->isChecked());
 }
 
+void FrmPlayer::showRow(const CatalogueRow& row) {
+    Check[0]->setChecked(row.letto);
+    Check[1]->setChecked(row.scritto);
+    Check[2]->setChecked(row.tradotto);
+    txtUtente->setText(row.user);
+    if (row.traduzione)
+        Frame2->setTextRtf(row.traduzione->toUtf8());
+}
+
 void FrmPlayer::ShowMciError(int code) {
     ctx_.boxes.show(MediaCommands::errorText(code), kApplicationTitle, MsgButtons::Ok,
                     MsgIcon::Critical);
@@ -381,14 +417,17 @@ void FrmPlayer::FOpener_Click() {
     if (name.isEmpty())
         return;
     const QString path = QDir(dirPath_).filePath(name);
+    saveHeard();  // what was heard of the recording open until now
     openedName_ = name;
     Paused = false;
+    rewindOnResume_ = false;
     Check[0]->setChecked(false);
 
     // The catalogue row: found, or made for a recording that has none yet.
-    Frame2->rtfTesto()->clear();
+    Frame2->clearText();
+    openedVersion_.reset();
     try {
-        const Catalogue catalogue = Catalogue::InFolder(ctx_.homeFolder);
+        CatalogueStore& catalogue = *ctx_.catalogue;
         std::optional<CatalogueRow> row = catalogue.find(name);
         if (!row) {
             catalogue.playerInsert(
@@ -397,16 +436,12 @@ void FrmPlayer::FOpener_Click() {
             row = catalogue.find(name);
         }
         if (row) {
-            Check[0]->setChecked(row->letto);
-            Check[1]->setChecked(row->scritto);
-            Check[2]->setChecked(row->tradotto);
-            txtUtente->setText(row->user);
+            openedVersion_ = row->versione;
+            showRow(*row);
             // A row the player made has no running number: the recorder's box keeps its own.
             if (row->progressivo && ctx_.forms) {
                 ctx_.forms->recorder().setProgressiveNumber(QString::number(*row->progressivo));
             }
-            if (row->traduzione)
-                Frame2->setTextRtf(row->traduzione->toUtf8());
         }
     } catch (const RuntimeError& e) {
         // Listening still works without the catalogue; the operator learns why the marks
@@ -468,6 +503,7 @@ void FrmPlayer::FOpener_Click() {
     RecordingLoaded = true;
     try {
         loadBuffer(path);
+        openHeard(path);
         if (!timesKnown)
             LbCont->setText(FormatDuration(Scroller->maximum()));
     } catch (const RuntimeError& e) {
@@ -482,7 +518,15 @@ void FrmPlayer::loadBuffer(const QString& path) {
         throw RuntimeError(kObjectNotSet, QStringLiteral("Dispositivo audio non inizializzato"));
     // The new buffer replaces the old one only once it exists.
     std::unique_ptr<SoundBuffer> fresh = SoundBuffer::FromFile(path, *device_);
+    peaks_.reset();  // it reads the old buffer's audio
     buffer_ = std::move(fresh);
+    buffer_->SetTempo(tools_.tempoTenths / 10.0);
+    peaks_ = std::make_unique<WavePeaks>(buffer_->image());
+    WavePeaks* peaks = peaks_.get();
+    Waveform->setSource(
+        [peaks](int count, float* low, float* high) { return peaks->columns(count, low, high); });
+    Waveform->setPosition(0);
+    pollWaveform();
     const int frequency = buffer_->GetFrequency();
     HS_Frequenz->setValue(FrequencyScrollValue(frequency));
     NativeFrequencyValue = frequency / 10;
@@ -515,12 +559,21 @@ void FrmPlayer::BtiNIReg_Click() {
     if (!buffer_)
         return;
     if (Paused) {
+        // Every resume after a pause steps back a little, so the last words are heard again.
+        if (rewindOnResume_ && tools_.autoRewindSeconds > 0) {
+            buffer_->SetCurrentPosition(MovedPosition(buffer_->GetCurrentPosition(),
+                                                      -tools_.autoRewindSeconds, BytesPerSecond,
+                                                      BufferBytes, buffer_->format().blockAlign));
+        }
+        rewindOnResume_ = false;
+        heard_.interrupt();
         buffer_->Play();
         Counter->start();
         PlaybackActive = true;
         Paused = false;
         return;
     }
+    heard_.interrupt();
     buffer_->SetCurrentPosition(
         PlayStartPosition(HS_Cursor->value(), Scroller->maximum(), BytesPerSecond));
     buffer_->Play();
@@ -532,7 +585,10 @@ void FrmPlayer::Btpause_Click() {
     if (buffer_)
         buffer_->Stop();
     Paused = true;
+    rewindOnResume_ = true;
     BtiNIReg->setEnabled(true);
+    heard_.interrupt();
+    saveHeard();
 }
 
 void FrmPlayer::BtFineReg_Click() {
@@ -544,6 +600,9 @@ void FrmPlayer::BtFineReg_Click() {
         buffer_->SetCurrentPosition(0);
     }
     Scroller->setValue(0);
+    heard_.interrupt();
+    rewindOnResume_ = false;
+    saveHeard();
 }
 
 void FrmPlayer::showTimeAt(std::int64_t seconds) {
@@ -575,6 +634,9 @@ void FrmPlayer::Counter_Timer() {
         Scroller->setValue(static_cast<int>(s));
         showTimeAt(s);
     }
+    trackHeard(status == SoundBuffer::kStatusPlaying, p);
+    if (BufferBytes > 0)
+        Waveform->setPosition(static_cast<double>(p) / static_cast<double>(BufferBytes));
 }
 
 void FrmPlayer::Scroller_MouseDown() {
@@ -590,6 +652,8 @@ void FrmPlayer::Scroller_Scroll() {
     }
     if (buffer_)
         buffer_->SetCurrentPosition(DragPosition(Scroller->value(), BytesPerSecond, BufferBytes));
+    heard_.interrupt();
+    rewindOnResume_ = false;
 }
 
 void FrmPlayer::Scroller_MouseUp() {
@@ -607,6 +671,9 @@ void FrmPlayer::Scroller_MouseUp() {
 void FrmPlayer::HS_Frequenz_Change() {
     const int hertz = HS_Frequenz->value() * 10;
     lbl_Frequenz->setText(FrequencyLabel(hertz));
+    // Audio played too fast since the last reading must not count once slower again.
+    if (!listeningSpeed())
+        heard_.interrupt();
     if (buffer_)
         buffer_->SetFrequency(hertz);
 }
@@ -623,6 +690,7 @@ void FrmPlayer::fastDown(bool ten) {
     }
     if (!buffer_)
         return;
+    heard_.interrupt();  // skimming is not listening
     if (const auto factors = FastFactorTable(NativeFrequencyValue)) {
         const int f = buffer_->GetFrequency();
         buffer_->SetFrequency(FastPressedFrequency(f, ten ? factors->x10 : factors->x5));
@@ -635,6 +703,7 @@ void FrmPlayer::fastDown(bool ten) {
 void FrmPlayer::fastUp(bool ten) {
     if (!RecordingLoaded || !buffer_)
         return;
+    heard_.interrupt();
     if (const auto factors = FastFactorTable(NativeFrequencyValue)) {
         const int f = buffer_->GetFrequency();
         // When the press was capped at the buffer's highest frequency, dividing would not
@@ -653,7 +722,8 @@ void FrmPlayer::fastUp(bool ten) {
 
 void FrmPlayer::SetEditMode(bool enable) {
     for (QCheckBox* box : Check) box->setEnabled(enable);
-    Frame2->setEnabled(enable);
+    // The stored text stays readable with editing off: read-only, not greyed out.
+    Frame2->setEditable(enable);
     txtUtente->setEnabled(enable);
     FOpener->setEnabled(!enable);
     btedit->setIcon(style()->standardIcon(enable ? QStyle::SP_DialogCancelButton
@@ -674,7 +744,6 @@ void FrmPlayer::btedit_Click() {
 
 void FrmPlayer::cmdSalva_Click() {
     try {
-        const Catalogue catalogue = Catalogue::InFolder(ctx_.homeFolder);
         PlayerMarks marks;
         marks.letto = Check[0]->isChecked();
         marks.scritto = Check[1]->isChecked();
@@ -682,10 +751,30 @@ void FrmPlayer::cmdSalva_Click() {
         marks.traduzione = QString::fromLatin1(Frame2->textRtf());
         // The opened recording's name: a refresh of the list while editing (a recording
         // saved meanwhile) must not send the text to another row or to none.
-        if (catalogue.playerSave(
-                openedName_, marks,
-                ctx_.settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set")),
-                txtUtente->text())) {
+        const TranscriptionSaveOutcome outcome = SaveTranscription(
+            *ctx_.catalogue, ctx_.boxes, openedName_, marks,
+            ctx_.settings.get(QStringLiteral("etichetta"), QStringLiteral("Not Set")),
+            txtUtente->text(), openedVersion_.value_or(kUnseenVersion));
+        using Kind = TranscriptionSaveOutcome::Kind;
+        if (outcome.kind == Kind::NoRow) {
+            // The row is gone (the catalogue was emptied meanwhile): editing stays on, so the
+            // text is still there to be saved to a file.
+            ctx_.boxes.show(QStringLiteral("La registrazione %1 non è più nel catalogo: la "
+                                           "trascrizione non è stata salvata. Salvarla in un file "
+                                           "con \"Salva il file\".")
+                                .arg(openedName_),
+                            kApplicationTitle, MsgButtons::Ok, MsgIcon::Exclamation);
+            return;
+        }
+        if (outcome.kind == Kind::StillEditing)
+            return;
+        openedVersion_ = outcome.row->versione;
+        if (outcome.kind == Kind::KeptOther) {
+            // The other operator's marks and text, as the catalogue holds them now.
+            Frame2->clearText();
+            showRow(*outcome.row);
+            showTicks();
+        } else {
             LogTranscriptionSaved(ctx_, openedName_, marks.traduzione);
             LogMarksChanged(ctx_, openedName_, marks.letto, marks.scritto, marks.tradotto);
         }
@@ -700,6 +789,17 @@ void FrmPlayer::cmdSalva_Click() {
 }
 
 void FrmPlayer::CheckN_Click(int index) {
+    if (index == 0 && Check[0]->isChecked() && RecordingLoaded && durationMs() > 0) {
+        const int heard = heardPercent();
+        if (heard < 95) {
+            const MsgAnswer answer = ctx_.boxes.show(
+                QStringLiteral("Ascoltato solo il %1% della registrazione. Segnare comunque?")
+                    .arg(heard),
+                kApplicationTitle, MsgButtons::YesNo, MsgIcon::Question);
+            if (answer != MsgAnswer::Yes)
+                Check[0]->setChecked(false);
+        }
+    }
     if (index >= 0 && index < 3)
         Image[index]->setVisible(Check[index]->isChecked());
 }
@@ -718,6 +818,7 @@ void FrmPlayer::stopPlaybackBuffer() {
 void FrmPlayer::setPlaybackPosition(long long bytes) {
     if (buffer_)
         buffer_->SetCurrentPosition(bytes);
+    heard_.interrupt();
 }
 
 int FrmPlayer::positionSliderValue() const {
@@ -745,12 +846,13 @@ void FrmPlayer::rewindByDigitKey(int keyCode) {
         return;
     if (const auto b = DigitRewindPosition(keyCode, Scroller->value(), BytesPerSecond)) {
         buffer_->SetCurrentPosition(*b);
+        heard_.interrupt();
     }
 }
 
 void FrmPlayer::keyPressEvent(QKeyEvent* event) {
-    // Digits rewind only while the editor is off, so typing never moves playback.
-    if (!Frame2->isEnabled() && event->key() >= Qt::Key_1 && event->key() <= Qt::Key_9) {
+    // Digits rewind only while editing is off, so typing never moves playback.
+    if (!editing() && event->key() >= Qt::Key_1 && event->key() <= Qt::Key_9) {
         rewindByDigitKey(event->key());
         event->accept();
         return;
@@ -769,6 +871,7 @@ void FrmPlayer::closeEvent(QCloseEvent* event) {
         return;
     }
     BtFineReg_Click();
+    saveHeard();
     closing_ = true;
     // A running recording is stopped and saved by the recorder's own closing before the
     // shared media alias is released.
@@ -780,6 +883,8 @@ void FrmPlayer::closeEvent(QCloseEvent* event) {
     media().send(QStringLiteral("stop capture"));
     media().send(QStringLiteral("close all"));
     Counter->stop();
+    pedal_.reset();
+    peaks_.reset();
     buffer_.reset();
     if (ctx_.forms)
         ctx_.forms->unload(FormId::Mixer);

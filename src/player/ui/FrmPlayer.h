@@ -2,6 +2,8 @@
 
 #include "controls/MediaCommands.h"
 #include "core/FormLinks.h"
+#include "player/HeardCoverage.h"
+#include "player/TranscriptionKeys.h"
 
 #include <QDateTime>
 #include <QWidget>
@@ -24,14 +26,21 @@ class QTimer;
 namespace kallomir {
 
 struct AppContext;
+struct CatalogueRow;
+class PedalControl;
+class PedalDevices;
 class PlaybackDevice;
 class PlayerDialogs;
 class SoundBuffer;
 class TranscriptionEditor;
+class WaveformView;
+class WavePeaks;
 
 // The player window: choose a recording, see its catalogue data, play it, seek, play it
 // faster or at another frequency, and write its transcription and marks into its
-// catalogue row.
+// catalogue row. Beside that, the tools of a transcription workstation: "Velocità" (tempo with
+// the pitch kept), keys that work while typing, auto-rewind on resume, a foot pedal, time
+// marks in the text, and the waveform with the stretches already heard.
 class FrmPlayer : public QWidget, public PlayerLink {
     Q_OBJECT
 public:
@@ -81,6 +90,24 @@ public:
     void setFolderSizeText(const QString& text) override;
     void rewindByDigitKey(int keyCode) override;
 
+    // Transcription tools.
+    void setPedalDevices(PedalDevices* devices);  // from the wiring place; none: no pedal
+    void CmdTasti_Click();                        // the keys and pedal dialog
+    void applyTranscriptionSettings(const TranscriptionSettings& settings);
+    const TranscriptionSettings& transcriptionSettings() const { return tools_; }
+    void transcriptionAction(TranscriptionAction action);
+    void pedalButton(int index, bool pressed);
+    void pedalRepeat();  // a back or forward pedal held down steps again
+    void SliderVelocita_Change();
+    void seekToSeconds(double seconds);  // a time mark or a click on the waveform
+    void insertTimestamp();
+    bool goToTimestampAtCursor();
+    bool editing() const;
+    int heardPercent() const;
+    const HeardCoverage& heardCoverage() const { return heard_.coverage(); }
+    PedalControl* pedal() const { return pedal_.get(); }
+    WavePeaks* Peaks() const { return peaks_.get(); }
+
     // Controls, by their names, for the tests and the other windows.
     QComboBox* Drive1 = nullptr;
     QListWidget* Dir1 = nullptr;
@@ -111,6 +138,11 @@ public:
     QLabel* LblFolderSize = nullptr;
     TranscriptionEditor* Frame2 = nullptr;
     QTimer* Counter = nullptr;
+    QSlider* SliderVelocita = nullptr;
+    QLabel* lblVelocita = nullptr;
+    QLabel* lblAscoltato = nullptr;
+    QPushButton* CmdTasti = nullptr;
+    WaveformView* Waveform = nullptr;
 
     // Window and program-wide playback state.
     bool RecordingLoaded = false;
@@ -127,6 +159,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -135,16 +168,32 @@ private:
     void fastDown(bool ten);
     void fastUp(bool ten);
     void showTicks();
+    void showRow(const CatalogueRow& row);
     void ShowMciError(int code);
     void loadBuffer(const QString& path);
     void showTimeAt(std::int64_t seconds);
     QString selectedName() const;
     MediaCommands& media();
     bool recorderBusy();
+    void buildTools();
+    void layoutTools();
+    bool handleKey(QKeyEvent* key, bool overrideOnly);
+    void playOrPause(bool play);
+    void moveBy(double seconds);
+    void moveTo(std::int64_t bytes);
+    void showPosition(std::int64_t bytes);
+    std::int64_t durationMs() const;
+    bool listeningSpeed() const;
+    void trackHeard(bool playing, std::int64_t position);
+    void showHeard();
+    void openHeard(const QString& path);
+    void saveHeard();
+    void pollWaveform();
 
     AppContext& ctx_;
     std::unique_ptr<PlaybackDevice> device_;
     std::unique_ptr<SoundBuffer> buffer_;
+    std::unique_ptr<WavePeaks> peaks_;  // reads buffer_'s image: goes before it
     MediaCommands ownMedia_;
     QString dirPath_;
     QString openedName_;           // the file list's name of the last opening
@@ -153,6 +202,22 @@ private:
     std::optional<int> fastRestore_;  // the frequency before a fast button was pressed
     int fastSet_ = 0;                 // what the press set
     bool closing_ = false;
+
+    // The opened recording's row version: a save over it checks nobody saved meanwhile.
+    std::optional<std::int64_t> openedVersion_;
+
+    TranscriptionSettings tools_;
+    bool rewindOnResume_ = false;  // a pause that no explicit move has followed
+    HeardTracker heard_;
+    QString heardPath_;   // the recording whose coverage heard_ holds
+    int heardTicks_ = 0;  // ticks since the coverage was last stored
+    bool heardReported_ = false;
+    PedalDevices* pedalDevices_ = nullptr;
+    std::unique_ptr<PedalControl> pedal_;
+    bool pedalReported_ = false;
+    QTimer* pedalRepeat_ = nullptr;
+    PedalAction repeating_ = PedalAction::None;
+    QTimer* waveformPoll_ = nullptr;
 };
 
 }  // namespace kallomir

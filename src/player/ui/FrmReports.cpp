@@ -1,6 +1,5 @@
 #include "player/ui/FrmReports.h"
 
-#include "catalogue/Catalogue.h"
 #include "core/AppContext.h"
 #include "core/Clock.h"
 #include "core/MessageBoxService.h"
@@ -81,7 +80,7 @@ void frmReports::setRowSource(std::unique_ptr<ReportRowSource> source) {
 
 void frmReports::Form_Load() {
     if (!source_) {
-        source_ = std::make_unique<SqlReportRowSource>(Catalogue::InFolder(ctx_.homeFolder).file());
+        source_ = std::make_unique<CatalogueReportRowSource>(*ctx_.catalogue);
     }
     try {
         report_ = std::make_unique<ReportDocument>(

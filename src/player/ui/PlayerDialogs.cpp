@@ -1,5 +1,7 @@
 #include "player/ui/PlayerDialogs.h"
 
+#include "player/ui/TranscriptionToolsDialog.h"
+
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QFontDialog>
@@ -46,6 +48,17 @@ bool QtPlayerDialogs::print(QWidget* parent, QTextDocument& document) {
     if (dialog.exec() != QDialog::Accepted)
         return false;
     document.print(&printer);
+    return true;
+}
+
+bool QtPlayerDialogs::transcriptionTools(QWidget* parent, MessageBoxService& boxes,
+                                         TranscriptionSettings& settings,
+                                         const std::vector<PedalInfo>& pedals,
+                                         const QString& pedalState) {
+    TranscriptionToolsDialog dialog(boxes, settings, pedals, pedalState, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    settings = dialog.settings();
     return true;
 }
 

@@ -1,15 +1,21 @@
 #pragma once
 
+#include "controls/playback/PedalDevices.h"
+
 #include <QColor>
 #include <QFont>
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 class QTextDocument;
 class QWidget;
 
 namespace kallomir {
+
+class MessageBoxService;
+struct TranscriptionSettings;
 
 // The common dialogs the transcription editor opens; tests answer them without a screen.
 class PlayerDialogs {
@@ -24,6 +30,12 @@ public:
     virtual std::optional<QColor> color(QWidget* parent, const QColor& initial) = 0;
     // Shows the printer dialog and prints the document; false when cancelled.
     virtual bool print(QWidget* parent, QTextDocument& document) = 0;
+    // The keys and pedal of the transcription tools; true (and the choice in settings) when
+    // the operator confirms.
+    virtual bool transcriptionTools(QWidget* parent, MessageBoxService& boxes,
+                                    TranscriptionSettings& settings,
+                                    const std::vector<PedalInfo>& pedals,
+                                    const QString& pedalState) = 0;
 };
 
 // The platform's own dialogs.
@@ -36,6 +48,9 @@ public:
     std::optional<QFont> font(QWidget* parent, const QFont& initial) override;
     std::optional<QColor> color(QWidget* parent, const QColor& initial) override;
     bool print(QWidget* parent, QTextDocument& document) override;
+    bool transcriptionTools(QWidget* parent, MessageBoxService& boxes,
+                            TranscriptionSettings& settings, const std::vector<PedalInfo>& pedals,
+                            const QString& pedalState) override;
 };
 
 }  // namespace kallomir

@@ -3,16 +3,19 @@
 #include "core/MessageBoxService.h"
 #include "player/RtfReader.h"
 #include "player/RtfWriter.h"
+#include "player/Timestamps.h"
 #include "player/ui/PlayerDialogs.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QFile>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QSaveFile>
 #include <QStyle>
+#include <QSyntaxHighlighter>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocumentFragment>
@@ -67,6 +70,22 @@ QIcon AlignmentIcon(Qt::Alignment alignment) {
     }
     return QIcon(pixmap);
 }
+
+// Time marks look like links, on screen only: the stored text stays plain.
+class TimestampHighlighter : public QSyntaxHighlighter {
+public:
+    using QSyntaxHighlighter::QSyntaxHighlighter;
+
+protected:
+    void highlightBlock(const QString& text) override {
+        if (!text.contains(u'['))
+            return;
+        QTextCharFormat mark;
+        mark.setForeground(QColor(20, 80, 170));
+        mark.setFontUnderline(true);
+        for (const TimestampMark& m : FindTimestamps(text)) setFormat(m.start, m.length, mark);
+    }
+};
 
 QString SelectionText(const QTextCursor& cursor) {
     QString text = cursor.selectedText();
@@ -158,6 +177,11 @@ TranscriptionEditor::TranscriptionEditor(MessageBoxService& boxes, PlayerDialogs
         connect(action, &QAction::triggered, this, [this, key] { tlbStandar_ButtonClick(key); });
         buttons_.insert(key, action);
     }
+    marks_ = new TimestampHighlighter(static_cast<QObject*>(this));
+    marks_->setDocument(text_->document());
+    text_->viewport()->installEventFilter(this);
+    text_->viewport()->setMouseTracking(true);
+
     // The mirror follows the selection as it changes, which shows the same as polling it.
     connect(text_, &QTextEdit::cursorPositionChanged, this, &TranscriptionEditor::Timer1_Timer);
     connect(text_, &QTextEdit::selectionChanged, this, &TranscriptionEditor::Timer1_Timer);
@@ -169,8 +193,84 @@ QByteArray TranscriptionEditor::textRtf() const {
 }
 
 void TranscriptionEditor::setTextRtf(const QByteArray& rtf) {
-    LoadRtfOrPlainText(*text_->document(), rtf);
+    // Filled while no editor shows it: inserting run by run into the shown document would lay
+    // the paragraph out again after every run.
+    auto* document = new QTextDocument(text_);
+    const QTextDocument* old = text_->document();
+    document->setDefaultFont(old->defaultFont());
+    document->setDefaultTextOption(old->defaultTextOption());
+    document->setDocumentMargin(old->documentMargin());
+    document->setDefaultStyleSheet(old->defaultStyleSheet());
+    LoadRtfOrPlainText(*document, rtf);
+    adoptDocument(document);
     Timer1_Timer();
+}
+
+void TranscriptionEditor::adoptDocument(QTextDocument* document) {
+    // The editor deletes the document it made itself as it lets go of it; ours go here.
+    QTextDocument* old = text_->document();
+    const bool ours = old && old->parent() == text_;
+    text_->setDocument(document);
+    marks_->setDocument(document);
+    if (ours)
+        delete old;
+    text_->moveCursor(QTextCursor::Start);
+    setEditable(editable_);
+}
+
+void TranscriptionEditor::setEditable(bool editable) {
+    editable_ = editable;
+    toolbar_->setEnabled(editable);
+    text_->setReadOnly(!editable);
+    // Read-only text can still be walked with the keys, to reach a time mark.
+    if (!editable) {
+        text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    }
+}
+
+bool TranscriptionEditor::editable() const {
+    return editable_ && isEnabled();
+}
+
+void TranscriptionEditor::insertAtCursor(const QString& text) {
+    QTextCursor cursor = text_->textCursor();
+    cursor.insertText(text);
+    text_->setTextCursor(cursor);
+}
+
+std::optional<std::int64_t> TranscriptionEditor::timestampAtCursor() const {
+    const QTextCursor cursor = text_->textCursor();
+    const QTextBlock block = cursor.block();
+    const auto mark = TimestampAt(block.text(), cursor.position() - block.position());
+    if (!mark)
+        return std::nullopt;
+    return mark->seconds;
+}
+
+bool TranscriptionEditor::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != text_->viewport())
+        return QFrame::eventFilter(watched, event);
+    if (event->type() == QEvent::MouseMove) {
+        // A pointing hand over a time mark while Ctrl is held says it can be followed.
+        const auto* move = static_cast<QMouseEvent*>(event);
+        const QTextCursor at = text_->cursorForPosition(move->position().toPoint());
+        const bool onMark = (move->modifiers() & Qt::ControlModifier) &&
+                            TimestampAt(at.block().text(), at.position() - at.block().position());
+        text_->viewport()->setCursor(
+            onMark ? Qt::PointingHandCursor
+                   : (text_->isReadOnly() ? Qt::ArrowCursor : Qt::IBeamCursor));
+    } else if (event->type() == QEvent::MouseButtonPress) {
+        const auto* press = static_cast<QMouseEvent*>(event);
+        if (press->button() == Qt::LeftButton && (press->modifiers() & Qt::ControlModifier)) {
+            const QTextCursor at = text_->cursorForPosition(press->position().toPoint());
+            const auto mark = TimestampAt(at.block().text(), at.position() - at.block().position());
+            if (mark) {
+                emit timestampActivated(mark->seconds);
+                return true;
+            }
+        }
+    }
+    return QFrame::eventFilter(watched, event);
 }
 
 void TranscriptionEditor::toggle(const QString& key) {

@@ -1,5 +1,6 @@
 #include "recorder/ui/FrmRecorder.h"
 
+#include "controls/LineRegistrationText.h"
 #include "core/AppContext.h"
 #include "core/GeneralSound.h"
 #include "core/VbConvert.h"
@@ -218,7 +219,7 @@ void FrmRecorder::render() {
     const RecorderState& st = session_->state();
     LabelStatus->setText(LineStatusText(st.lineStatus));
     lbstatus->setText(st.captureStatus);
-    lbLine->setText(RegistrationText(st.registration));
+    lbLine->setText(LineRegistrationText(st.registration));
     lbNotice->setText(st.notice);
     lbNotice->setVisible(!st.notice.isEmpty());
     LbInizio->setText(st.startText);

@@ -1,3 +1,4 @@
+#include "controls/playback/GatedAudio.h"
 #include "controls/playback/SoundBuffer.h"
 #include "controls/playback/ToneWave.h"
 #include "support/TestPlaybackDevice.h"
@@ -10,12 +11,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 using namespace kallomir;
+using kallomir::test::GatedAudio;
 using kallomir::test::ToneWave;
 using kallomir::test::WriteBytes;
 
@@ -55,36 +59,6 @@ double PlayOut(TestPlaybackDevice& device, SoundBuffer& buffer, double limit) {
     }
     return device.now() - start;
 }
-
-// Audio that arrives only as far as the test lets it: a stand-in for a slow disk.
-class GatedAudio {
-public:
-    explicit GatedAudio(QByteArray bytes, std::int64_t allowed)
-        : bytes_(std::move(bytes)), allowed_(allowed) {}
-    ~GatedAudio() { allow(bytes_.size()); }
-
-    void allow(std::int64_t upTo) {
-        std::lock_guard lock(mutex_);
-        allowed_ = upTo;
-        changed_.notify_all();
-    }
-    WaveImage::Reader reader() {
-        return [this](char* into, std::int64_t offset, std::int64_t max) {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return allowed_ > offset; });
-            const std::int64_t n = std::min(
-                {max, allowed_ - offset, static_cast<std::int64_t>(bytes_.size()) - offset});
-            std::memcpy(into, bytes_.constData() + offset, static_cast<size_t>(n));
-            return n;
-        };
-    }
-
-private:
-    QByteArray bytes_;
-    std::int64_t allowed_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-};
 
 WaveFormat Mono16(int rate) {
     return WaveFormat{1, rate, 16, 1, 2, rate * 2};
@@ -293,4 +267,130 @@ TEST(SoundBuffer, FailingOutputIsReported) {
     } catch (const RuntimeError& e) {
         EXPECT_EQ(e.description(), QStringLiteral("nessuna uscita"));
     }
+}
+
+namespace {
+
+// The largest step between neighbouring samples of one channel, and the longest run of
+// near-silence, in the part of the output where the tone plays.
+struct Continuity {
+    float largestStep = 0;
+    size_t longestQuiet = 0;
+};
+
+// Seconds from the first to the last loud sample of the output.
+double SoundingSeconds(const std::vector<float>& samples, int channels, int rate) {
+    size_t first = samples.size(), last = 0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) > 0.1f) {
+            first = std::min(first, i);
+            last = i;
+        }
+    }
+    return first < last ? static_cast<double>(last - first) / channels / rate : 0.0;
+}
+
+Continuity ContinuityOf(const std::vector<float>& samples, size_t from, size_t to) {
+    Continuity c;
+    size_t quiet = 0;
+    for (size_t i = from + 1; i < to; ++i) {
+        c.largestStep = std::max(c.largestStep, std::abs(samples[i] - samples[i - 1]));
+        quiet = std::abs(samples[i]) < 0.05f ? quiet + 1 : 0;
+        c.longestQuiet = std::max(c.longestQuiet, quiet);
+    }
+    return c;
+}
+
+}  // namespace
+
+TEST(SoundBuffer, TempoKeepsThePitchAndScalesTheLength) {
+    struct Case {
+        int rate;
+        int channels;
+        double tempo;
+    };
+    for (const Case& t : {Case{8000, 1, 0.5}, Case{8000, 1, 2.0}, Case{44100, 2, 0.5},
+                          Case{44100, 2, 2.0}, Case{22050, 1, 0.7}}) {
+        SCOPED_TRACE(testing::Message() << t.rate << " Hz x" << t.tempo);
+        TestPlaybackDevice device(0, 0.0);
+        SoundBuffer buffer(Image(ToneWave(t.rate, 16, t.channels, 3.0, 440)), device);
+        buffer.SetTempo(t.tempo);
+        EXPECT_EQ(buffer.GetTempo(), t.tempo);
+        buffer.Play();
+        PlayOut(device, buffer, 10);
+        const double lasted = SoundingSeconds(device.played, t.channels, t.rate);
+        EXPECT_NEAR(lasted, 3.0 / t.tempo, 3.0 / t.tempo * 0.02);
+        EXPECT_NEAR(PitchOf(device.played, t.channels, t.rate), 440, 440 * 0.02);
+    }
+}
+
+TEST(SoundBuffer, TempoAndFrequencyMultiply) {
+    // Frequency 2x (speed and pitch) with tempo 0.5 (speed only): as long as recorded, an
+    // octave up.
+    TestPlaybackDevice device(0, 0.0);
+    SoundBuffer buffer(Image(ToneWave(8000, 16, 1, 2.0, 300)), device);
+    buffer.SetFrequency(16000);
+    buffer.SetTempo(0.5);
+    buffer.Play();
+    PlayOut(device, buffer, 10);
+    EXPECT_NEAR(SoundingSeconds(device.played, 1, 8000), 2.0, 0.04);
+    EXPECT_NEAR(PitchOf(device.played, 1, 8000), 600, 12);
+
+    buffer.SetTempo(0.1);
+    EXPECT_EQ(buffer.GetTempo(), 0.25);
+    buffer.SetTempo(9);
+    EXPECT_EQ(buffer.GetTempo(), 4.0);
+}
+
+TEST(SoundBuffer, LiveTempoChangesNeitherClickNorBreakNorLoseThePlace) {
+    const int rate = 8000;
+    TestPlaybackDevice device(0, 0.0);
+    SoundBuffer buffer(Image(ToneWave(rate, 16, 1, 20.0, 440, {}, 0.5)), device);
+    buffer.Play();
+    double expected = 0;  // seconds of the recording heard
+    for (double tempo : {1.0, 0.5, 0.8, 1.0, 2.0, 1.3, 1.0, 0.6}) {
+        buffer.SetTempo(tempo);
+        device.advance(0.7);
+        expected += 0.7 * tempo;
+    }
+    const double heard = static_cast<double>(buffer.GetCurrentPosition()) / (2.0 * rate);
+    // The tempo stage holds back a tenth of a second, so the place may lag that much.
+    EXPECT_NEAR(heard, expected, 0.15);
+    // A sine of amplitude 0.5 at 440 Hz moves at most 0.5 * 2 pi * 440 / 8000 = 0.17 from one
+    // sample to the next; a click jumps by up to 1. A break shows as a run of silence.
+    const Continuity c = ContinuityOf(device.played, 0, device.played.size());
+    EXPECT_LT(c.largestStep, 0.2f);
+    EXPECT_LT(c.longestQuiet, static_cast<size_t>(rate * 0.005));
+    EXPECT_NEAR(PitchOf(device.played, 1, rate), 440, 440 * 0.02);
+
+    // Steady at 0.6x, the place moves 0.6 s per second of listening.
+    const std::int64_t before = buffer.GetCurrentPosition();
+    device.advance(2.0);
+    EXPECT_NEAR(static_cast<double>(buffer.GetCurrentPosition() - before) / (2.0 * rate), 1.2,
+                0.05);
+}
+
+TEST(SoundBuffer, PlaybackGetsItsAudioWhileTheLoaderIsHeldForTheOverview) {
+    // 10 minutes at 16 000 bytes a second: the start piece holds about 16 s, a piece more
+    // about 9 minutes.
+    const QByteArray audio = ToneWave(8000, 16, 1, 1.0, 500).mid(44).repeated(600);
+    GatedAudio disk(audio, 0);
+    auto image = WaveImage::Load(Mono16(8000), audio.size(), disk.reader());
+    WaveImage* loading = image.get();
+    loading->hold();
+    disk.allow(audio.size());
+    loading->waitUntilLoaded(WaveImage::kFirstPiece);
+    TestPlaybackDevice device(0, 0.0);
+    SoundBuffer buffer(std::move(image), device);
+    buffer.Play();
+    // The loader answers on its own thread; on a loaded machine it may take a while.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (buffer.GetCurrentPosition() < 20 * 16000 &&
+           std::chrono::steady_clock::now() < deadline) {
+        device.advance(0.1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GE(buffer.GetCurrentPosition(), 20 * 16000);  // past the start piece
+    EXPECT_LT(loading->loadedBytes(), audio.size());     // yet not everything was loaded
+    loading->release();
 }

@@ -10,42 +10,9 @@
 #include <cmath>
 
 #include <sched.h>
-#include <sndfile.h>
 #include <unistd.h>
 
 namespace kallomir::test {
-
-bool writeWav8k(const QString& path, const std::vector<int16_t>& samples) {
-    SF_INFO info{};
-    info.samplerate = 8000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(path.toLocal8Bit().constData(), SFM_WRITE, &info);
-    if (!f)
-        return false;
-    const sf_count_t n = sf_write_short(f, samples.data(), sf_count_t(samples.size()));
-    sf_close(f);
-    return n == sf_count_t(samples.size());
-}
-
-double bestCorrelation(const std::vector<int16_t>& sent, const std::vector<int16_t>& recorded,
-                       int maxLag) {
-    double best = 0;
-    for (int lag = -maxLag; lag <= maxLag; ++lag) {
-        double sx = 0, sy = 0, sxy = 0;
-        for (size_t i = 0; i < sent.size(); ++i) {
-            const long j = long(i) + lag;
-            if (j < 0 || j >= long(recorded.size()))
-                continue;
-            sx += double(sent[i]) * sent[i];
-            sy += double(recorded[size_t(j)]) * recorded[size_t(j)];
-            sxy += double(sent[i]) * recorded[size_t(j)];
-        }
-        if (sx > 0 && sy > 0)
-            best = std::max(best, sxy / std::sqrt(sx * sy));
-    }
-    return best;
-}
 
 QString enterLoopbackOnlyNetwork() {
     static QString result = [] {
@@ -90,9 +57,38 @@ bool BaresipPeer::start() {
     c += "audio_source aufile," + options_.sendWav + "\n";
     c += "audio_player aubridge,nil\n";
     c += "audio_alert aubridge,nil\n";
-    c += "ausrc_srate 8000\nauplay_srate 8000\nausrc_channels 1\nauplay_channels 1\n";
+    c += QStringLiteral("ausrc_srate %1\nauplay_srate %1\n").arg(options_.sampleRate);
+    c += "ausrc_channels 1\nauplay_channels 1\n";
+    if (options_.rtpTimeoutSec > 0)
+        c += QStringLiteral("rtp_timeout %1\n").arg(options_.rtpTimeoutSec);
+    if (options_.tls) {
+        // Its own certificate; it does not check ours.
+        const QString key = dir_.filePath(QStringLiteral("key.pem"));
+        const QString cert = dir_.filePath(QStringLiteral("cert.pem"));
+        if (QProcess::execute(QStringLiteral("openssl"),
+                              {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key,
+                               "-out", cert, "-days", "2", "-subj", "/CN=127.0.0.1", "-addext",
+                               "subjectAltName=IP:127.0.0.1"}) != 0) {
+            return false;
+        }
+        QFile both(dir_.filePath(QStringLiteral("tls.pem")));
+        QFile certFile(cert), keyFile(key);
+        if (!both.open(QIODevice::WriteOnly) || !certFile.open(QIODevice::ReadOnly) ||
+            !keyFile.open(QIODevice::ReadOnly)) {
+            return false;
+        }
+        both.write(certFile.readAll() + keyFile.readAll());
+        c += "sip_certificate " + both.fileName() + "\n";
+        c += "sip_cafile " + cert + "\n";
+    }
     c += "module_path /usr/lib/baresip/modules\n";
     c += "module g711.so\nmodule aufile.so\nmodule aubridge.so\n";
+    if (options_.codecs.contains(QStringLiteral("G722"), Qt::CaseInsensitive))
+        c += "module g722.so\n";
+    if (options_.codecs.contains(QStringLiteral("opus"), Qt::CaseInsensitive))
+        c += "module opus.so\n";
+    if (!options_.mediaEncryption.isEmpty())
+        c += "module srtp.so\n";
     c += "module_tmp account.so\n";
     c += "module_app menu.so\n";
     config.write(c.toUtf8());
@@ -101,7 +97,13 @@ bool BaresipPeer::start() {
     QFile accounts(dir_.filePath(QStringLiteral("accounts")));
     if (!accounts.open(QIODevice::WriteOnly))
         return false;
-    QString a = "<sip:" + options_.user + "@" + sipAddress + ">;regint=0;audio_codecs=PCMU,PCMA";
+    const QString accountAddress =
+        options_.tls ? QStringLiteral("127.0.0.1:%1;transport=tls").arg(signallingPort())
+                     : sipAddress;
+    QString a = "<sip:" + options_.user + "@" + accountAddress +
+                ">;regint=0;audio_codecs=" + options_.codecs;
+    if (!options_.mediaEncryption.isEmpty())
+        a += ";mediaenc=" + options_.mediaEncryption;
     if (options_.autoAnswer)
         a += ";answermode=auto";
     accounts.write((a + "\n").toUtf8());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "AudioChecks.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -9,14 +11,6 @@
 #include <vector>
 
 namespace kallomir::test {
-
-// Writes samples as an 8 kHz mono 16-bit WAV file (what baresip's aufile sends).
-bool writeWav8k(const QString& path, const std::vector<int16_t>& samples);
-
-// The best normalised correlation of `sent` against `recorded` over shifts of the recording
-// up to maxLag samples either way, over the part of `sent` that overlaps.
-double bestCorrelation(const std::vector<int16_t>& sent, const std::vector<int16_t>& recorded,
-                       int maxLag);
 
 // Moves this process into a network namespace of its own with only loopback up, so that the
 // SIP tests reach nothing but 127.0.0.1. Empty when done (or already done), otherwise why
@@ -33,9 +27,14 @@ public:
         int rtpPortMin = 12000;  // a range of 20
         QString user = QStringLiteral("caller");
         bool autoAnswer = false;
-        QString sendWav;        // 8 kHz mono 16-bit
+        QString sendWav;        // mono 16-bit at sampleRate
         int quitAfterSec = 30;  // baresip's own time limit (-t)
         QString dial;           // SIP address to call at start; empty: wait for calls
+        int sampleRate = 8000;  // of its audio source and player
+        QString codecs = QStringLiteral("PCMU,PCMA");  // e.g. "G722/16000/1", "opus/48000/2"
+        bool tls = false;         // SIP over TLS (it listens on sipPort + 1 for it)
+        QString mediaEncryption;  // "srtp-mand", "srtp"; empty: plain RTP
+        int rtpTimeoutSec = 0;    // hangs up after this long without the far end's RTP; 0: never
     };
 
     static bool available();
@@ -48,6 +47,9 @@ public:
     void stop();
     bool running() const { return process_.state() != QProcess::NotRunning; }
     qint64 pid() const { return process_.processId(); }
+
+    // The SIP port it uses: sipPort, or the one above it for TLS.
+    int signallingPort() const { return options_.tls ? options_.sipPort + 1 : options_.sipPort; }
 
     // Everything it printed so far.
     QString log();

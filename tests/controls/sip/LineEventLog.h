@@ -21,6 +21,7 @@ public:
     void lineDisconnected(int) override { add(QStringLiteral("disconnected")); }
     void lineIdle(int) override { add(QStringLiteral("idle")); }
     void lineNotify(int, const QString& text) override { add(QStringLiteral("notify ") + text); }
+    void lineRegistration(int) override { add(QStringLiteral("registration")); }
 
     void lineAudio(int, std::span<const std::int16_t> samples, int rate) override {
         {

@@ -131,6 +131,10 @@ QByteArray RawSipPeer::ack(int toPort, const QByteArray& toTag) {
     return request("ACK", toPort, cseq_, toTag, {}, {}, "z9hG4bK" + token());
 }
 
+QByteArray RawSipPeer::ackWithAnswer(int toPort, const QByteArray& toTag, const QByteArray& sdp) {
+    return request("ACK", toPort, cseq_, toTag, {}, sdp, "z9hG4bK" + token());
+}
+
 QByteArray RawSipPeer::bye(int toPort, const QByteArray& toTag) {
     return request("BYE", toPort, ++cseq_, toTag, {}, {}, "z9hG4bK" + token());
 }
@@ -172,14 +176,18 @@ QByteArray RawSipPeer::offer(const QByteArray& payloadTypes, const QByteArray& m
            "a=" + direction + "\r\n";
 }
 
+void RawSipPeer::sendRtpDatagram(int toPort, const QByteArray& datagram) {
+    rtp_.writeDatagram(datagram, QHostAddress::LocalHost, quint16(toPort));
+}
+
 void RawSipPeer::sendRtp(int toPort, int payloadType, uint16_t seq, uint32_t ts,
-                         const QByteArray& payload, QUdpSocket* from) {
+                         const QByteArray& payload, QUdpSocket* from, uint32_t ssrc) {
     QByteArray p(12, '\0');
     p[0] = char(0x80);
     p[1] = char(payloadType & 0x7f);
     qToBigEndian<quint16>(seq, p.data() + 2);
     qToBigEndian<quint32>(ts, p.data() + 4);
-    qToBigEndian<quint32>(0x1234abcdu, p.data() + 8);
+    qToBigEndian<quint32>(ssrc, p.data() + 8);
     p += payload;
     (from ? from : &rtp_)->writeDatagram(p, QHostAddress::LocalHost, quint16(toPort));
 }

@@ -46,6 +46,8 @@ public:
     QByteArray cancel(int toPort);
     // A new offer inside the dialog (hold, resume, address change).
     QByteArray reinvite(int toPort, const QByteArray& toTag, const QByteArray& sdp);
+    // An ACK carrying our answer (to a new offer of the line's).
+    QByteArray ackWithAnswer(int toPort, const QByteArray& toTag, const QByteArray& sdp);
     // A response to a request the line sent us.
     void reply(const SipText& request, int status, const QByteArray& reason, int toPort,
                const QByteArray& sdp = {}, const QByteArray& extraHeaders = {});
@@ -56,7 +58,9 @@ public:
 
     // RTP to the line; `from` another socket tests the unexpected-source rule.
     void sendRtp(int toPort, int payloadType, uint16_t seq, uint32_t ts, const QByteArray& payload,
-                 QUdpSocket* from = nullptr);
+                 QUdpSocket* from = nullptr, uint32_t ssrc = 0x1234abcdu);
+    // A ready-made datagram (SRTP, RTCP) from the RTP socket.
+    void sendRtpDatagram(int toPort, const QByteArray& datagram);
     // RTP datagrams the line sent us since the last call.
     QList<QByteArray> drainRtp();
 

@@ -1,5 +1,7 @@
 #include "controls/sip/SipLineConfig.h"
 
+#include "controls/sip/SipLine.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -53,7 +55,7 @@ TEST(SipLineConfig, ReadsEachSectionAsALineWithDefaultsForAbsentKeys) {
     EXPECT_EQ(b.mediaAddress(), "127.0.0.1");
     EXPECT_TRUE(b.registrar.isEmpty());
     EXPECT_EQ(b.ringPeriodMs, 4000);
-    EXPECT_EQ(b.codecs, (QStringList{"PCMU", "PCMA"}));
+    EXPECT_EQ(b.codecs, (QStringList{"G722", "OPUS", "PCMU", "PCMA"}));
 }
 
 TEST(SipLineConfig, LeavesOutLinesWithUnusableValuesAndSaysWhy) {
@@ -74,6 +76,101 @@ TEST(SipLineConfig, LeavesOutLinesWithUnusableValuesAndSaysWhy) {
     EXPECT_EQ(problems.size(), 8) << problems.join(u'\n').toStdString();
     EXPECT_TRUE(problems.join(u'\n').contains("[bad port] ListenPort=99999"));
     EXPECT_TRUE(problems.join(u'\n').contains("[GOOD] Name: used by an earlier line"));
+}
+
+TEST(SipLineConfig, ReadsTransportEncryptionAndAccessKeys) {
+    QTemporaryDir dir;
+    const QString ca = dir.filePath(QStringLiteral("pbx-ca.pem"));
+    QFile(ca).open(QIODevice::WriteOnly);
+    const QString path = writeIni(dir,
+                                  "[pbx]\n"
+                                  "Transport=TLS\n"
+                                  "Registrar=pbx.example.com\n"
+                                  "Proxy=sip:edge.example.com:5061\n"
+                                  "TlsCaFile=" +
+                                      ca.toUtf8() +
+                                      "\n"
+                                      "TlsAllowSelfSigned=yes\n"
+                                      "MediaEncryption=srtp\n"
+                                      "AllowFrom=192.168.1.0/24, 10.0.0.5 2001:db8::/32\n"
+                                      "InvitesPerMinute=12\n"
+                                      "SendSilence=yes\n"
+                                      "Codecs=opus,pcma,OPUS\n"
+                                      "[plain]\n"
+                                      "MediaEncryption=srtp-optional\n");
+    QStringList problems;
+    const auto lines = loadSipLineConfigs(path, &problems);
+    EXPECT_TRUE(problems.isEmpty()) << problems.join(u'\n').toStdString();
+    ASSERT_EQ(lines.size(), 2u);
+    const SipLineConfig& a = lines[0];
+    EXPECT_EQ(a.transport, SipTransport::Tls);
+    EXPECT_EQ(a.listenPort, 5061);  // the TLS port unless one is given
+    EXPECT_EQ(a.withTransport(a.registrar), "sip:pbx.example.com;transport=tls");
+    EXPECT_EQ(a.withTransport(QStringLiteral("sip:x;transport=udp")), "sip:x;transport=udp");
+    EXPECT_EQ(a.proxy, "sip:edge.example.com:5061");
+    EXPECT_EQ(a.tlsCaFile, ca);
+    EXPECT_TRUE(a.tlsAllowSelfSigned);
+    EXPECT_EQ(a.mediaEncryption, MediaEncryption::SrtpRequired);
+    EXPECT_EQ(a.allowFrom, (QStringList{"192.168.1.0/24", "10.0.0.5", "2001:db8::/32"}));
+    EXPECT_EQ(a.invitesPerMinute, 12);
+    EXPECT_TRUE(a.sendSilence);
+    EXPECT_EQ(a.codecs, (QStringList{"OPUS", "PCMA"}));
+    EXPECT_TRUE(a.warnings.isEmpty());
+    // SRTP keys in the description travel in clear without TLS: said, not refused.
+    const SipLineConfig& b = lines[1];
+    EXPECT_EQ(b.mediaEncryption, MediaEncryption::SrtpOptional);
+    EXPECT_EQ(b.transport, SipTransport::Udp);
+    EXPECT_EQ(b.withTransport(QStringLiteral("sip:pbx")), "sip:pbx");
+    ASSERT_EQ(b.warnings.size(), 1);
+    EXPECT_TRUE(b.warnings[0].contains("Transport=tls"));
+}
+
+TEST(SipLineConfig, RefusesUnusableTransportEncryptionAndAccessValues) {
+    QTemporaryDir dir;
+    const QString path = writeIni(dir,
+                                  "[a]\nTransport=sctp\n"
+                                  "[b]\nMediaEncryption=zrtp\n"
+                                  "[c]\nAllowFrom=10.0.0.0/8, pbx.local\n"
+                                  "[d]\nTlsCaFile=/nonexistent/ca.pem\n"
+                                  "[e]\nSendSilence=maybe\n"
+                                  "[f]\nRegistrar=sip:pbx example\n"
+                                  "[g]\nInvitesPerMinute=-1\n");
+    QStringList problems;
+    EXPECT_TRUE(loadSipLineConfigs(path, &problems).empty());
+    EXPECT_EQ(problems.size(), 7) << problems.join(u'\n').toStdString();
+    EXPECT_TRUE(problems.join(u'\n').contains("[c] AllowFrom: not an address or range: pbx.local"));
+}
+
+TEST(SipLineConfig, WarnsWhenAFileHoldingAPasswordIsReadableByOthers) {
+    QTemporaryDir dir;
+    const QString path = writeIni(dir, "[pbx]\nListenAddress=127.0.0.1\nPassword=s3cret\n");
+    QFile file(path);
+    const struct {
+        QFile::Permissions mode;
+        bool warned;
+    } cases[] = {
+        {QFile::ReadOwner | QFile::WriteOwner, false},
+        {QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup, true},
+        {QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther, true},
+        {QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup, true},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(file.setPermissions(c.mode));
+        const auto lines = loadSipLineConfigs(path, nullptr);
+        ASSERT_EQ(lines.size(), 1u);
+        const QString warning = linesFilePermissionWarning(path, lines);
+        EXPECT_EQ(!warning.isEmpty(), c.warned) << int(c.mode);
+        EXPECT_EQ(lines[0].warnings.contains(warning), c.warned) << int(c.mode);
+        if (c.warned) {
+            EXPECT_TRUE(warning.contains("chmod 600")) << warning.toStdString();
+            // The line gives it to whoever shows the operator what is wrong.
+            EXPECT_EQ(SipLine(lines).warnings(), QStringList{warning});
+        }
+    }
+    // Without a password there is nothing to protect.
+    const QString open = writeIni(dir, "[pbx]\nListenAddress=127.0.0.1\n");
+    QFile(open).setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    EXPECT_TRUE(linesFilePermissionWarning(open, loadSipLineConfigs(open, nullptr)).isEmpty());
 }
 
 TEST(SipLineConfig, MissingFileMeansNoLines) {

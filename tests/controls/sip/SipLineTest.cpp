@@ -1,7 +1,6 @@
 #include "controls/sip/SipLine.h"
 
-#include "LineEventLog.h"
-#include "RawSipPeer.h"
+#include "SipLineFixture.h"
 #include "controls/TelephonyControl.h"
 #include "controls/sip/G711.h"
 #include "controls/sip/Rtp.h"
@@ -15,102 +14,10 @@
 namespace kallomir {
 namespace {
 
-using test::LineEventLog;
 using test::RawSipPeer;
 using test::SipText;
 
-// One line on 127.0.0.1 at a free port, opened, with its events logged.
-class SipLineTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SipLineConfig cfg;
-        cfg.name = QStringLiteral("Linea SIP");
-        cfg.listenAddress = QStringLiteral("127.0.0.1");
-        cfg.listenPort = test::freeUdpPort();
-        cfg.user = QStringLiteral("rec");
-        cfg.domain = QStringLiteral("127.0.0.1");
-        cfg.ringPeriodMs = 500;
-        cfg.rtpPortMin = 20000 + cfg.listenPort % 20000;
-        cfg.rtpPortMax = cfg.rtpPortMin + 200;
-        port = cfg.listenPort;
-        line = std::make_unique<SipLine>(std::vector<SipLineConfig>{cfg});
-        line->setEventReceiver(&log);
-        line->setAudioSink(&log);
-        line->open(0);
-    }
-    void TearDown() override {
-        line->setEventReceiver(nullptr);
-        line->setAudioSink(nullptr);
-    }
-
-    // INVITE from the peer up to the first ring; returns the 180.
-    SipText ringIn(RawSipPeer& peer, const QByteArray& pts = "8 0") {
-        peer.invite(port, peer.offer(pts));
-        auto ringing = peer.waitFor(180);
-        EXPECT_TRUE(ringing);
-        EXPECT_TRUE(log.waitFor(QStringLiteral("ring 1")));
-        return ringing.value_or(SipText{});
-    }
-
-    // Answers, acknowledges the 200 and waits for the connected event; returns the 200.
-    SipText connect(RawSipPeer& peer) {
-        line->answer(0);
-        auto ok = peer.waitFor(200);
-        EXPECT_TRUE(ok);
-        if (!ok)
-            return {};
-        peer.ack(port, ok->toTag());
-        EXPECT_TRUE(log.waitFor(QStringLiteral("connected")));
-        return *ok;
-    }
-
-    // Full-scale PCMU packets, numbered from `first`, 160 samples each.
-    static void sendLoud(RawSipPeer& peer, int rtpPort, int first, int count) {
-        for (int n = first; n < first + count; ++n)
-            peer.sendRtp(rtpPort, 0, uint16_t(n), uint32_t(n * 160), kLoud);
-    }
-    // How many samples of what the line handed over are decoded full-scale PCMU.
-    std::ptrdiff_t loudSamples() const {
-        std::vector<int16_t> decoded;
-        decodeG711(G711Law::MuLaw, {reinterpret_cast<const uint8_t*>(kLoud.constData()), 1},
-                   decoded);
-        const auto audio = log.audio();
-        return std::count(audio.begin(), audio.end(), decoded[0]);
-    }
-    static inline const QByteArray kLoud = QByteArray(160, char(0x80));
-
-    static int rtpPortOf(const SipText& msg) {
-        const int m = msg.body.indexOf("m=audio ");
-        return msg.body.mid(m + 8).split(' ').value(0).toInt();
-    }
-
-    static MediaDirection directionOf(const SipText& msg) {
-        const auto sdp = parseSdp(msg.body);
-        EXPECT_TRUE(sdp) << msg.body.constData();
-        return sdp ? sdp->direction : MediaDirection::SendRecv;
-    }
-
-    // What the line sent the peer: keepalives only, header-only packets with a dynamic
-    // payload number the peer did not offer. Returns how many.
-    static int expectOnlyKeepalives(RawSipPeer& peer, const std::vector<int>& offered) {
-        const QList<QByteArray> sent = peer.drainRtp();
-        for (const QByteArray& d : sent) {
-            const auto p =
-                parseRtp({reinterpret_cast<const uint8_t*>(d.constData()), size_t(d.size())});
-            EXPECT_TRUE(p);
-            if (!p)
-                continue;
-            EXPECT_TRUE(p->payload.empty());
-            EXPECT_GE(p->payloadType, 96);
-            EXPECT_EQ(std::count(offered.begin(), offered.end(), p->payloadType), 0);
-        }
-        return int(sent.size());
-    }
-
-    int port = 0;
-    LineEventLog log;
-    std::unique_ptr<SipLine> line;
-};
+using SipLineTest = test::SipLineFixture;
 
 TEST(SipLineDevices, ListsEachConfiguredLineWithVersionAndCapabilities) {
     SipLineConfig a;
@@ -217,7 +124,7 @@ TEST_F(SipLineTest, CancelWhileRingingLeavesTheLineIdleWithoutConnecting) {
     ringIn(next);
 }
 
-TEST_F(SipLineTest, RefusesASecondCallAnOfferWithoutG711AndBrokenDescriptions) {
+TEST_F(SipLineTest, RefusesASecondCallAnOfferWithoutOurCodecsAndBrokenDescriptions) {
     RawSipPeer first;
     ringIn(first);
 
@@ -228,9 +135,9 @@ TEST_F(SipLineTest, RefusesASecondCallAnOfferWithoutG711AndBrokenDescriptions) {
     line->drop(0);  // refuse the ringing call
     EXPECT_TRUE(first.waitFor(603));
 
-    RawSipPeer opus;
-    opus.invite(port, opus.offer("96", "a=rtpmap:96 opus/48000/2\r\n"));
-    EXPECT_TRUE(opus.waitFor(488));
+    RawSipPeer g729;
+    g729.invite(port, g729.offer("18", "a=rtpmap:18 G729/8000\r\n"));
+    EXPECT_TRUE(g729.waitFor(488));
 
     RawSipPeer broken;
     broken.invite(port, "v=0\r\nthis is not a description\r\n");
@@ -333,7 +240,7 @@ TEST_F(SipLineTest, NewOffersInTheCallAreAnsweredWithoutOurSending) {
     }
     EXPECT_TRUE(line->isConnected(0));
     expectOnlyKeepalives(peer, {0, 101});
-    EXPECT_EQ(line->diagnostics(0).keepalivesFailed, 0u);
+    EXPECT_EQ(line->diagnostics(0).media.sendFailures, 0u);
 }
 
 TEST_F(SipLineTest, RtpFromAnotherAddressOrPayloadIsIgnoredAndCounted) {
@@ -350,8 +257,8 @@ TEST_F(SipLineTest, RtpFromAnotherAddressOrPayloadIsIgnoredAndCounted) {
     }
     ASSERT_TRUE(log.waitForAudio(4000));
     const auto diag = line->diagnostics(0);
-    EXPECT_EQ(diag.foreignPackets, 10u);
-    EXPECT_EQ(diag.otherPayloads, 10u);
+    EXPECT_EQ(diag.media.foreignPackets, 10u);
+    EXPECT_EQ(diag.media.otherPayloads, 10u);
     EXPECT_EQ(diag.audio.packets, 0u);
     for (int16_t s : log.audio()) ASSERT_EQ(s, 0);
     EXPECT_TRUE(diag.problems.join(u'\n').contains("unexpected source 127.0.0.2"));
@@ -365,8 +272,8 @@ TEST_F(SipLineTest, DialsConnectsWhenAnsweredAndCancelsOrHangsUp) {
     line->dial(0, target);
     auto invite = callee.waitForRequest("INVITE");
     ASSERT_TRUE(invite);
-    EXPECT_TRUE(invite->body.contains("RTP/AVP 0 8"));
-    EXPECT_TRUE(invite->body.contains("a=recvonly\r\n"));  // a call-back records too
+    EXPECT_TRUE(invite->body.contains("RTP/AVP 9 96 0 8"));  // wideband first
+    EXPECT_TRUE(invite->body.contains("a=recvonly\r\n"));    // a call-back records too
     callee.reply(*invite, 180, "Ringing", port);
     EXPECT_THROW(line->dial(0, target), RuntimeError);  // busy with this call
     line->drop(0);

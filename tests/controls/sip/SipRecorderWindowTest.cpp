@@ -3,7 +3,7 @@
 #include "BaresipPeer.h"
 #include "controls/WavSamples.h"
 #include "controls/sip/SipLine.h"
-#include "catalogue/Catalogue.h"
+#include "catalogue/CatalogueStore.h"
 #include "controls/MediaCommands.h"
 #include "controls/WaveControl.h"
 #include "recorder/RecorderSession.h"
@@ -134,7 +134,7 @@ protected:
         const double corr = bestCorrelation(speech, recorded, 4000);
         std::cout << "recording correlates " << corr << " with what was sent\n";
         EXPECT_GE(corr, 0.95);
-        EXPECT_TRUE(Catalogue::InFolder(home.home()).find(name).has_value());
+        EXPECT_TRUE(home.catalogue->find(name).has_value());
     }
 
     test::TempHome home;
