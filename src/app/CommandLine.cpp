@@ -37,13 +37,14 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("Check a hand-over bundle (folder or ZIP archive) on its own, as --verify "
                        "does. No window."),
         QStringLiteral("PATH"));
-    
+
     const QCommandLineOption catalogueCopy(
         QStringLiteral("catalogue-copy-to-server"),
         QStringLiteral("Copy the rows of the program folder's datirec.mdb to the catalogue server "
                        "named in RIZEDUZO.INI [CATALOGO], keeping their running numbers; rows "
                        "already on the server are not copied again. Then leave."));
-    parser.addOptions({help, version, home, lineScript, probe, verify, verifyExport, catalogueCopy});
+    parser.addOptions(
+        {help, version, home, lineScript, probe, verify, verifyExport, catalogueCopy});
     if (!parser.parse(arguments)) {
         result.error = parser.errorText();
     }

@@ -88,8 +88,8 @@ void OfflineQueue::remove(qint64 id) {
 bool OfflineQueue::setFingerprint(const QString& nome, const CatalogueFingerprint& fingerprint) {
     SqliteConnection connection(file(), SqliteConnection::Open::MayCreate);
     EnsureQueue(connection);
-    QSqlQuery update = connection.prepare(QStringLiteral(
-        "UPDATE dati_in_attesa SET impronta = ?, impronta_byte = ? WHERE NOME = ?"));
+    QSqlQuery update = connection.prepare(
+        QStringLiteral("UPDATE dati_in_attesa SET impronta = ?, impronta_byte = ? WHERE NOME = ?"));
     update.addBindValue(fingerprint.sha256);
     update.addBindValue(fingerprint.bytes);
     update.addBindValue(nome);

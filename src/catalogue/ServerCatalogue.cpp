@@ -827,9 +827,9 @@ ServerCatalogue::CopyReport ServerCatalogue::copyRows(const std::vector<Catalogu
 
 bool ServerCatalogue::writeFingerprint(Connection& c, const QString& nome,
                                        const CatalogueFingerprint& fingerprint) {
-    QSqlQuery update = c.prepare(QStringLiteral(
-        "UPDATE dati SET impronta = ?, impronta_byte = ? WHERE id = "
-        "(SELECT id FROM dati WHERE lower(nome) = lower(?) ORDER BY id LIMIT 1)"));
+    QSqlQuery update = c.prepare(
+        QStringLiteral("UPDATE dati SET impronta = ?, impronta_byte = ? WHERE id = "
+                       "(SELECT id FROM dati WHERE lower(nome) = lower(?) ORDER BY id LIMIT 1)"));
     update.addBindValue(fingerprint.sha256);
     update.addBindValue(fingerprint.bytes);
     update.addBindValue(nome);

@@ -318,9 +318,9 @@ void SqliteCatalogue::appendRecords(const std::vector<CatalogueRecord>& records)
 
 bool SqliteCatalogue::setFingerprint(const QString& nome, const CatalogueFingerprint& fingerprint) {
     SqliteConnection connection(file(), Open::Existing);
-    QSqlQuery update = connection.prepare(QStringLiteral(
-        "UPDATE dati SET impronta = ?, impronta_byte = ? WHERE rowid = "
-        "(SELECT rowid FROM dati WHERE NOME = ? ORDER BY rowid LIMIT 1)"));
+    QSqlQuery update = connection.prepare(
+        QStringLiteral("UPDATE dati SET impronta = ?, impronta_byte = ? WHERE rowid = "
+                       "(SELECT rowid FROM dati WHERE NOME = ? ORDER BY rowid LIMIT 1)"));
     update.addBindValue(fingerprint.sha256);
     update.addBindValue(fingerprint.bytes);
     update.addBindValue(nome);

@@ -1,7 +1,7 @@
 #include "evidence/HandOverExport.h"
 
-#include "catalogue/SqliteCatalogue.h"
 #include "catalogue/RecordingTrailer.h"
+#include "catalogue/SqliteCatalogue.h"
 #include "core/RuntimeError.h"
 #include "core/VbConvert.h"
 #include "evidence/BundleManifest.h"

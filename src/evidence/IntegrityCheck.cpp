@@ -555,8 +555,9 @@ CheckReport RunIntegrityCheck(const CheckOptions& options) {
     onDisk.sort();
 
     const CatalogueSnapshot catalogue =
-        options.catalogue ? *options.catalogue
-                          : ReadCatalogueSnapshot(*SqliteCatalogue::InFolder(options.programFolder));
+        options.catalogue
+            ? *options.catalogue
+            : ReadCatalogueSnapshot(*SqliteCatalogue::InFolder(options.programFolder));
     if (!contents.exists && (!onDisk.isEmpty() || (catalogue.present && !catalogue.server)))
         report.findings.push_back({FindingKind::LogMissing, log.path()});
 

@@ -130,7 +130,9 @@ TEST(ServerFingerprint, ARowWaitingForTheServerTakesItsFingerprintAlong) {
     EXPECT_TRUE(away.setFingerprint("20240301_090000.ems", {kShaA, 4096}));
     EXPECT_EQ(OfflineQueue(home.home()).entries().front().fingerprint,
               (CatalogueFingerprint{kShaA, 4096}));
-    EXPECT_EQ(ErrorNumberOf([&] { away.setFingerprint("20240301_080000.Ems", {kShaB, 1}); }),
+    EXPECT_EQ(ErrorNumberOf([&] {
+                  away.setFingerprint("20240301_080000.Ems", {kShaB, 1});
+              }),
               kCatalogueUnreachable);
 
     ServerCatalogue back(schema.config(), home.home(), &home.context->settings);
