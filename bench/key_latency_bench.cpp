@@ -4,8 +4,8 @@
 // figures include that read (they are upper bounds). Goal: median under 50 ms for both.
 // Run with the test services:
 //   scripts/with-test-services.sh build/bench/kallomir_key_latency_bench
-#include "catalogue/SqliteCatalogue.h"
 #include "catalogue/RecordingTrailer.h"
+#include "catalogue/SqliteCatalogue.h"
 #include "controls/PortAudioLibrary.h"
 #include "controls/playback/PortAudioPlaybackDevice.h"
 #include "player/TranscriptionKeys.h"

@@ -11,11 +11,15 @@
 #include "app/WindowRegistry.h"
 #include "core/AppContext.h"
 #include "core/Clock.h"
+#include "core/GeneralSound.h"
 #include "core/HomeFolder.h"
 #include "core/SingleInstance.h"
+#include "evidence/FilePolicy.h"
+#include "evidence/VerifyCommand.h"
 
 #include <QApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLibraryInfo>
@@ -34,6 +38,26 @@ bool InstallQtItalian(QCoreApplication& app, QTranslator& translator) {
     return app.installTranslator(&translator);
 }
 
+namespace {
+
+// The verify commands run without a window (and without a display), beside a running
+// program if need be: they only read.
+int RunVerification(int argc, char** argv, const CommandLine& options) {
+    QCoreApplication app(argc, argv);
+    if (!options.verifyExport.isEmpty())
+        return RunVerifyExportCommand(options.verifyExport, stdout);
+    if (!options.home.isEmpty() && !QFileInfo(options.home).isDir())
+        return RunVerifyCommand(options.home, QDir::homePath(), stdout);
+    const HomeFolderResult home = ResolveHomeFolder(options.home);
+    if (!home.error.isEmpty()) {
+        std::fprintf(stderr, "kallomir: %s\n", qPrintable(home.error));
+        return kVerifyCannot;
+    }
+    return RunVerifyCommand(home.path, QDir::homePath(), stdout);
+}
+
+}  // namespace
+
 int RunApplication(int argc, char** argv) {
     QElapsedTimer sinceStart;
     sinceStart.start();
@@ -41,6 +65,12 @@ int RunApplication(int argc, char** argv) {
     for (int i = 1; i < argc; ++i)
         if (qstrcmp(argv[i], "--catalogue-copy-to-server") == 0)
             return RunCatalogueCopyCommand(argc, argv);
+    {
+        const CommandLine early = ParseCommandLine(ArgumentsOf(argc, argv));
+        if (early.error.isEmpty() && !early.showHelp && !early.showVersion &&
+            (early.verify || !early.verifyExport.isEmpty()))
+            return RunVerification(argc, argv, early);
+    }
     QApplication app(argc, argv);
     // Before the first window or message box. Without the translation Qt's texts stay English.
     QTranslator qtItalian;
@@ -72,12 +102,22 @@ int RunApplication(int argc, char** argv) {
     if (!instance.claim())
         return 0;
 
+    // Whatever the program creates is the owner's alone until the configuration says which
+    // group may read it too.
+    ApplyFilePolicy(FilePolicy{});
     const HomeFolderResult home = ResolveHomeFolder(options.home);
     QtMessageBoxService boxes;
     if (!home.error.isEmpty()) {
         boxes.show(home.error, kApplicationTitle, MsgButtons::Ok, MsgIcon::Critical);
         return 1;
     }
+    const FilePolicy files =
+        LoadFilePolicy(AppFolderOf(home.path) + QStringLiteral("RIZEDUZO.INI"));
+    ApplyFilePolicy(files);
+    const QString shared = ShareWithGroup(home.path);
+    if (!files.problem.isEmpty() || !shared.isEmpty())
+        boxes.show(files.problem.isEmpty() ? shared : files.problem, kApplicationTitle,
+                   MsgButtons::Ok, MsgIcon::Exclamation);
 
     GeneralSound config;
     IniSettingsStore store(IniSettingsStore::DefaultRoot());

@@ -27,12 +27,24 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
         QStringLiteral("startup-probe"),
         QStringLiteral(
             "Print the milliseconds from start to the login window, then leave (for benchmarks)."));
+    const QCommandLineOption verify(
+        QStringLiteral("verify"),
+        QStringLiteral("Check the recordings, the catalogue and the integrity log of the program "
+                       "folder, print one line per problem and leave: exit code 0 when "
+                       "everything holds, 1 otherwise. No window."));
+    const QCommandLineOption verifyExport(
+        QStringLiteral("verify-export"),
+        QStringLiteral("Check a hand-over bundle (folder or ZIP archive) on its own, as --verify "
+                       "does. No window."),
+        QStringLiteral("PATH"));
+
     const QCommandLineOption catalogueCopy(
         QStringLiteral("catalogue-copy-to-server"),
         QStringLiteral("Copy the rows of the program folder's datirec.mdb to the catalogue server "
                        "named in RIZEDUZO.INI [CATALOGO], keeping their running numbers; rows "
                        "already on the server are not copied again. Then leave."));
-    parser.addOptions({help, version, home, lineScript, probe, catalogueCopy});
+    parser.addOptions(
+        {help, version, home, lineScript, probe, verify, verifyExport, catalogueCopy});
     if (!parser.parse(arguments)) {
         result.error = parser.errorText();
     }
@@ -41,6 +53,10 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     result.home = parser.value(home);
     result.lineScript = parser.value(lineScript);
     result.startupProbe = parser.isSet(probe);
+    result.verify = parser.isSet(verify);
+    result.verifyExport = parser.value(verifyExport);
+    if (result.verify && parser.isSet(verifyExport) && result.error.isEmpty())
+        result.error = QStringLiteral("--verify and --verify-export cannot be used together");
     result.catalogueCopy = parser.isSet(catalogueCopy);
     if (!parser.positionalArguments().isEmpty() && result.error.isEmpty()) {
         result.error =
@@ -48,6 +64,12 @@ CommandLine ParseCommandLine(const QStringList& arguments) {
     }
     result.helpText = parser.helpText();
     return result;
+}
+
+QStringList ArgumentsOf(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
 }
 
 }  // namespace kallomir

@@ -5,6 +5,7 @@
 #include "core/FormLinks.h"
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
+#include "evidence/ui/VerifyWindow.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -50,6 +51,9 @@ MdiRec::MdiRec(AppContext& ctx, QWidget* parent) : QMainWindow(parent), ctx_(ctx
     addButton(QStringLiteral("&Cerca"), QStringLiteral("cerca"),
               QStringLiteral("Cerca le registrazioni per parole, numero, data e segni (Alt+C)"),
               SearchIcon());
+    addButton(QStringLiteral("Verifica"), QStringLiteral("VERIFICA"),
+              QStringLiteral("Verifica dell'integrità di registrazioni, catalogo e registro"),
+              QStyle::SP_DialogApplyButton);
     space_ = new QWidget(toolbar1_);
     space_->setObjectName(QStringLiteral("SPACE"));
     space_->setProperty(kKeyProperty, QStringLiteral("SPACE"));
@@ -129,6 +133,8 @@ void MdiRec::Toolbar1_ButtonClick(const QString& key) {
         } catch (const RuntimeError& error) {
             ReportError(ctx_.boxes, error, QStringLiteral("Cerca"));
         }
+    } else if (key == QStringLiteral("VERIFICA")) {
+        ShowVerifyWindow(ctx_, this);
     } else if (key == QStringLiteral("PARM")) {
         ctx_.forms->showPasswordWindow(QStringLiteral("P"));
     } else if (key == QStringLiteral("ESCI")) {

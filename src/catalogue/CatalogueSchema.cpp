@@ -35,6 +35,9 @@ const std::vector<CatalogueColumn>& CatalogueColumns() {
         {QStringLiteral("versione"), QStringLiteral("INTEGER NOT NULL DEFAULT 1"),
          QStringLiteral("integer NOT NULL DEFAULT 1")},
         CallerNumberColumn(),
+        // The recording file's SHA-256 and size as saved; empty for rows from before.
+        {QStringLiteral("impronta"), QStringLiteral("TEXT"), QStringLiteral("text")},
+        {QStringLiteral("impronta_byte"), QStringLiteral("INTEGER"), QStringLiteral("bigint")},
     };
     return columns;
 }
@@ -60,6 +63,25 @@ QString CreateTableSql(bool server) {
 QString AddColumnSql(const CatalogueColumn& column, bool server) {
     return QStringLiteral("ALTER TABLE dati ADD COLUMN ") + QuotedName(column.name, server) + u' ' +
            (server ? column.serverType : column.sqliteType);
+}
+
+std::optional<CatalogueFingerprint> FingerprintFromValues(const QVariant& sha256,
+                                                          const QVariant& bytes) {
+    if (sha256.isNull() || sha256.toString().isEmpty())
+        return std::nullopt;
+    return CatalogueFingerprint{sha256.toString(), bytes.toLongLong()};
+}
+
+FingerprintedRow FingerprintedRowFromQuery(const QSqlQuery& query) {
+    FingerprintedRow row;
+    row.nome = query.value(0).toString();
+    if (!query.value(1).isNull())
+        row.traduzione = query.value(1).toString();
+    row.letto = TruthOf(query.value(2));
+    row.scritto = TruthOf(query.value(3));
+    row.tradotto = TruthOf(query.value(4));
+    row.fingerprint = FingerprintFromValues(query.value(5), query.value(6));
+    return row;
 }
 
 QString RowColumnsSql() {

@@ -42,6 +42,15 @@ int RowColumnCount();
 // column `first`.
 CatalogueRow RowFromQuery(const QSqlQuery& query, int first = 0);
 
+// The fingerprint from the two columns (nothing when the SHA-256 is empty).
+std::optional<CatalogueFingerprint> FingerprintFromValues(const QVariant& sha256,
+                                                          const QVariant& bytes);
+// The integrity check's columns, in the order FingerprintedRowFromQuery reads them.
+inline QString FingerprintedColumnsSql() {
+    return QStringLiteral("nome, traduzione, letto, scritto, tradotto, impronta, impronta_byte");
+}
+FingerprintedRow FingerprintedRowFromQuery(const QSqlQuery& query);
+
 // Bound values for the date and the time a recording's name holds (null when it holds none).
 QVariant DateValueOf(const QString& nome, bool server);
 QVariant TimeValueOf(const QString& nome);

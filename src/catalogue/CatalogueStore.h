@@ -95,6 +95,23 @@ struct RecorderInsertNotes {
     bool queued = false;  // the server could not be reached: the row waits in the local queue
 };
 
+// The fingerprint of a recording file kept beside its row (columns impronta, impronta_byte).
+struct CatalogueFingerprint {
+    QString sha256;  // 64 lower-case hexadecimal digits, as sha256sum prints them
+    qint64 bytes = 0;
+    bool operator==(const CatalogueFingerprint&) const = default;
+};
+
+// A row as the integrity check reads it.
+struct FingerprintedRow {
+    QString nome;
+    std::optional<CatalogueFingerprint> fingerprint;
+    std::optional<QString> traduzione;
+    bool letto = false;
+    bool scritto = false;
+    bool tradotto = false;
+};
+
 // How the catalogue can be reached now.
 struct CatalogueStatus {
     bool server = false;    // the catalogue lives on a server
@@ -148,6 +165,14 @@ public:
 
     // Every row with every column, in catalogue order.
     virtual std::vector<CatalogueRecord> allRows() = 0;
+
+    // Stores the fingerprint in the first row of the name. Returns false, writing nothing,
+    // when the name has no row (nor, on a server, a row waiting to be sent).
+    virtual bool setFingerprint(const QString& nome, const CatalogueFingerprint& fingerprint) = 0;
+    // The fingerprint of the first row of the name; nothing without a row or with it empty.
+    virtual std::optional<CatalogueFingerprint> fingerprint(const QString& nome) = 0;
+    // Every row with its fingerprint, transcription and marks, in catalogue order.
+    virtual std::vector<FingerprintedRow> fingerprintedRows() = 0;
 
     virtual CatalogueStatus status() const = 0;
 

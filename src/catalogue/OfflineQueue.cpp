@@ -1,5 +1,6 @@
 #include "catalogue/OfflineQueue.h"
 
+#include "catalogue/CatalogueSchema.h"
 #include "catalogue/SqliteCatalogue.h"
 #include "catalogue/SqliteConnection.h"
 
@@ -11,17 +12,21 @@ void EnsureQueue(const SqliteConnection& connection) {
     connection.exec(
         QStringLiteral("CREATE TABLE IF NOT EXISTS dati_in_attesa (id INTEGER PRIMARY KEY "
                        "AUTOINCREMENT, NOME TEXT NOT NULL COLLATE NOCASE, etichetta TEXT, "
-                       "accodato TEXT, numero TEXT)"));
-    // A queue left by an older program gains the caller's number; its rows have none.
+                       "accodato TEXT, numero TEXT, impronta TEXT, impronta_byte INTEGER)"));
+    // A queue left by an older program gains the caller's number and the fingerprint; its
+    // rows wait without them.
     QSqlQuery info = connection.prepare(QStringLiteral("PRAGMA table_info(dati_in_attesa)"));
     connection.run(info);
-    bool hasNumber = false;
-    while (info.next())
-        hasNumber =
-            hasNumber || info.value(1).toString().compare(u"numero", Qt::CaseInsensitive) == 0;
+    QStringList columns;
+    while (info.next()) columns << info.value(1).toString().toLower();
     info.finish();
-    if (!hasNumber)
+    if (!columns.contains(QStringLiteral("numero")))
         connection.exec(QStringLiteral("ALTER TABLE dati_in_attesa ADD COLUMN numero TEXT"));
+    if (!columns.contains(QStringLiteral("impronta")))
+        connection.exec(QStringLiteral("ALTER TABLE dati_in_attesa ADD COLUMN impronta TEXT"));
+    if (!columns.contains(QStringLiteral("impronta_byte")))
+        connection.exec(
+            QStringLiteral("ALTER TABLE dati_in_attesa ADD COLUMN impronta_byte INTEGER"));
 }
 
 }  // namespace
@@ -57,14 +62,16 @@ std::vector<OfflineQueue::Entry> OfflineQueue::entries() const {
     std::vector<Entry> out;
     SqliteConnection connection(file(), SqliteConnection::Open::MayCreate);
     EnsureQueue(connection);
-    QSqlQuery query = connection.prepare(QStringLiteral(
-        "SELECT id, NOME, etichetta, accodato, numero FROM dati_in_attesa ORDER BY id"));
+    QSqlQuery query = connection.prepare(
+        QStringLiteral("SELECT id, NOME, etichetta, accodato, numero, impronta, impronta_byte FROM "
+                       "dati_in_attesa ORDER BY id"));
     connection.run(query);
     while (query.next()) {
         out.push_back(Entry{query.value(0).toLongLong(), query.value(1).toString(),
                             query.value(2).toString(),
                             QDateTime::fromString(query.value(3).toString(), Qt::ISODate),
-                            query.value(4).toString()});
+                            query.value(4).toString(),
+                            FingerprintFromValues(query.value(5), query.value(6))});
     }
     return out;
 }
@@ -83,6 +90,18 @@ void OfflineQueue::remove(qint64 id) {
     QSqlQuery query = connection.prepare(QStringLiteral("DELETE FROM dati_in_attesa WHERE id = ?"));
     query.addBindValue(id);
     connection.run(query);
+}
+
+bool OfflineQueue::setFingerprint(const QString& nome, const CatalogueFingerprint& fingerprint) {
+    SqliteConnection connection(file(), SqliteConnection::Open::MayCreate);
+    EnsureQueue(connection);
+    QSqlQuery update = connection.prepare(
+        QStringLiteral("UPDATE dati_in_attesa SET impronta = ?, impronta_byte = ? WHERE NOME = ?"));
+    update.addBindValue(fingerprint.sha256);
+    update.addBindValue(fingerprint.bytes);
+    update.addBindValue(nome);
+    connection.run(update);
+    return update.numRowsAffected() > 0;
 }
 
 }  // namespace kallomir

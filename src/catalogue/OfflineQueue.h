@@ -1,5 +1,7 @@
 #pragma once
 
+#include "catalogue/CatalogueStore.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -18,6 +20,7 @@ public:
         QString etichetta;  // the label when the recording was saved
         QDateTime queuedAt;
         QString numero{};  // the caller's number the line reported
+        std::optional<CatalogueFingerprint> fingerprint;  // the recording's, once known
     };
 
     // folder: the program folder, whose datirec.mdb holds the queue.
@@ -29,6 +32,8 @@ public:
     std::vector<Entry> entries() const;
     int count() const;
     void remove(qint64 id);
+    // Keeps the fingerprint with the waiting row of the name; false when none waits.
+    bool setFingerprint(const QString& nome, const CatalogueFingerprint& fingerprint);
 
     QString file() const;
 

@@ -560,8 +560,10 @@ int ServerCatalogue::sendQueued() {
         for (const OfflineQueue::Entry& entry : entries) {
             RecorderInsertNotes notes;
             withServer([&](Connection& c) {
-                return insertRecorderRow(c, entry.nome, entry.etichetta, entry.numero, cache_,
-                                         &notes);
+                insertRecorderRow(c, entry.nome, entry.etichetta, entry.numero, cache_, &notes);
+                // Also when the row was there already: a row sent before a crash.
+                if (entry.fingerprint)
+                    writeFingerprint(c, entry.nome, *entry.fingerprint);
             });
             // A crash before this removal sends the row again; its name is then found on the
             // server and nothing is written twice.
@@ -1012,6 +1014,48 @@ SearchPage ServerCatalogue::search(const SearchQuery& query) {
                                             statement.value(RowColumnCount()).toString()});
         }
         return result;
+    });
+}
+
+bool ServerCatalogue::writeFingerprint(Connection& c, const QString& nome,
+                                       const CatalogueFingerprint& fingerprint) {
+    QSqlQuery update = c.prepare(
+        QStringLiteral("UPDATE dati SET impronta = ?, impronta_byte = ? WHERE id = "
+                       "(SELECT id FROM dati WHERE lower(nome) = lower(?) ORDER BY id LIMIT 1)"));
+    update.addBindValue(fingerprint.sha256);
+    update.addBindValue(fingerprint.bytes);
+    update.addBindValue(nome);
+    c.run(update);
+    return update.numRowsAffected() > 0;
+}
+
+bool ServerCatalogue::setFingerprint(const QString& nome, const CatalogueFingerprint& fingerprint) {
+    // A row still waiting takes its fingerprint along when it is sent.
+    if ((!reachable_ || queuedCount() > 0) && queue_.setFingerprint(nome, fingerprint))
+        return true;
+    return withServer([&](Connection& c) { return writeFingerprint(c, nome, fingerprint); });
+}
+
+std::optional<CatalogueFingerprint> ServerCatalogue::fingerprint(const QString& nome) {
+    return withServer([&](Connection& c) -> std::optional<CatalogueFingerprint> {
+        QSqlQuery query = c.prepare(
+            QStringLiteral("SELECT impronta, impronta_byte FROM dati WHERE lower(nome) = lower(?) "
+                           "ORDER BY id LIMIT 1"));
+        query.addBindValue(nome);
+        c.run(query);
+        if (!query.next())
+            return std::nullopt;
+        return FingerprintFromValues(query.value(0), query.value(1));
+    });
+}
+
+std::vector<FingerprintedRow> ServerCatalogue::fingerprintedRows() {
+    return withServer([&](Connection& c) {
+        QSqlQuery query = c.exec(QStringLiteral("SELECT ") + FingerprintedColumnsSql() +
+                                 QStringLiteral(" FROM dati ORDER BY id"));
+        std::vector<FingerprintedRow> rows;
+        while (query.next()) rows.push_back(FingerprintedRowFromQuery(query));
+        return rows;
     });
 }
 

@@ -65,6 +65,10 @@ public:
     int searchBacklog() override;
     int indexBacklog(int maxRows, const PlainTextOf& plainTextOf) override;
     SearchPage search(const SearchQuery& query) override;
+    // A row that waits in the queue keeps the fingerprint there and takes it to the server.
+    bool setFingerprint(const QString& nome, const CatalogueFingerprint& fingerprint) override;
+    std::optional<CatalogueFingerprint> fingerprint(const QString& nome) override;
+    std::vector<FingerprintedRow> fingerprintedRows() override;
 
     // Sends the queued rows, oldest first, stopping at the first the server does not take.
     // Returns how many were sent.
@@ -92,6 +96,8 @@ private:
     std::optional<std::int32_t> insertRecorderRow(Connection& c, const QString& nome,
                                                   const QString& etichetta, const QString& numero,
                                                   UserSettings* cache, RecorderInsertNotes* notes);
+    static bool writeFingerprint(Connection& c, const QString& nome,
+                                 const CatalogueFingerprint& fingerprint);
     void queueRow(const QString& nome, const QString& etichetta, const QString& numero,
                   RecorderInsertNotes* notes);
     void markReachable();

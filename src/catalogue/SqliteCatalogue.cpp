@@ -338,4 +338,38 @@ void SqliteCatalogue::appendRecords(const std::vector<CatalogueRecord>& records)
     connection.commit();
 }
 
+bool SqliteCatalogue::setFingerprint(const QString& nome, const CatalogueFingerprint& fingerprint) {
+    SqliteConnection connection(file(), Open::Existing);
+    QSqlQuery update = connection.prepare(
+        QStringLiteral("UPDATE dati SET impronta = ?, impronta_byte = ? WHERE rowid = "
+                       "(SELECT rowid FROM dati WHERE NOME = ? ORDER BY rowid LIMIT 1)"));
+    update.addBindValue(fingerprint.sha256);
+    update.addBindValue(fingerprint.bytes);
+    update.addBindValue(nome);
+    connection.run(update);
+    return update.numRowsAffected() > 0;
+}
+
+std::optional<CatalogueFingerprint> SqliteCatalogue::fingerprint(const QString& nome) {
+    SqliteConnection connection(file(), Open::Existing);
+    QSqlQuery query = connection.prepare(QStringLiteral(
+        "SELECT impronta, impronta_byte FROM dati WHERE NOME = ? ORDER BY rowid LIMIT 1"));
+    query.addBindValue(nome);
+    connection.run(query);
+    if (!query.next())
+        return std::nullopt;
+    return FingerprintFromValues(query.value(0), query.value(1));
+}
+
+std::vector<FingerprintedRow> SqliteCatalogue::fingerprintedRows() {
+    SqliteConnection connection(file(), Open::Existing);
+    QSqlQuery query = connection.prepare(QStringLiteral("SELECT ") + FingerprintedColumnsSql() +
+                                         QStringLiteral(" FROM dati ORDER BY rowid"));
+    query.setForwardOnly(true);
+    connection.run(query);
+    std::vector<FingerprintedRow> rows;
+    while (query.next()) rows.push_back(FingerprintedRowFromQuery(query));
+    return rows;
+}
+
 }  // namespace kallomir

@@ -44,6 +44,9 @@ public:
     int searchBacklog() override;
     int indexBacklog(int maxRows, const PlainTextOf& plainTextOf) override;
     SearchPage search(const SearchQuery& query) override;
+    bool setFingerprint(const QString& nome, const CatalogueFingerprint& fingerprint) override;
+    std::optional<CatalogueFingerprint> fingerprint(const QString& nome) override;
+    std::vector<FingerprintedRow> fingerprintedRows() override;
 
     // Appends rows exactly as given (numbers, marks, text and version kept), in one
     // transaction: for archives and copies.

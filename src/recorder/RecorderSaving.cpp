@@ -6,10 +6,12 @@
 #include "catalogue/WavInfo.h"
 #include "controls/WaveControl.h"
 #include "core/AppContext.h"
+#include "core/Clock.h"
 #include "core/FormLinks.h"
 #include "core/MessageBoxQueue.h"
 #include "core/RuntimeError.h"
 #include "core/VbConvert.h"
+#include "evidence/EvidenceEvents.h"
 #include "recorder/CaptureMarker.h"
 #include "recorder/RecorderTexts.h"
 #include "recorder/SaveQueue.h"
@@ -158,14 +160,22 @@ void RecorderSession::saveDone(const SaveRequest& request, const SaveResult& res
     PlayerLink* p = player();
     if (p)
         p->setFolderPath(ctx_.config.recordingsFolder());
+    // The capture's marker goes only once the recording is in the integrity log and in the
+    // catalogue; until then the save is finished again, which writes what is missing.
+    const bool logged = logSaved(request, result, recovery);
+    bool done = false;
     if (result.noAudio) {
-        notice(texts::kNoAudio.arg(result.file), true);
-        finishMarker(request.captureFile);
-    } else if (catalogue(request, result)) {
-        finishMarker(request.captureFile);
-        if (recovery)
+        if (!told)
+            notice(texts::kNoAudio.arg(result.file), true);
+        done = logged;
+    } else {
+        done = catalogue(request, result) && logged;
+        if (done && recovery)
             reports_->post(texts::kRecovered + result.file, texts::kRecoveryTitle,
                            MsgIcon::Information);
+    }
+    if (done) {
+        finishMarker(request.captureFile);
     } else {
         recoveryCountdown_ = kRetrySeconds;
         toldAboutCaptures_.insert(request.captureFile);
@@ -175,12 +185,44 @@ void RecorderSession::saveDone(const SaveRequest& request, const SaveResult& res
     changed();
 }
 
+bool RecorderSession::logSaved(const SaveRequest& request, const SaveResult& result,
+                               bool recovery) {
+    if (!result.fingerprint)
+        return true;
+    const QString key = QStringLiteral("log:") + result.file;
+    const QString group = ShareRecordingWithGroup(result.file, request.dataPath);
+    if (!group.isEmpty() && !toldAboutCaptures_.contains(QStringLiteral("group:") + result.file)) {
+        toldAboutCaptures_.insert(QStringLiteral("group:") + result.file);
+        notice(group, true);
+    }
+    try {
+        LogRecordingSaved(ctx_.homeFolder, ctx_.clock.now(), result.file, *result.fingerprint,
+                          recovery ? request.captureFile : QString(),
+                          result.namedBefore || toldAboutCaptures_.contains(key));
+        if (toldAboutCaptures_.remove(key) &&
+            state_.notice == texts::kNotLoggedYet.arg(result.file))
+            state_.notice.clear();
+        return true;
+    } catch (const RuntimeError& error) {
+        if (!toldAboutCaptures_.contains(key)) {
+            toldAboutCaptures_.insert(key);
+            reports_->postError(error, kIntegrityLogTitle);
+            notice(texts::kNotLoggedYet.arg(result.file), false);
+        }
+        return false;
+    }
+}
+
 bool RecorderSession::catalogue(const SaveRequest& request, const SaveResult& result) {
     const bool told = toldAboutCaptures_.contains(QStringLiteral("row:") + result.file);
     try {
         RecorderInsertNotes notes;
-        const auto number = ctx_.catalogue->recorderInsert(result.catalogueName, ctx_.settings,
-                                                           &notes, request.numero);
+        const auto number =
+            ctx_.catalogue->recorderInsert(result.catalogueName, ctx_.settings, &notes,
+                                           request.numero);
+        if (result.fingerprint)
+            ctx_.catalogue->setFingerprint(result.catalogueName,
+                                           {result.fingerprint->sha256, result.fingerprint->bytes});
         if (number)
             state_.progressive = QString::number(*number);
         if (notes.numberNotStored)

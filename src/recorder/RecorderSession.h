@@ -132,6 +132,7 @@ private:
     void queueSave(const SaveRequest& request);
     void saveDone(const SaveRequest& request, const SaveResult& result);
     bool catalogue(const SaveRequest& request, const SaveResult& result);
+    bool logSaved(const SaveRequest& request, const SaveResult& result, bool recovery);
     void showCatalogueStatus();
     void finishMarker(const QString& captureFile);
     QString fallbackDataPath() const;

@@ -19,6 +19,9 @@ inline const QString kNotSavedYet = QStringLiteral(
     "Registrazione non ancora salvata: l'audio resta in %1 e sarà salvato appena possibile.");
 inline const QString kNotCataloguedYet = QStringLiteral(
     "La registrazione %1 è salvata ma non ancora nel catalogo: sarà inserita appena possibile.");
+inline const QString kNotLoggedYet = QStringLiteral(
+    "La registrazione %1 è salvata ma non ancora nel registro di integrità: sarà annotata "
+    "appena possibile.");
 inline const QString kNoAudio = QStringLiteral(
     "La registrazione %1 non contiene audio: è stata conservata ma non inserita nel catalogo.");
 inline const QString kRecovered =

@@ -271,21 +271,38 @@ SaveResult RecordingSaver::save(const SaveRequest& request) const {
                 if (QFileInfo::exists(plan->target)) {
                     // Finished before: only a leftover of the temporary name may remain.
                     QFile::remove(plan->temp);
+                    result.namedBefore = true;
+                    if (takeFingerprint)
+                        result.fingerprint = FingerprintOfFile(plan->target);
                     break;
                 }
                 if (!QFileInfo(FolderOf(plan->target)).isDir())
                     throw PathNotFound(plan->target);
                 if (QFileInfo::exists(plan->temp) && !QFile::remove(plan->temp))
                     throw FileError(EACCES, plan->temp);
-                CopyToNewFile(request.captureFile, plan->temp, onBlock,
+                std::optional<FingerprintPipe> fingerprint;
+                if (takeFingerprint)
+                    fingerprint.emplace();
+                std::function<void(std::span<const char>)> blocks;
+                if (fingerprint || onBlock)
+                    blocks = [&](std::span<const char> block) {
+                        if (fingerprint)
+                            fingerprint->add(block);
+                        if (onBlock)
+                            onBlock(block);
+                    };
+                CopyToNewFile(request.captureFile, plan->temp, blocks,
                               [&] { step(SaveStep::CopyBlock); });
                 step(SaveStep::Copied);
                 const QByteArray trailer =
                     RecordingTrailer::Make(plan->folderTag, request.start, plan->end).toBytes();
-                if (onBlock)
-                    onBlock(
-                        std::span<const char>(trailer.constData(), std::size_t(trailer.size())));
+                if (fingerprint)
+                    fingerprint->endOfAudio();
+                if (blocks)
+                    blocks(std::span<const char>(trailer.constData(), std::size_t(trailer.size())));
                 AppendAndFlush(plan->temp, trailer);
+                if (fingerprint)
+                    result.fingerprint = fingerprint->finish();
                 step(SaveStep::TrailerWritten);
                 while (!RenameNoReplace(plan->temp, plan->target)) {
                     // Another program took the name meanwhile: the next free one is ours.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/RuntimeError.h"
+#include "evidence/Fingerprint.h"
 #include "recorder/CaptureMarker.h"
 
 #include <QByteArray>
@@ -61,6 +62,10 @@ struct SaveResult {
     QList<RuntimeError> reports;              // errors met and got round on the way
     std::optional<RuntimeError> failure;      // why the save stopped, when it did
     QString markerProblem;                    // the plan could not be written into the marker
+    // The saved file's fingerprint, taken from the bytes as they were written (read back
+    // only when the file had been named by an earlier, interrupted run of the save).
+    std::optional<RecordingFingerprint> fingerprint;
+    bool namedBefore = false;  // the file already had its name when this save began
 };
 
 // Saves a capture as a recording in steps that a crash can cut anywhere: the plan (name,
@@ -80,8 +85,11 @@ public:
 
     // Told of each step as it completes (the kill tests stop the process there).
     std::function<void(SaveStep)> onStep;
-    // Sees every block of audio and trailer as it is written (a fingerprint may be taken).
+    // Sees every block of audio and trailer as it is written.
     std::function<void(std::span<const char>)> onBlock;
+    // Takes the SHA-256 fingerprint of each saved file on its way to the disk; without it
+    // the kernel copies the audio.
+    bool takeFingerprint = true;
 };
 
 }  // namespace kallomir

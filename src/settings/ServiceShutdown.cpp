@@ -4,6 +4,7 @@
 #include "core/AppContext.h"
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
+#include "evidence/EvidenceEvents.h"
 
 namespace kallomir {
 
@@ -17,14 +18,17 @@ QString ServiceArchiveFile(const QString& dataPath, const QString& previousName)
 }
 
 bool CloseServiceCatalogue(AppContext& ctx, const QString& previousName, const QString& title) {
+    const QString archive = ServiceArchiveFile(ctx.config.dataPath, previousName);
+    int rows = 0;
     try {
-        ctx.catalogue->archiveAndEmpty(ServiceArchiveFile(ctx.config.dataPath, previousName));
+        rows = ctx.catalogue->archiveAndEmpty(archive);
     } catch (const RuntimeError& error) {
         ctx.boxes.show(ErrorText(error.number(), error.description()) +
                            QStringLiteral("\r\nIl DataBase non è stato cancellato."),
                        title, MsgButtons::Ok, MsgIcon::Critical);
         return false;
     }
+    LogServiceArchived(ctx, archive, rows);
     ctx.settings.save(QStringLiteral("progressivo"), QStringLiteral("0"));
     return true;
 }

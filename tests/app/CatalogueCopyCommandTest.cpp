@@ -17,8 +17,9 @@ using namespace kallomir::test;
 namespace {
 
 QString CatalogoSection(const ServerCatalogueConfig& c) {
-    return QStringLiteral("[CATALOGO]\nHOST=%1\nPORTA=%2\nDATABASE=%3\nUTENTE=%4\n"
-                          "PASSWORDFILE=%5\nSSLMODE=disable\nSCHEMA=%6\n")
+    return QStringLiteral(
+               "[CATALOGO]\nHOST=%1\nPORTA=%2\nDATABASE=%3\nUTENTE=%4\n"
+               "PASSWORDFILE=%5\nSSLMODE=disable\nSCHEMA=%6\n")
         .arg(c.host)
         .arg(c.port)
         .arg(c.database, c.user, c.passwordFile, c.schema);

@@ -3,6 +3,7 @@
 #include "app/PasswordWindow.h"
 #include "app/WindowRegistry.h"
 #include "core/RuntimeError.h"
+#include "evidence/ui/VerifyWindow.h"
 #include "support/FakeWindows.h"
 #include "support/TempHome.h"
 
@@ -166,9 +167,11 @@ TEST_F(StartupWindows, ToolbarHasItsButtonsAndExitEndsAtTheRightEdge) {
         const char* key;
         const char* caption;
         const char* tip;
-    } buttons[] = {{"PARM", "Parametri", "Impostazione parametri"},
-                   {"brogliaccio", "Brogliaccio", ""},
-                   {"ESCI", "Esci", "uscita dal programma"}};
+    } buttons[] = {
+        {"PARM", "Parametri", "Impostazione parametri"},
+        {"brogliaccio", "Brogliaccio", ""},
+        {"VERIFICA", "Verifica", "Verifica dell'integrità di registrazioni, catalogo e registro"},
+        {"ESCI", "Esci", "uscita dal programma"}};
     for (const auto& b : buttons) {
         auto* w = qobject_cast<QToolButton*>(main.button(QString::fromLatin1(b.key)));
         ASSERT_NE(w, nullptr) << b.key;
@@ -186,6 +189,19 @@ TEST_F(StartupWindows, ToolbarHasItsButtonsAndExitEndsAtTheRightEdge) {
     main.Toolbar1_ButtonClick(QStringLiteral("SPACE"));
     EXPECT_EQ(forms->passwordWindow(), nullptr);
     EXPECT_TRUE(home.boxes.empty());
+}
+
+TEST_F(StartupWindows, VerificaOpensOneCheckWindowWithoutAPassword) {
+    login();
+    MdiRec& main = forms->mainWindow();
+    QTest::mouseClick(main.button(QStringLiteral("VERIFICA")), Qt::LeftButton);
+    main.Toolbar1_ButtonClick(QStringLiteral("VERIFICA"));  // brings the same one forward
+    const auto windows = main.findChildren<VerifyWindow*>();
+    ASSERT_EQ(windows.size(), 1);
+    EXPECT_EQ(windows[0]->windowTitle(), QStringLiteral("Verifica"));
+    EXPECT_TRUE(windows[0]->isVisible());
+    EXPECT_EQ(forms->passwordWindow(), nullptr);
+    windows[0]->close();
 }
 
 TEST_F(StartupWindows, ExitAndCloseBoxAskForThePasswordUnlessTranscriptionIsUnsaved) {

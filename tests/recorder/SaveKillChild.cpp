@@ -1,9 +1,10 @@
 // Saves one capture the way the recorder does and kills itself with SIGKILL at the step
 // named on its command line, so a test can see what the next start makes of it.
 //   SaveKillChild HOME CAPTURE DATAPATH RECFOLDER FALLBACK START END STEP
-// STEP: planned, copy-block (the second block), copied, trailer, renamed, row.
+// STEP: planned, copy-block (the second block), copied, trailer, renamed, logged, row.
 #include "catalogue/SqliteCatalogue.h"
 #include "core/VbConvert.h"
+#include "evidence/EvidenceEvents.h"
 #include "recorder/CaptureMarker.h"
 #include "recorder/RecordingSaver.h"
 #include "support/MemorySettingsStore.h"
@@ -36,6 +37,9 @@ int main(int argc, char** argv) {
     const SaveResult result = saver.save(request);
     if (!result.saved)
         return 3;
+    LogRecordingSaved(a[1], request.end, result.file, *result.fingerprint, QString(), false);
+    if (step == "logged")
+        std::raise(SIGKILL);
     MemorySettingsStore store;
     UserSettings settings(store, QStringLiteral("kallomir"));
     settings.save(QStringLiteral("progressivo"), QStringLiteral("0"));

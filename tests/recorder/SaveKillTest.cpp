@@ -3,6 +3,9 @@
 #include "SessionFixture.h"
 #include "catalogue/RecordingTrailer.h"
 #include "core/VbConvert.h"
+#include "evidence/IntegrityCheck.h"
+#include "evidence/IntegrityLog.h"
+#include "evidence/Sha256.h"
 #include "recorder/CaptureMarker.h"
 #include "support/WavFixture.h"
 
@@ -45,6 +48,18 @@ TEST_P(SaveKill, NextStartLeavesExactlyOneCompleteRecording) {
     EXPECT_EQ(rows(), 1);
     EXPECT_TRUE(catalogue().find(name).has_value());
     EXPECT_TRUE(MarkedCaptureFiles(home.home()).isEmpty());
+    // The integrity log holds the recording once, with the fingerprint of what is on disk,
+    // and the catalogue has the same.
+    const LogContents log = IntegrityLog(home.home()).read();
+    ASSERT_EQ(log.lines.size(), 1u);
+    EXPECT_EQ(log.lines[0].field("file"), home.config.recordingsFolder() + "/" + name);
+    EXPECT_EQ(log.lines[0].field("sha256"), Sha256Hex(bytes));
+    EXPECT_EQ(catalogue().fingerprint(name)->sha256, Sha256Hex(bytes));
+    CheckOptions check;
+    check.programFolder = home.home();
+    check.recordingRoots = RecordingRoots(home.home(), home.userHome());
+    const CheckReport report = RunIntegrityCheck(check);
+    EXPECT_TRUE(report.clean()) << report.lines().join('\n').toStdString();
 
     // And a second start finds nothing more to do.
     session.reset();
@@ -52,11 +67,12 @@ TEST_P(SaveKill, NextStartLeavesExactlyOneCompleteRecording) {
     waitSaves();
     EXPECT_EQ(allFiles(), QStringList{name});
     EXPECT_EQ(rows(), 1);
+    EXPECT_EQ(IntegrityLog(home.home()).read().lines.size(), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AtEachStep, SaveKill,
                          ::testing::Values("before-save", "planned", "copy-block", "copied",
-                                           "trailer", "renamed", "row"),
+                                           "trailer", "renamed", "logged", "row"),
                          [](const ::testing::TestParamInfo<const char*>& param) {
                              QString n = QString::fromLatin1(param.param);
                              return n.replace('-', '_').toStdString();

@@ -10,6 +10,8 @@
 #include "core/ProcessControl.h"
 #include "core/RuntimeError.h"
 #include "core/VbConvert.h"
+#include "evidence/EvidenceEvents.h"
+#include "evidence/ui/ExportDialog.h"
 #include "player/PedalControl.h"
 #include "player/PlaybackRules.h"
 #include "player/ui/PlayerDialogs.h"
@@ -200,6 +202,15 @@ void FrmPlayer::buildControls() {
     lbl_Frequenz = Value(this, "lbl_Frequenz", QStringLiteral("Frequenz: "), 560, 116, 160);
     CmdResetVel = Button(this, "CmdResetVel", QStringLiteral("Reset Velocità"), 810, 92, 110);
     connect(CmdResetVel, &QPushButton::clicked, this, &FrmPlayer::CmdResetVel_Click);
+    // Hand-over of the opened recording: the export itself lives with the evidence.
+    cmdEsporta = Button(this, "cmdEsporta", QStringLiteral("Esporta"), 924, 92, 64);
+    connect(cmdEsporta, &QPushButton::clicked, this, [this] {
+        if (openedName_.isEmpty()) {
+            ctx_.boxes.show(kSelectFirst, kApplicationTitle, MsgButtons::Ok, MsgIcon::Exclamation);
+            return;
+        }
+        ShowExportDialog(ctx_, this, {QDir(dirPath_).filePath(openedName_)});
+    });
 
     int x = 560;
     auto next = [&x](int w) {
@@ -769,6 +780,9 @@ void FrmPlayer::cmdSalva_Click() {
             Frame2->clearText();
             showRow(*outcome.row);
             showTicks();
+        } else {
+            LogTranscriptionSaved(ctx_, openedName_, marks.traduzione);
+            LogMarksChanged(ctx_, openedName_, marks.letto, marks.scritto, marks.tradotto);
         }
     } catch (const RuntimeError& e) {
         // Editing stays on, so nothing typed is lost and the operator can save again.

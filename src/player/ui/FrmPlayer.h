@@ -133,6 +133,7 @@ public:
     QScrollBar* HS_Frequenz = nullptr;
     QLabel* lbl_Frequenz = nullptr;
     QPushButton* CmdResetVel = nullptr;
+    QPushButton* cmdEsporta = nullptr;
     QPushButton* cmdSalva = nullptr;
     QPushButton* btedit = nullptr;
     QPushButton* BtiNIReg = nullptr;

@@ -4,6 +4,7 @@
 #include "core/Clock.h"
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
+#include "evidence/ui/ExportDialog.h"
 #include "player/ReportDocument.h"
 
 #include <QComboBox>
@@ -41,6 +42,11 @@ frmReports::frmReports(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_
     bar->addStretch(1);
     bar->addWidget(printButton);
     bar->addWidget(pdfButton);
+    // The recordings of the logbook handed over: chosen in the export dialog.
+    exportButton = new QPushButton(QStringLiteral("Esporta registrazioni"), this);
+    bar->addWidget(exportButton);
+    connect(exportButton, &QPushButton::clicked, this,
+            [this] { ShowExportDialog(ctx_, this, {}); });
     layout->addLayout(bar);
     scroll_ = new QScrollArea(this);
     scroll_->setObjectName(QStringLiteral("CRViewer91"));

@@ -44,6 +44,7 @@ public:
     QComboBox* zoom = nullptr;
     QPushButton* printButton = nullptr;
     QPushButton* pdfButton = nullptr;
+    QPushButton* exportButton = nullptr;
 
 private:
     AppContext& ctx_;

@@ -1,11 +1,11 @@
 // The recorder window on a SIP line with a real SIP user agent (Debian's baresip) as the far
 // end, on 127.0.0.1 in a private network namespace: the operator's four call flows.
 #include "BaresipPeer.h"
-#include "controls/WavSamples.h"
-#include "controls/sip/SipLine.h"
 #include "catalogue/CatalogueStore.h"
 #include "controls/MediaCommands.h"
+#include "controls/WavSamples.h"
 #include "controls/WaveControl.h"
+#include "controls/sip/SipLine.h"
 #include "recorder/RecorderSession.h"
 #include "recorder/SaveQueue.h"
 #include "recorder/ui/FrmRecorder.h"
@@ -155,7 +155,8 @@ TEST_F(SipRecorderWindowTest, CallIsAnsweredRecordedAndCatalogued) {
     ASSERT_TRUE(peer.start());
     ASSERT_TRUE(waitForRecording(w, 15000)) << peer.log().toStdString();
     EXPECT_EQ(w.LabelStatus->text(), "Connesso");
-    ASSERT_TRUE(waitFor([&] { return !w.session().state().recording && !recordings().isEmpty(); }, 30000))
+    ASSERT_TRUE(
+        waitFor([&] { return !w.session().state().recording && !recordings().isEmpty(); }, 30000))
         << peer.log().toStdString();
     EXPECT_EQ(w.LabelStatus->text(), "In Attesa");
     expectRecordingOfTheSpeech();
@@ -214,7 +215,8 @@ TEST_F(SipRecorderWindowTest, RecallDialsBackAndRecordsTheCallBack) {
 
     BaresipPeer first(caller(3));
     ASSERT_TRUE(first.start());
-    ASSERT_TRUE(waitFor([&] { return w.session().state().recallArmed; }, 15000)) << first.log().toStdString();
+    ASSERT_TRUE(waitFor([&] { return w.session().state().recallArmed; }, 15000))
+        << first.log().toStdString();
     ASSERT_TRUE(waitFor([&] { return w.LabelStatus->text() == "In Attesa"; }, 15000));
     EXPECT_TRUE(recordings().isEmpty());
 
@@ -226,7 +228,8 @@ TEST_F(SipRecorderWindowTest, RecallDialsBackAndRecordsTheCallBack) {
     }
     EXPECT_FALSE(w.session().state().recallArmed);
     ASSERT_TRUE(waitForRecording(w, 15000)) << callee.log().toStdString();
-    ASSERT_TRUE(waitFor([&] { return !w.session().state().recording && !recordings().isEmpty(); }, 30000))
+    ASSERT_TRUE(
+        waitFor([&] { return !w.session().state().recording && !recordings().isEmpty(); }, 30000))
         << callee.log().toStdString();
     expectRecordingOfTheSpeech();
 }
