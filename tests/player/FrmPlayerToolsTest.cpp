@@ -536,3 +536,26 @@ TEST(PlayerTools, KeyDialogRefusesKeysThatCollideAndStoresTheChoice) {
     p.CmdTasti_Click();
     EXPECT_EQ(p.transcriptionSettings(), chosen);
 }
+
+// Everything the opened recording fills in can be read: no two of the window's own controls
+// cover each other (labels added later once landed on top of the caller's number).
+TEST(PlayerTools, NoControlCoversAnother) {
+    Opened o;
+    FrmPlayer& p = o.p();
+    p.show();
+    o.f.run(1.0);
+    std::vector<QWidget*> controls;
+    for (QWidget* w : p.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w->isVisibleTo(&p) && (qobject_cast<QLabel*>(w) || qobject_cast<QLineEdit*>(w) ||
+                                   qobject_cast<QAbstractButton*>(w) || qobject_cast<QSlider*>(w)))
+            controls.push_back(w);
+    }
+    ASSERT_GT(controls.size(), 20u);
+    for (size_t i = 0; i < controls.size(); ++i)
+        for (size_t j = i + 1; j < controls.size(); ++j)
+            EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+                << controls[i]->objectName().toStdString() << " '"
+                << controls[i]->property("text").toString().toStdString() << "' and "
+                << controls[j]->objectName().toStdString() << " '"
+                << controls[j]->property("text").toString().toStdString() << "'";
+}

@@ -203,7 +203,7 @@ void FrmPlayer::buildControls() {
     CmdResetVel = Button(this, "CmdResetVel", QStringLiteral("Reset Velocità"), 810, 92, 110);
     connect(CmdResetVel, &QPushButton::clicked, this, &FrmPlayer::CmdResetVel_Click);
     // Hand-over of the opened recording: the export itself lives with the evidence.
-    cmdEsporta = Button(this, "cmdEsporta", QStringLiteral("Esporta"), 924, 92, 64);
+    cmdEsporta = Button(this, "cmdEsporta", QStringLiteral("Esporta"), 992, 92, 64);
     connect(cmdEsporta, &QPushButton::clicked, this, [this] {
         if (openedName_.isEmpty()) {
             ctx_.boxes.show(kSelectFirst, kApplicationTitle, MsgButtons::Ok, MsgIcon::Exclamation);

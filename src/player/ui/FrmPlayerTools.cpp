@@ -74,7 +74,7 @@ void FrmPlayer::buildTools() {
 
     lblAscoltato = new QLabel(this);
     lblAscoltato->setObjectName(QStringLiteral("lblAscoltato"));
-    lblAscoltato->setGeometry(416, 96, 140, 18);
+    lblAscoltato->setGeometry(416, 118, 140, 18);  // below the caller's number
     lblAscoltato->setToolTip(
         QStringLiteral("Parte della registrazione ascoltata a velocità "
                        "normale o più lenta"));
