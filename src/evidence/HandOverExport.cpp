@@ -2,6 +2,7 @@
 
 #include "catalogue/RecordingTrailer.h"
 #include "catalogue/SqliteCatalogue.h"
+#include "core/FileErrors.h"
 #include "core/RuntimeError.h"
 #include "core/VbConvert.h"
 #include "evidence/BundleManifest.h"
@@ -33,35 +34,9 @@ namespace kallomir {
 
 namespace {
 
-constexpr int kFileAlreadyExists = 58;
 constexpr std::size_t kBlock = 4 * 1024 * 1024;
 
 struct Cancelled {};
-
-RuntimeError FileError(int error, const QString& path) {
-    switch (error) {
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return RuntimeError(errors::kDiskFull, QStringLiteral("Disk full: '%1'").arg(path));
-        case ENOENT:
-        case ENOTDIR:
-            return RuntimeError(errors::kPathNotFound,
-                                QStringLiteral("Path not found: '%1'").arg(path));
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return RuntimeError(errors::kPermissionDenied,
-                                QStringLiteral("Permission denied: '%1'").arg(path));
-        case EEXIST:
-            return RuntimeError(kFileAlreadyExists,
-                                QStringLiteral("File already exists: '%1'").arg(path));
-        default:
-            return RuntimeError(errors::kPathFileAccess,
-                                QStringLiteral("Path/File access error: '%1' (%2)")
-                                    .arg(path, QString::fromLocal8Bit(std::strerror(error))));
-    }
-}
 
 QByteArray Native(const QString& path) {
     return QFile::encodeName(path);

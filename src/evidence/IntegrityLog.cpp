@@ -1,5 +1,6 @@
 #include "evidence/IntegrityLog.h"
 
+#include "core/FileErrors.h"
 #include "core/RuntimeError.h"
 #include "evidence/FilePolicy.h"
 #include "evidence/Sha256.h"
@@ -21,48 +22,6 @@ namespace {
 
 const QByteArray kHashKey = QByteArrayLiteral(" hash=");
 
-RuntimeError LogError(int error, const QString& path) {
-    switch (error) {
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return RuntimeError(errors::kDiskFull, QStringLiteral("Disk full: '%1'").arg(path));
-        case ENOENT:
-        case ENOTDIR:
-            return RuntimeError(errors::kPathNotFound,
-                                QStringLiteral("Path not found: '%1'").arg(path));
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return RuntimeError(errors::kPermissionDenied,
-                                QStringLiteral("Permission denied: '%1'").arg(path));
-        default:
-            return RuntimeError(errors::kPathFileAccess,
-                                QStringLiteral("Path/File access error: '%1' (%2)")
-                                    .arg(path, QString::fromLocal8Bit(std::strerror(error))));
-    }
-}
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
-
 bool IsHex64(const QByteArray& text) {
     return IsSha256Hex(QString::fromLatin1(text));
 }
@@ -81,7 +40,7 @@ QByteArray ReadAt(int fd, qint64 offset, qint64 length, const QString& path) {
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            throw LogError(errno, path);
+            throw FileError(errno, path);
         if (got == 0)
             break;
         done += got;
@@ -230,15 +189,15 @@ QByteArray IntegrityLog::append(const LogEvent& event) const {
     const bool existed = QFileInfo::exists(path_);
     Fd fd(::open(native.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
     if (fd.get() < 0)
-        throw LogError(errno, path_);
+        throw FileError(errno, path_);
     // One writer at a time, also across processes; released when the file is closed.
     while (::flock(fd.get(), LOCK_EX) != 0) {
         if (errno != EINTR)
-            throw LogError(errno, path_);
+            throw FileError(errno, path_);
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0)
-        throw LogError(errno, path_);
+        throw FileError(errno, path_);
     if (st.st_size == 0) {
         // A new log goes to the configured group before its first line is written.
         const QString problem = ShareWithGroup(path_);
@@ -278,22 +237,22 @@ QByteArray IntegrityLog::append(const LogEvent& event) const {
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)
-            throw LogError(errno, path_);
+            throw FileError(errno, path_);
         if (written == 0)
-            throw LogError(ENOSPC, path_);
+            throw FileError(ENOSPC, path_);
         data += written;
         left -= std::size_t(written);
     }
     if (::fdatasync(fd.get()) != 0)
-        throw LogError(errno, path_);
+        throw FileError(errno, path_);
     if (fd.release() != 0)
-        throw LogError(errno, path_);
+        throw FileError(errno, path_);
     if (!existed) {
         // The new file's name must survive a crash as well as its first line.
         const QByteArray folder = QFile::encodeName(QFileInfo(path_).absolutePath());
         Fd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (dir.get() >= 0 && ::fsync(dir.get()) != 0 && errno != EINVAL)
-            throw LogError(errno, path_);
+            throw FileError(errno, path_);
     }
     return line;
 }

@@ -3,6 +3,7 @@
 #include "catalogue/RecordingName.h"
 #include "catalogue/RecordingTrailer.h"
 #include "catalogue/WavInfo.h"
+#include "core/FileErrors.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,32 +32,6 @@ RuntimeError PathNotFound(const QString& path) {
     return RuntimeError(errors::kPathNotFound, QStringLiteral("Path not found: '%1'").arg(path));
 }
 
-// The program's error for a failed system call on file; a full disk is always called so,
-// whichever call noticed it (a write, a flush, a close).
-RuntimeError FileError(int error, const QString& file) {
-    switch (error) {
-        case ENOSPC:
-        case EDQUOT:
-        case EFBIG:
-            return RuntimeError(errors::kDiskFull, QStringLiteral("Disk full: '%1'").arg(file));
-        case ENOENT:
-        case ENOTDIR:
-            return PathNotFound(file);
-        case EACCES:
-        case EPERM:
-        case EROFS:
-            return RuntimeError(errors::kPermissionDenied,
-                                QStringLiteral("Permission denied: '%1'").arg(file));
-        case EIO:
-            return RuntimeError(errors::kDeviceIo,
-                                QStringLiteral("Device I/O error: '%1'").arg(file));
-        default:
-            return RuntimeError(errors::kPathFileAccess,
-                                QStringLiteral("Path/File access error: '%1' (%2)")
-                                    .arg(file, QString::fromLocal8Bit(strerror(error))));
-    }
-}
-
 // Writes all of bytes or throws; a write that takes nothing is a full disk.
 void WriteAll(int fd, const char* data, std::size_t size, const QString& file) {
     while (size > 0) {
@@ -72,27 +47,6 @@ void WriteAll(int fd, const char* data, std::size_t size, const QString& file) {
         size -= std::size_t(written);
     }
 }
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closing can be where a network or full disk reports a lost write.
-    int release() {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
 
 QString WithSlash(QString folder) {
     if (!folder.endsWith(u'/'))
