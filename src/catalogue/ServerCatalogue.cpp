@@ -1,6 +1,7 @@
 #include "catalogue/ServerCatalogue.h"
 
 #include "catalogue/CatalogueSchema.h"
+#include "catalogue/SearchSnippet.h"
 #include "catalogue/SearchWords.h"
 #include "catalogue/SqliteCatalogue.h"
 #include "catalogue/SqliteSearchIndex.h"
@@ -19,6 +20,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <type_traits>
@@ -250,7 +252,8 @@ private:
         auto complete = [this] {
             return MissingColumns(columnsOf(QStringLiteral("dati"))).empty() &&
                    !columnsOf(QStringLiteral("dati_contatore")).isEmpty() &&
-                   !columnsOf(QStringLiteral("dati_parole_attesa")).isEmpty();
+                   !columnsOf(QStringLiteral("dati_parole_attesa")).isEmpty() &&
+                   value(QStringLiteral("SELECT to_regclass('dati_ricerca') IS NOT NULL")).toBool();
         };
         if (complete())
             return;
@@ -265,6 +268,12 @@ private:
         }
         exec(QStringLiteral("CREATE INDEX IF NOT EXISTS dati_nome ON dati (lower(nome))"));
         exec(QStringLiteral("CREATE INDEX IF NOT EXISTS dati_progressivo ON dati (progressivo)"));
+        // The search's order with every column it filters on: a page is found by walking this
+        // index newest first, without sorting the table or reading its rows.
+        exec(
+            QStringLiteral("CREATE INDEX IF NOT EXISTS dati_ricerca ON dati (dtfile DESC NULLS "
+                           "LAST, ora DESC, id DESC) INCLUDE (numero, etichetta, letto, "
+                           "scritto, tradotto)"));
         exec(QStringLiteral(
             "CREATE TABLE IF NOT EXISTS dati_contatore (chiave boolean PRIMARY KEY DEFAULT true "
             "CHECK (chiave), ultimo integer NOT NULL DEFAULT 0)"));
@@ -913,26 +922,41 @@ int ServerCatalogue::indexBacklog(int maxRows, const PlainTextOf& plainTextOf) {
         while (waiting.next())
             rows.emplace_back(waiting.value(0).toLongLong(), waiting.value(1).toString());
         waiting.finish();
-        QSqlQuery remove = c.prepare(QStringLiteral("DELETE FROM dati_parole WHERE riga = ?"));
-        QSqlQuery insert =
-            c.prepare(QStringLiteral("INSERT INTO dati_parole (riga, testo, parole) VALUES (?, ?, "
-                                     "to_tsvector('kallomir_it', ?))"));
-        QSqlQuery done = c.prepare(QStringLiteral("DELETE FROM dati_parole_attesa WHERE riga = ?"));
-        for (const auto& [id, traduzione] : rows) {
-            remove.addBindValue(id);
-            c.run(remove);
-            // PostgreSQL text holds no NUL character.
-            const QString text =
-                (traduzione.isEmpty() ? QString() : plainTextOf(traduzione)).remove(QChar(0));
-            if (!text.trimmed().isEmpty()) {
-                insert.addBindValue(id);
-                insert.addBindValue(text);
-                insert.addBindValue(text);
-                c.run(insert);
+        // A few statements per batch rather than three per row.
+        QStringList ids;
+        for (const auto& row : rows) ids << QString::number(row.first);
+        const QString idArray = u'{' + ids.join(u',') + u'}';
+        QSqlQuery remove = c.prepare(
+            QStringLiteral("DELETE FROM dati_parole WHERE riga = ANY(CAST(? AS bigint[]))"));
+        remove.addBindValue(idArray);
+        c.run(remove);
+        constexpr std::size_t kRowsPerInsert = 250;
+        for (std::size_t from = 0; from < rows.size(); from += kRowsPerInsert) {
+            QStringList placeholders;
+            QVariantList values;
+            for (std::size_t i = from; i < std::min(rows.size(), from + kRowsPerInsert); ++i) {
+                const auto& [id, traduzione] = rows[i];
+                // PostgreSQL text holds no NUL character.
+                const QString text =
+                    (traduzione.isEmpty() ? QString() : plainTextOf(traduzione)).remove(QChar(0));
+                if (text.trimmed().isEmpty())
+                    continue;
+                placeholders << QStringLiteral("(CAST(? AS bigint), CAST(? AS text))");
+                values << id << text;
             }
-            done.addBindValue(id);
-            c.run(done);
+            if (placeholders.isEmpty())
+                continue;
+            QSqlQuery insert = c.prepare(
+                QStringLiteral("INSERT INTO dati_parole (riga, testo, parole) SELECT r, t, "
+                               "to_tsvector('kallomir_it', t) FROM (VALUES ") +
+                placeholders.join(u',') + QStringLiteral(") AS v (r, t)"));
+            for (const QVariant& value : values) insert.addBindValue(value);
+            c.run(insert);
         }
+        QSqlQuery done = c.prepare(
+            QStringLiteral("DELETE FROM dati_parole_attesa WHERE riga = ANY(CAST(? AS bigint[]))"));
+        done.addBindValue(idArray);
+        c.run(done);
         const int left = c.value(QStringLiteral("SELECT count(*) FROM dati_parole_attesa")).toInt();
         c.commit();
         return left;
@@ -949,9 +973,13 @@ SearchPage ServerCatalogue::search(const SearchQuery& query) {
         where << QStringLiteral("p.parole @@ plainto_tsquery('kallomir_it', ?)");
         values << words;
     }
-    if (!query.numero.trimmed().isEmpty()) {
-        where << QStringLiteral("d.numero ILIKE ? ESCAPE '\\'");
-        values << ContainsPattern(query.numero.trimmed());
+    if (const QString numero = query.numero.trimmed(); !numero.isEmpty()) {
+        // Numbers have no case; ILIKE would fold every row's number to compare digits.
+        const bool letters =
+            std::any_of(numero.begin(), numero.end(), [](QChar c) { return c.isLetter(); });
+        where << (letters ? QStringLiteral("d.numero ILIKE ? ESCAPE '\\'")
+                          : QStringLiteral("d.numero LIKE ? ESCAPE '\\'"));
+        values << ContainsPattern(numero);
     }
     if (query.from) {
         where << QStringLiteral("d.dtfile >= ?");
@@ -978,14 +1006,8 @@ SearchPage ServerCatalogue::search(const SearchQuery& query) {
                                ? QString()
                                : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     QString columns = RowColumnsSql();
-    // The page is chosen first; the highlighted extracts are made for its rows only.
-    const QString snippet =
-        words.isEmpty()
-            ? QStringLiteral("left(p.testo, 200)")
-            : QStringLiteral(
-                  "ts_headline('kallomir_it', p.testo, plainto_tsquery('kallomir_it', ?), "
-                  "'StartSel=' || chr(1) || ', StopSel=' || chr(2) || ', MaxWords=24, "
-                  "MinWords=12, MaxFragments=2, FragmentDelimiter=\" … \"')");
+    // The page is chosen first; the highlighted extracts are made here for its rows only, as
+    // for the embedded file, around the words the server's configuration kept.
     const QString sql =
         QStringLiteral(
             "WITH pagina AS (SELECT d.id FROM dati d LEFT JOIN dati_parole p ON p.riga = "
@@ -993,16 +1015,24 @@ SearchPage ServerCatalogue::search(const SearchQuery& query) {
         filter +
         QStringLiteral(
             " ORDER BY d.dtfile DESC NULLS LAST, d.ora DESC, d.id DESC LIMIT ?) SELECT ") +
-        columns.replace(QStringLiteral("\"user\""), QStringLiteral("d.\"user\"")) + u',' + snippet +
+        columns.replace(QStringLiteral("\"user\""), QStringLiteral("d.\"user\"")) +
         QStringLiteral(
-            " FROM pagina JOIN dati d ON d.id = pagina.id LEFT JOIN dati_parole p ON "
+            ", p.testo FROM pagina JOIN dati d ON d.id = pagina.id LEFT JOIN dati_parole p ON "
             "p.riga = d.id ORDER BY d.dtfile DESC NULLS LAST, d.ora DESC, d.id DESC");
     return withServer([&](Connection& c) {
+        QStringList stems;
+        if (!words.isEmpty()) {
+            QSqlQuery lexemes =
+                c.prepare(QStringLiteral("SELECT array_to_string(tsvector_to_array(to_tsvector("
+                                         "'kallomir_it', ?)), ' ')"));
+            lexemes.addBindValue(words);
+            c.run(lexemes);
+            if (lexemes.next())
+                stems = lexemes.value(0).toString().split(u' ', Qt::SkipEmptyParts);
+        }
         QSqlQuery statement = c.prepare(sql);
         for (const QVariant& value : values) statement.addBindValue(value);
         statement.addBindValue(query.limit + 1);
-        if (!words.isEmpty())
-            statement.addBindValue(words);
         c.run(statement);
         SearchPage result;
         while (statement.next()) {
@@ -1010,8 +1040,9 @@ SearchPage ServerCatalogue::search(const SearchQuery& query) {
                 result.more = true;
                 break;
             }
-            result.hits.push_back(SearchHit{RowFromQuery(statement, 0),
-                                            statement.value(RowColumnCount()).toString()});
+            result.hits.push_back(
+                SearchHit{RowFromQuery(statement, 0),
+                          SearchSnippet(statement.value(RowColumnCount()).toString(), stems)});
         }
         return result;
     });

@@ -1,6 +1,7 @@
 #include "catalogue/SqliteSearchIndex.h"
 
 #include "catalogue/CatalogueSchema.h"
+#include "catalogue/SearchSnippet.h"
 #include "catalogue/SearchWords.h"
 #include "catalogue/SqliteConnection.h"
 
@@ -170,39 +171,39 @@ SearchPage SqliteSearch(const SqliteConnection& connection, const SearchQuery& q
     const QString filter = where.isEmpty()
                                ? QString()
                                : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    const QString from = match.isEmpty() ? QStringLiteral(" FROM dati d")
-                                         : QStringLiteral(
-                                               " FROM dati_parole JOIN dati d ON d.rowid = "
-                                               "dati_parole.rowid");
-    // The page's rows are chosen first, from the index dati_ricerca alone; the snippets are
-    // made for those rows only.
-    const QString page = QStringLiteral("SELECT d.rowid FROM dati d INDEXED BY dati_ricerca") +
-                         filter + order + QStringLiteral(" LIMIT ?");
-    const QString snippet =
-        match.isEmpty()
-            ? QStringLiteral(
-                  "(SELECT substr(testo, 1, 200) FROM dati_parole WHERE rowid = d.rowid)")
-            : QStringLiteral("snippet(dati_parole, 0, char(1), char(2), '…', 16)");
-    QString sql = QStringLiteral("SELECT ") + RowColumnsSql() + u',' + snippet + from +
-                  (match.isEmpty() ? QStringLiteral(" WHERE ")
-                                   : QStringLiteral(" WHERE dati_parole MATCH ? AND "
-                                                    "dati_parole.")) +
-                  QStringLiteral("rowid IN (") + page + u')' + order;
-    QSqlQuery statement = connection.prepare(sql);
-    if (!match.isEmpty())
-        statement.addBindValue(match);
-    for (const QVariant& value : values) statement.addBindValue(value);
-    statement.addBindValue(query.limit + 1);
-    connection.run(statement);
+    // The page's rows are chosen first, from the index dati_ricerca alone; the rows and their
+    // extracts are then read for those rows only.
+    QSqlQuery page =
+        connection.prepare(QStringLiteral("SELECT d.rowid FROM dati d INDEXED BY dati_ricerca") +
+                           filter + order + QStringLiteral(" LIMIT ?"));
+    for (const QVariant& value : values) page.addBindValue(value);
+    page.addBindValue(query.limit + 1);
+    connection.run(page);
     SearchPage result;
-    while (statement.next()) {
-        if (int(result.hits.size()) == query.limit) {
+    QStringList rowids;
+    while (page.next()) {
+        if (int(rowids.size()) == query.limit) {
             result.more = true;
             break;
         }
-        result.hits.push_back(
-            SearchHit{RowFromQuery(statement, 0), statement.value(RowColumnCount()).toString()});
+        rowids << QString::number(page.value(0).toLongLong());
     }
+    page.finish();
+    if (rowids.isEmpty())
+        return result;
+    // The row numbers come from the catalogue itself, so they can stand in the statement.
+    // The extract is made here from the indexed plain text, one pass over each row's words;
+    // the word index's own extracts walk its match lists again for every row.
+    QSqlQuery rows = connection.prepare(
+        QStringLiteral("SELECT ") + RowColumnsSql() +
+        QStringLiteral(", (SELECT testo FROM dati_parole WHERE rowid = d.rowid) FROM dati d "
+                       "WHERE d.rowid IN (") +
+        rowids.join(u',') + u')' + order);
+    connection.run(rows);
+    const QStringList stems = SearchStems(query.words);
+    while (rows.next())
+        result.hits.push_back(SearchHit{
+            RowFromQuery(rows, 0), SearchSnippet(rows.value(RowColumnCount()).toString(), stems)});
     return result;
 }
 

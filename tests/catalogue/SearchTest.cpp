@@ -40,12 +40,13 @@ protected:
         ASSERT_EQ(catalogue().playerSave(nome, PlayerMarks{.traduzione = text}, "E", "op").status,
                   PlayerSaveResult::Status::Saved);
     }
-    QStringList names(const SearchQuery& query) {
-        EXPECT_EQ(catalogue().indexBacklog(100000, Same), 0);
+    static QStringList names(CatalogueStore& store, const SearchQuery& query) {
+        EXPECT_EQ(store.indexBacklog(100000, Same), 0);
         QStringList out;
-        for (const SearchHit& hit : catalogue().search(query).hits) out << hit.row.nome;
+        for (const SearchHit& hit : store.search(query).hits) out << hit.row.nome;
         return out;
     }
+    QStringList names(const SearchQuery& query) { return names(catalogue(), query); }
     QStringList names(const QString& words) { return names(SearchQuery{.words = words}); }
 };
 
@@ -178,6 +179,49 @@ TEST_P(SearchTest, RowsChangedOutsideTheProgramAreIndexedToo) {
     EXPECT_EQ(catalogue().searchBacklog(), 2);
     EXPECT_EQ(names("sopralluogo"), QStringList{});
     EXPECT_EQ(names("preventivo"), QStringList{"20240701_100000.Ems"});
+}
+
+// A caller ID may carry a name rather than digits.
+TEST_P(SearchTest, NumberWithLettersMatchesInAnyCase) {
+    add({"20240801_090000.Ems", "Centralino 2", "E", {}});
+    add({"20240801_100000.Ems", "0612345", "E", {}});
+    EXPECT_EQ(names(SearchQuery{.numero = "centralino"}), QStringList{"20240801_090000.Ems"});
+    EXPECT_EQ(names(SearchQuery{.numero = "TRALINO 2"}), QStringList{"20240801_090000.Ems"});
+    EXPECT_EQ(names(SearchQuery{.numero = "123"}), QStringList{"20240801_100000.Ems"});
+}
+
+// A catalogue prepared by an older program lacks the index the search walks; the next
+// program to open it adds it.
+TEST_P(SearchTest, TheSearchOrderIndexIsAddedToAnOlderCatalogue) {
+    add({"20240901_090000.Ems", {}, "E", PlayerMarks{.traduzione = "sopralluogo"}});
+    ASSERT_EQ(names("sopralluogo").size(), 1u);
+    const char* present = "SELECT count(*) FROM %1 WHERE %2 = 'dati_ricerca'";
+    if (server()) {
+        ASSERT_TRUE(schema->exec("DROP INDEX dati_ricerca"));
+        ServerCatalogue again(schema->config(), home.home(), &settings());
+        EXPECT_EQ(names(again, SearchQuery{.words = "sopralluogo"}).size(), 1u);
+        EXPECT_EQ(schema->value(QString::fromLatin1(present)
+                                    .arg("pg_indexes", "indexname")
+                                    .replace("WHERE", "WHERE schemaname = current_schema() AND")),
+                  1);
+    } else {
+        auto count = [&](const char* sql) {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "other");
+            db.setDatabaseName(SqliteCatalogue::FileInFolder(home.home()));
+            EXPECT_TRUE(db.open());
+            QSqlQuery q(db);
+            EXPECT_TRUE(q.exec(QString::fromLatin1(sql))) << q.lastError().text().toStdString();
+            const int n = q.next() ? q.value(0).toInt() : -1;
+            q = QSqlQuery();
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase("other");
+            return n;
+        };
+        count("DROP INDEX dati_ricerca");
+        EXPECT_EQ(names("sopralluogo").size(), 1u);
+        EXPECT_EQ(count(qPrintable(QString::fromLatin1(present).arg("sqlite_master", "name"))), 1);
+    }
 }
 
 // A catalogue of 10 000 rows written before the index existed is indexed in batches.
