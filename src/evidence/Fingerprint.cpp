@@ -9,14 +9,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace kallomir {
 
 namespace {
 
-// Enough blocks in flight to keep the hashing thread busy while the writer waits for the
-// disk, few enough to keep the memory small.
-constexpr std::size_t kBlocksInFlight = 3;
 constexpr std::size_t kReadBlock = 1 << 20;
 
 RuntimeError OpenError(int error, const QString& path) {
@@ -31,79 +29,23 @@ RuntimeError OpenError(int error, const QString& path) {
 
 }  // namespace
 
-FingerprintPipe::FingerprintPipe() : worker_([this] { run(); }) {}
-
-FingerprintPipe::~FingerprintPipe() {
-    if (worker_.joinable()) {
-        push(Item{{}, false, true});
-        worker_.join();
-    }
+void FingerprintTaker::add(std::span<const char> bytes) {
+    hash_.add(bytes);
+    result_.bytes += qint64(bytes.size());
+    if (inTrailer_)
+        result_.trailer.append(bytes.data(), qsizetype(bytes.size()));
 }
 
-void FingerprintPipe::push(Item item) {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.size() < kBlocksInFlight; });
-    queue_.push_back(std::move(item));
-    changed_.notify_all();
+void FingerprintTaker::endOfAudio() {
+    result_.audioSha256 = hash_.hexSoFar();
+    inTrailer_ = true;
 }
 
-void FingerprintPipe::add(std::span<const char> bytes) {
-    if (bytes.empty())
-        return;
-    std::vector<char> copy;
-    {
-        std::lock_guard lock(mutex_);
-        if (!free_.empty()) {
-            copy = std::move(free_.back());
-            free_.pop_back();
-        }
-    }
-    copy.assign(bytes.begin(), bytes.end());
-    push(Item{std::move(copy), false, false});
-}
-
-void FingerprintPipe::endOfAudio() {
-    audioEnded_ = true;
-    push(Item{{}, true, false});
-}
-
-RecordingFingerprint FingerprintPipe::finish() {
-    if (!audioEnded_)
-        endOfAudio();
-    push(Item{{}, false, true});
-    worker_.join();
-    return result_;
-}
-
-void FingerprintPipe::run() {
-    Sha256 hash;
-    bool inTrailer = false;
-    for (;;) {
-        Item item;
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [this] { return !queue_.empty(); });
-            item = std::move(queue_.front());
-            queue_.pop_front();
-            changed_.notify_all();
-        }
-        if (item.last)
-            break;
-        if (item.endOfAudio) {
-            result_.audioSha256 = hash.hexSoFar();
-            inTrailer = true;
-            continue;
-        }
-        hash.add(std::span<const char>(item.bytes.data(), item.bytes.size()));
-        result_.bytes += qint64(item.bytes.size());
-        if (inTrailer)
-            result_.trailer.append(item.bytes.data(), qsizetype(item.bytes.size()));
-        std::lock_guard lock(mutex_);
-        free_.push_back(std::move(item.bytes));
-    }
-    result_.sha256 = hash.hexSoFar();
-    if (result_.audioSha256.isEmpty())
+RecordingFingerprint FingerprintTaker::finish() {
+    result_.sha256 = hash_.hexSoFar();
+    if (!inTrailer_)
         result_.audioSha256 = result_.sha256;
+    return result_;
 }
 
 std::optional<RecordingFingerprint> FingerprintOfFile(const QString& path,
@@ -122,8 +64,7 @@ std::optional<RecordingFingerprint> FingerprintOfFile(const QString& path,
         throw OpenError(errno, path);
     const qint64 audioEnd = std::max<qint64>(0, qint64(size) - kTrailerBytes);
 
-    RecordingFingerprint result;
-    Sha256 hash;
+    FingerprintTaker fingerprint;
     std::vector<char> buffer(kReadBlock);
     qint64 at = 0;
     bool audioDone = false;
@@ -143,23 +84,17 @@ std::optional<RecordingFingerprint> FingerprintOfFile(const QString& path,
         if (!audioDone && at + got >= audioEnd) {
             // The block holds the end of the audio: the audio's digest is taken there.
             const std::size_t audioPart = std::size_t(audioEnd - at);
-            hash.add(block.first(audioPart));
-            result.audioSha256 = hash.hexSoFar();
+            fingerprint.add(block.first(audioPart));
+            fingerprint.endOfAudio();
             audioDone = true;
             block = block.subspan(audioPart);
         }
-        hash.add(block);
-        if (audioDone)
-            result.trailer.append(block.data(), qsizetype(block.size()));
+        fingerprint.add(block);
         at += got;
         if (onBytes)
             onBytes(got);
     }
-    if (!audioDone)
-        result.audioSha256 = hash.hexSoFar();
-    result.sha256 = hash.hexSoFar();
-    result.bytes = at;
-    return result;
+    return fingerprint.finish();
 }
 
 QString Sha256OfFile(const QString& path) {

@@ -234,7 +234,7 @@ SaveResult RecordingSaver::save(const SaveRequest& request) const {
                     throw PathNotFound(plan->target);
                 if (QFileInfo::exists(plan->temp) && !QFile::remove(plan->temp))
                     throw FileError(EACCES, plan->temp);
-                std::optional<FingerprintPipe> fingerprint;
+                std::optional<FingerprintTaker> fingerprint;
                 if (takeFingerprint)
                     fingerprint.emplace();
                 std::function<void(std::span<const char>)> blocks;

@@ -64,7 +64,7 @@ TEST(Fingerprint, TakenOnTheWayIsTheSameHoweverTheBlocksFall) {
     const auto expected = FingerprintOfFile(dir.filePath("f"));
     for (const qsizetype block : {1 << 22, 65536, 1000, 47}) {
         SCOPED_TRACE(block);
-        FingerprintPipe pipe;
+        FingerprintTaker pipe;
         for (qsizetype at = 0; at < audio.size(); at += block)
             pipe.add(std::span<const char>(audio.constData() + at,
                                            std::size_t(std::min(block, audio.size() - at))));
