@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>

@@ -72,10 +72,11 @@ SearchFilters::SearchFilters(QWidget* parent) : QWidget(parent) {
     };
     dateField("chkDal", QStringLiteral("&Dal"), "dtDal", chkDal, dtDal);
     dateField("chkAl", QStringLiteral("&Al"), "dtAl", chkAl, dtAl);
+    // A date keeps its own width however wide the window.
     grid->addWidget(chkDal, 2, 0);
-    grid->addWidget(dtDal, 2, 1);
+    grid->addWidget(dtDal, 2, 1, Qt::AlignLeft);
     grid->addWidget(chkAl, 2, 2);
-    grid->addWidget(dtAl, 2, 3);
+    grid->addWidget(dtAl, 2, 3, Qt::AlignLeft);
 
     auto* marks = new QHBoxLayout;
     const char* boxNames[3] = {"cboAscoltato", "cboTrascritto", "cboMasterizzato"};
