@@ -278,6 +278,11 @@ TEST_F(LogbookFilters, NoControlCoversAnother) {
                           {&logbook, logbook.size()},
                           {&logbook, {1366, 700}},
                           {&logbook, {1280, 960}}};
+    for (const QWidget* window : {static_cast<QWidget*>(&cerca), static_cast<QWidget*>(&logbook)}) {
+        const QSize least = window->minimumSizeHint();
+        EXPECT_LE(least.width(), 1280) << window->objectName().toStdString();
+        EXPECT_LE(least.height(), 700) << window->objectName().toStdString();
+    }
     for (const Case& c : cases) {
         c.window->resize(c.size);
         c.window->show();
