@@ -143,9 +143,15 @@ void ReportDocument::paintPage(QPainter& painter, int index) const {
         }
     }
     painter.setFont(ReportFont(8));
-    painter.drawText(QRectF(left, size.height() - kMargin - kFooterHeight, width, kFooterHeight),
-                     Qt::AlignRight | Qt::AlignVCenter,
-                     QStringLiteral("Pagina %1 di %2").arg(index + 1).arg(pageCount()));
+    const QRectF footer(left, size.height() - kMargin - kFooterHeight, width, kFooterHeight);
+    const QString pageText = QStringLiteral("Pagina %1 di %2").arg(index + 1).arg(pageCount());
+    painter.drawText(footer, Qt::AlignRight | Qt::AlignVCenter, pageText);
+    if (!note_.isEmpty()) {
+        const QFontMetricsF footerMetrics(painter.font(), painter.device());
+        const double room = width - footerMetrics.horizontalAdvance(pageText) - 12;
+        painter.drawText(footer, Qt::AlignLeft | Qt::AlignVCenter,
+                         footerMetrics.elidedText(note_, Qt::ElideRight, room));
+    }
     painter.restore();
 }
 

@@ -35,6 +35,9 @@ public:
     int pageCount() const { return static_cast<int>(pages_.size()); }
     int rowCount() const { return rowCount_; }
     const Page& page(int index) const { return pages_.at(static_cast<size_t>(index)); }
+    // Printed at the foot of every page, left of the page number: what the report holds.
+    void setNote(QString note) { note_ = std::move(note); }
+    const QString& note() const { return note_; }
 
     // Draws one page with the painter's unit as one point.
     void paintPage(QPainter& painter, int index) const;
@@ -57,6 +60,7 @@ private:
     QDateTime printedAt_;
     std::vector<Page> pages_;
     int rowCount_ = 0;
+    QString note_;
 };
 
 // Loads the definition from the program folder and the rows from the catalogue and lays

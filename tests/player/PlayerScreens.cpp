@@ -1,5 +1,6 @@
-// Shows the player with a recording open and formatted text, and the report window, and
-// saves a picture of each (run under Xvfb to look at the real rendering):
+// Shows the player with a recording open and formatted text, the report window, the search
+// window and the logbook it opens with its filters, and saves a picture of each (run under
+// Xvfb to look at the real rendering):
 //   kallomir_player_screens OUTDIR
 #include "PlayerFixture.h"
 
@@ -9,6 +10,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDateEdit>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QScreen>
@@ -105,6 +107,21 @@ int main(int argc, char** argv) {
         QThread::msleep(20);
     }
     cerca.grab().save(out + QStringLiteral("/cerca.png"));
-    std::printf("saved %s/player.png, reports.png and cerca.png\n", qPrintable(out));
+
+    // The logbook opened from there with its filters, as large as the screen allows.
+    cerca.chkDal->setChecked(true);
+    cerca.dtDal->setDate(QDate(2024, 2, 1));
+    cerca.cmdBrogliaccio_Click();
+    frmReports* filtered = cerca.logbook();
+    if (filtered) {
+        filtered->resize(app.primaryScreen()->availableSize());
+        for (int i = 0; i < 20; ++i) {
+            app.processEvents();
+            QThread::msleep(20);
+        }
+        filtered->grab().save(out + QStringLiteral("/logbook-filtered.png"));
+    }
+    std::printf("saved %s/player.png, reports.png, cerca.png and logbook-filtered.png\n",
+                qPrintable(out));
     return 0;
 }

@@ -7,33 +7,30 @@
 #include "core/MessageBoxService.h"
 #include "core/RuntimeError.h"
 #include "player/RecordingSearch.h"
-#include "player/ReportRows.h"
 #include "player/ui/FrmReports.h"
+#include "player/ui/SearchFilters.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QDateEdit>
 #include <QGridLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTextDocument>
 
+#include <algorithm>
+#include <iterator>
+
 namespace kallomir {
 
 namespace {
 
 const QString kTitle = QStringLiteral("Cerca");
-constexpr int kBatch = 500;  // rows indexed between two steps of the progress bar
 enum Column { Data, Ora, Numero, Etichetta, Segni, Testo, ColumnCount };
 constexpr int kSortRole = Qt::UserRole + 1;
 constexpr int kHitRole = Qt::UserRole + 2;
@@ -71,12 +68,6 @@ QStandardItem* Item(const QString& text, const QVariant& sortKey) {
     return item;
 }
 
-MarkFilter MarkOf(const QComboBox* box) {
-    return box->currentIndex() == 1   ? MarkFilter::Set
-           : box->currentIndex() == 2 ? MarkFilter::Clear
-                                      : MarkFilter::Any;
-}
-
 }  // namespace
 
 FrmCerca::FrmCerca(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
@@ -84,64 +75,16 @@ FrmCerca::FrmCerca(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx
     setWindowTitle(kTitle);
 
     auto* grid = new QGridLayout(this);
-    auto caption = [this](const QString& text, QWidget* buddy) {
-        auto* label = new QLabel(text, this);
-        label->setBuddy(buddy);
-        return label;
-    };
-    txtParole = new QLineEdit(this);
-    txtParole->setObjectName(QStringLiteral("txtParole"));
-    txtParole->setPlaceholderText(QStringLiteral("tutte le parole devono comparire"));
-    txtParole->setClearButtonEnabled(true);
-    grid->addWidget(caption(QStringLiteral("&Parole"), txtParole), 0, 0);
-    grid->addWidget(txtParole, 0, 1, 1, 5);
-
-    txtNumero = new QLineEdit(this);
-    txtNumero->setObjectName(QStringLiteral("txtNumero"));
-    txtNumero->setPlaceholderText(QStringLiteral("inizio o parte del numero"));
-    txtNumero->setClearButtonEnabled(true);
-    grid->addWidget(caption(QStringLiteral("N&umero"), txtNumero), 1, 0);
-    grid->addWidget(txtNumero, 1, 1);
-
-    txtEtichetta = new QLineEdit(this);
-    txtEtichetta->setObjectName(QStringLiteral("txtEtichetta"));
-    txtEtichetta->setClearButtonEnabled(true);
-    grid->addWidget(caption(QStringLiteral("&Etichetta"), txtEtichetta), 1, 2);
-    grid->addWidget(txtEtichetta, 1, 3, 1, 3);
-
-    auto dateField = [this](const char* checkName, const QString& text, const char* editName,
-                            QCheckBox*& check, QDateEdit*& edit) {
-        check = new QCheckBox(text, this);
-        check->setObjectName(QString::fromLatin1(checkName));
-        edit = new QDateEdit(QDate::currentDate(), this);
-        edit->setObjectName(QString::fromLatin1(editName));
-        edit->setCalendarPopup(true);
-        edit->setDisplayFormat(QStringLiteral("dd/MM/yyyy"));
-        edit->setEnabled(false);
-        connect(check, &QCheckBox::toggled, edit, &QWidget::setEnabled);
-    };
-    dateField("chkDal", QStringLiteral("&Dal"), "dtDal", chkDal, dtDal);
-    dateField("chkAl", QStringLiteral("&Al"), "dtAl", chkAl, dtAl);
-    grid->addWidget(chkDal, 2, 0);
-    grid->addWidget(dtDal, 2, 1);
-    grid->addWidget(chkAl, 2, 2);
-    grid->addWidget(dtAl, 2, 3);
-
-    auto* marks = new QHBoxLayout;
-    const QString markNames[3] = {QStringLiteral("Ascoltato"), QStringLiteral("Trascritto"),
-                                  QStringLiteral("Masterizzato")};
-    const char* boxNames[3] = {"cboAscoltato", "cboTrascritto", "cboMasterizzato"};
-    for (int i = 0; i < 3; ++i) {
-        cboMarks[i] = new QComboBox(this);
-        cboMarks[i]->setObjectName(QString::fromLatin1(boxNames[i]));
-        cboMarks[i]->addItems(
-            {QStringLiteral("Tutti"), QStringLiteral("Sì"), QStringLiteral("No")});
-        marks->addWidget(new QLabel(markNames[i], this));
-        marks->addWidget(cboMarks[i]);
-        marks->addSpacing(8);
-    }
-    marks->addStretch();
-    grid->addLayout(marks, 3, 0, 1, 4);
+    filters = new SearchFilters(this);
+    txtParole = filters->txtParole;
+    txtNumero = filters->txtNumero;
+    chkDal = filters->chkDal;
+    dtDal = filters->dtDal;
+    chkAl = filters->chkAl;
+    dtAl = filters->dtAl;
+    txtEtichetta = filters->txtEtichetta;
+    std::copy(std::begin(filters->cboMarks), std::end(filters->cboMarks), std::begin(cboMarks));
+    grid->addWidget(filters, 0, 0, 4, 5);
 
     cmdCerca = new QPushButton(QStringLiteral("&Cerca"), this);
     cmdCerca->setObjectName(QStringLiteral("cmdCerca"));
@@ -158,8 +101,7 @@ FrmCerca::FrmCerca(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx
     connect(cmdBrogliaccio, &QPushButton::clicked, this, [this] { cmdBrogliaccio_Click(); });
     connect(cmdCerca, &QPushButton::clicked, this, [this] { cmdCerca_Click(); });
     connect(cmdAzzera, &QPushButton::clicked, this, [this] { cmdAzzera_Click(); });
-    for (QLineEdit* edit : {txtParole, txtNumero, txtEtichetta})
-        connect(edit, &QLineEdit::returnPressed, this, [this] { cmdCerca_Click(); });
+    connect(filters, &SearchFilters::submitted, this, [this] { cmdCerca_Click(); });
 
     model_ = new QStandardItemModel(0, ColumnCount, this);
     model_->setHorizontalHeaderLabels({QStringLiteral("Data"), QStringLiteral("Ora"),
@@ -183,8 +125,7 @@ FrmCerca::FrmCerca(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx
             [this](const QModelIndex& index) { openResult(index.row()); });
     grid->addWidget(Risultati, 4, 0, 1, 6);
     grid->setRowStretch(4, 1);
-    grid->setColumnStretch(1, 1);
-    grid->setColumnStretch(3, 1);
+    grid->setColumnStretch(0, 1);
 
     lblEsito = new QLabel(this);
     lblEsito->setObjectName(QStringLiteral("lblEsito"));
@@ -197,56 +138,15 @@ void FrmCerca::Form_Load() {
 }
 
 SearchQuery FrmCerca::query() const {
-    SearchQuery q;
-    q.words = txtParole->text();
-    q.numero = txtNumero->text().remove(u' ');
-    if (chkDal->isChecked())
-        q.from = dtDal->date();
-    if (chkAl->isChecked())
-        q.to = dtAl->date();
-    q.etichetta = txtEtichetta->text();
-    q.letto = MarkOf(cboMarks[0]);
-    q.scritto = MarkOf(cboMarks[1]);
-    q.tradotto = MarkOf(cboMarks[2]);
-    return q;
-}
-
-bool FrmCerca::updateIndex() {
-    CatalogueStore& catalogue = *ctx_.catalogue;
-    int left = catalogue.searchBacklog();
-    if (left == 0)
-        return true;
-    if (left <= kQuietBacklog) {
-        catalogue.indexBacklog(left, TranscriptionPlainText);
-        return true;
-    }
-    // The first search over a catalogue from before the index, or after many changes.
-    const int total = left;
-    QProgressDialog progress(QStringLiteral("Indicizzazione delle trascrizioni..."),
-                             QStringLiteral("Annulla"), 0, total, this);
-    progress.setWindowTitle(kTitle);
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(0);
-    progress.setValue(0);
-    while (left > 0) {
-        left = catalogue.indexBacklog(kBatch, TranscriptionPlainText);
-        progress.setValue(total - left);
-        QApplication::processEvents();
-        if (progress.wasCanceled())
-            break;
-    }
-    return left == 0;
+    return filters->query();
 }
 
 bool FrmCerca::cmdCerca_Click() {
     const SearchQuery q = query();
-    if (q.from && q.to && *q.from > *q.to) {
-        ctx_.boxes.show(QStringLiteral("La data iniziale è successiva a quella finale."), kTitle,
-                        MsgButtons::Ok, MsgIcon::Exclamation);
+    if (RefuseInvalidRange(ctx_.boxes, q, kTitle))
         return false;
-    }
     try {
-        const bool complete = updateIndex();
+        const bool complete = UpdateSearchIndex(*ctx_.catalogue, this, kTitle);
         stems_ = SearchStems(q.words);
         showHits(ctx_.catalogue->search(q));
         if (!complete)
@@ -300,10 +200,7 @@ void FrmCerca::showHits(const SearchPage& page) {
 }
 
 void FrmCerca::cmdAzzera_Click() {
-    for (QLineEdit* edit : {txtParole, txtNumero, txtEtichetta}) edit->clear();
-    chkDal->setChecked(false);
-    chkAl->setChecked(false);
-    for (QComboBox* box : cboMarks) box->setCurrentIndex(0);
+    filters->clear();
     model_->removeRows(0, model_->rowCount());
     hits_.clear();
     lblEsito->clear();
@@ -311,20 +208,24 @@ void FrmCerca::cmdAzzera_Click() {
 }
 
 void FrmCerca::cmdBrogliaccio_Click() {
+    const SearchQuery q = query();
+    if (RefuseInvalidRange(ctx_.boxes, q, kTitle))
+        return;
     try {
-        if (!updateIndex())
+        if (!UpdateSearchIndex(*ctx_.catalogue, this, kTitle))
             return;
     } catch (const RuntimeError& error) {
         ReportError(ctx_.boxes, error, kTitle);
         return;
     }
-    // A window of its own beside the catalogue's logbook, holding what the filters find.
+    // A window of its own beside the catalogue's logbook, holding what the filters find; its
+    // own filters start from these.
     auto* logbook = new frmReports(ctx_);
     logbook->setAttribute(Qt::WA_DeleteOnClose);
-    logbook->setRowSource(std::make_unique<SearchReportRowSource>(*ctx_.catalogue, query()));
-    logbook->Form_Load();
-    logbook->setWindowTitle(logbook->windowTitle() + QStringLiteral(" - ricerca"));
-    logbook->resize(900, 700);
+    if (!logbook->showFiltered(q)) {
+        delete logbook;
+        return;
+    }
     logbook->show();
     lastLogbook_ = logbook;
 }

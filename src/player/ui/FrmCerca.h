@@ -1,6 +1,7 @@
 #pragma once
 
 #include "catalogue/CatalogueStore.h"
+#include "player/ui/SearchIndexUpdate.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -18,6 +19,7 @@ namespace kallomir {
 
 struct AppContext;
 class frmReports;
+class SearchFilters;
 
 // "Cerca": finds recordings by the words of their transcription, the caller's number, the
 // date, the label and the marks, and opens the one chosen in the player. The transcriptions'
@@ -34,7 +36,8 @@ public:
     // Runs the search; false when the catalogue could not answer (the operator was told).
     bool cmdCerca_Click();
     void cmdAzzera_Click();
-    // The logbook of every recording the search finds, to print or export.
+    // The logbook of every recording the search finds, its filters filled in, to print,
+    // export or filter again.
     void cmdBrogliaccio_Click();
     // The last logbook opened from here, while it is open.
     frmReports* logbook() const;
@@ -43,9 +46,10 @@ public:
 
     const std::vector<SearchHit>& hits() const { return hits_; }
     // Rows that wait to be indexed above which a progress bar is shown.
-    static constexpr int kQuietBacklog = 200;
+    static constexpr int kQuietBacklog = kQuietIndexBacklog;
 
-    // Controls, by their names, for the tests.
+    // Controls, by their names, for the tests (the fields live in `filters`).
+    SearchFilters* filters = nullptr;
     QLineEdit* txtParole = nullptr;
     QLineEdit* txtNumero = nullptr;
     QCheckBox* chkDal = nullptr;
@@ -64,7 +68,6 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    bool updateIndex();
     void showHits(const SearchPage& page);
 
     AppContext& ctx_;

@@ -6,6 +6,8 @@
 #include "core/RuntimeError.h"
 #include "evidence/ui/ExportDialog.h"
 #include "player/ReportDocument.h"
+#include "player/ui/SearchFilters.h"
+#include "player/ui/SearchIndexUpdate.h"
 
 #include <QComboBox>
 #include <QFileDialog>
@@ -20,10 +22,41 @@
 
 namespace kallomir {
 
+namespace {
+const QString kTitle = QStringLiteral("Brogliaccio");
+}
+
 frmReports::frmReports(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx) {
     setObjectName(QStringLiteral("frmReports"));
-    setWindowTitle(QStringLiteral("Brogliaccio"));
+    setWindowTitle(kTitle);
     auto* layout = new QVBoxLayout(this);
+
+    auto* filterBar = new QHBoxLayout;
+    filters = new SearchFilters(this);
+    filterBar->addWidget(filters, 1);
+    auto* filterButtons = new QVBoxLayout;
+    cmdFiltra = new QPushButton(QStringLiteral("&Filtra"), this);
+    cmdFiltra->setObjectName(QStringLiteral("cmdFiltra"));
+    cmdFiltra->setToolTip(
+        QStringLiteral("Il brogliaccio delle sole registrazioni che rispondono "
+                       "ai filtri"));
+    cmdTutte = new QPushButton(QStringLiteral("&Tutte"), this);
+    cmdTutte->setObjectName(QStringLiteral("cmdTutte"));
+    cmdTutte->setToolTip(QStringLiteral("Il brogliaccio di tutte le registrazioni"));
+    filterButtons->addWidget(cmdFiltra);
+    filterButtons->addWidget(cmdTutte);
+    filterButtons->addStretch(1);
+    filterBar->addLayout(filterButtons);
+    layout->addLayout(filterBar);
+    connect(cmdFiltra, &QPushButton::clicked, this, [this] { cmdFiltra_Click(); });
+    connect(cmdTutte, &QPushButton::clicked, this, [this] { cmdTutte_Click(); });
+    connect(filters, &SearchFilters::submitted, this, [this] { cmdFiltra_Click(); });
+    lblFiltro = new QLabel(this);
+    lblFiltro->setObjectName(QStringLiteral("lblFiltro"));
+    lblFiltro->setWordWrap(true);
+    lblFiltro->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(lblFiltro);
+
     auto* bar = new QHBoxLayout;
     previous = new QPushButton(QStringLiteral("◀"), this);
     next = new QPushButton(QStringLiteral("▶"), this);
@@ -74,30 +107,77 @@ frmReports::frmReports(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_
 
 frmReports::~frmReports() = default;
 
-void frmReports::setRowSource(std::unique_ptr<ReportRowSource> source) {
-    source_ = std::move(source);
-}
-
 void frmReports::Form_Load() {
-    if (!source_) {
-        source_ = std::make_unique<CatalogueReportRowSource>(*ctx_.catalogue);
-    }
     try {
-        report_ = std::make_unique<ReportDocument>(
-            BuildReport(ctx_.homeFolder, *source_, ctx_.clock.now()));
-        setWindowTitle(report_->definition().title);
-        showPage(0);
+        rebuild(CatalogueReportRowSource(*ctx_.catalogue), SearchQuery{});
     } catch (const RuntimeError& e) {
         report_.reset();
         view->setText(e.description());
         view->adjustSize();
         pageLabel->clear();
+        lblFiltro->clear();
         for (QWidget* w : {static_cast<QWidget*>(previous), static_cast<QWidget*>(next),
                            static_cast<QWidget*>(printButton), static_cast<QWidget*>(pdfButton)}) {
             w->setEnabled(false);
         }
         ReportError(ctx_.boxes, e, QStringLiteral("Form_Load"));
     }
+}
+
+bool frmReports::cmdFiltra_Click() {
+    return applyFilter(filters->query(), QStringLiteral("cmdFiltra_Click"));
+}
+
+bool frmReports::cmdTutte_Click() {
+    // The fields are kept when the catalogue fails, so the operator can try them again.
+    if (!applyFilter(SearchQuery{}, QStringLiteral("cmdTutte_Click")))
+        return false;
+    filters->clear();
+    return true;
+}
+
+bool frmReports::showFiltered(const SearchQuery& query) {
+    filters->setQuery(query);
+    return applyFilter(filters->query(), QStringLiteral("Form_Load"));
+}
+
+bool frmReports::applyFilter(const SearchQuery& query, const QString& handler) {
+    if (RefuseInvalidRange(ctx_.boxes, query, kTitle))
+        return false;
+    try {
+        if (IsUnfiltered(query)) {
+            rebuild(CatalogueReportRowSource(*ctx_.catalogue), query);
+            return true;
+        }
+        // A logbook that misses recordings not yet indexed would not say what it holds.
+        if (!UpdateSearchIndex(*ctx_.catalogue, this, kTitle))
+            return false;
+        rebuild(SearchReportRowSource(*ctx_.catalogue, query), query);
+        return true;
+    } catch (const RuntimeError& e) {
+        ReportError(ctx_.boxes, e, handler);
+        return false;
+    }
+}
+
+void frmReports::rebuild(const ReportRowSource& source, const SearchQuery& query) {
+    auto report =
+        std::make_unique<ReportDocument>(BuildReport(ctx_.homeFolder, source, ctx_.clock.now()));
+    report->setNote(DescribeSearchQuery(query));
+    report_ = std::move(report);
+    setWindowTitle(report_->definition().title);
+    const int rows = report_->rowCount();
+    lblFiltro->setText(report_->note() + QStringLiteral(" (") +
+                       (rows == 1 ? QStringLiteral("1 registrazione")
+                                  : QStringLiteral("%1 registrazioni").arg(rows)) +
+                       u')');
+    printButton->setEnabled(true);
+    pdfButton->setEnabled(true);
+    showPage(0);
+}
+
+QString frmReports::filterText() const {
+    return report_ ? report_->note() : QString();
 }
 
 void frmReports::showPage(int index) {
