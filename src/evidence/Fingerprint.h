@@ -26,10 +26,9 @@ struct RecordingFingerprint {
 // The bytes at the end of a recording that are its trailer, not its audio.
 inline constexpr qint64 kTrailerBytes = 48;
 
-// Takes the fingerprint of a recording from its bytes in order, as they are written. The
-// writer hashes each block between reading and writing it: the disk works on the blocks
-// already written meanwhile. (A hashing thread beside the writer measured slower: the two
-// share one core's caches and its time.)
+// Takes the fingerprint of a recording from its bytes in order, as they are copied. The
+// copier hashes each block just after the kernel copied it, while the disk works on the
+// blocks before it. (A hashing thread beside the copier measured slower here.)
 class FingerprintTaker {
 public:
     void add(std::span<const char> bytes);

@@ -48,6 +48,21 @@ void WriteAll(int fd, const char* data, std::size_t size, const QString& file) {
     }
 }
 
+// Reads exactly size bytes at offset, or throws: the file cannot have shrunk meanwhile.
+void ReadAllAt(int fd, char* data, std::size_t size, off_t offset, const QString& file) {
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, data, size, offset);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            throw RuntimeError(errors::kDeviceIo,
+                               QStringLiteral("Device I/O error: '%1'").arg(file));
+        data += got;
+        size -= std::size_t(got);
+        offset += got;
+    }
+}
+
 QString WithSlash(QString folder) {
     if (!folder.endsWith(u'/'))
         folder += u'/';
@@ -88,31 +103,36 @@ void CopyToNewFile(const QString& source, const QString& target,
         throw FileError(errno, target);
     }
     try {
-        // Without anybody to see the bytes, the kernel copies them without a trip through
-        // this process; a file system that cannot leaves it to the loop below.
+        // The kernel copies the bytes without a trip through this process; whoever must see
+        // them (the fingerprint) reads each block just copied while the page cache holds it,
+        // which costs far less than copying through here. A file system that cannot copy
+        // leaves it to the loop below.
         bool copied = false;
-        if (!onBlock) {
-            loff_t inOffset = 0;
-            loff_t outOffset = 0;
-            for (;;) {
-                const ssize_t n =
-                    ::copy_file_range(in.get(), &inOffset, out.get(), &outOffset, kBlock, 0);
-                if (n < 0 && errno == EINTR)
-                    continue;
-                if (n < 0 && inOffset == 0 &&
-                    (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP ||
-                     errno == EBADF))
-                    break;
-                if (n < 0)
-                    throw FileError(errno, target);
-                if (n == 0) {
-                    copied = true;
-                    break;
-                }
-                ::sync_file_range(out.get(), outOffset - n, n, SYNC_FILE_RANGE_WRITE);
-                if (onProgress)
-                    onProgress();
+        std::vector<char> seen(onBlock ? kBlock : 0);
+        loff_t inOffset = 0;
+        loff_t outOffset = 0;
+        for (;;) {
+            const ssize_t n =
+                ::copy_file_range(in.get(), &inOffset, out.get(), &outOffset, kBlock, 0);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && inOffset == 0 &&
+                (errno == ENOSYS || errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP ||
+                 errno == EBADF))
+                break;
+            if (n < 0)
+                throw FileError(errno, target);
+            if (n == 0) {
+                copied = true;
+                break;
             }
+            ::sync_file_range(out.get(), outOffset - n, n, SYNC_FILE_RANGE_WRITE);
+            if (onBlock) {
+                ReadAllAt(in.get(), seen.data(), std::size_t(n), inOffset - n, source);
+                onBlock(std::span<const char>(seen.data(), std::size_t(n)));
+            }
+            if (onProgress)
+                onProgress();
         }
         std::vector<char> buffer(copied ? 0 : kBlock);
         off_t written = 0;

@@ -25,10 +25,9 @@ enum class SaveStep {
 };
 
 // Copies source to a new file target (which must not exist), handing each block to onBlock
-// on its way (without onBlock the kernel copies), telling onProgress after each block, then
-// flushes target to the disk. A failed copy leaves no target behind.
-// RuntimeErrors: 53 source missing, 76 target folder missing, 61 disk full, 70 permission
-// denied, 57 device error, 75 any other.
+// as it is copied, telling onProgress after each block, then flushes target to the disk. A failed
+// copy leaves no target behind. RuntimeErrors: 53 source missing, 76 target folder missing, 61 disk
+// full, 70 permission denied, 57 device error, 75 any other.
 void CopyToNewFile(const QString& source, const QString& target,
                    const std::function<void(std::span<const char>)>& onBlock = {},
                    const std::function<void()>& onProgress = {});
@@ -87,8 +86,7 @@ public:
     std::function<void(SaveStep)> onStep;
     // Sees every block of audio and trailer as it is written.
     std::function<void(std::span<const char>)> onBlock;
-    // Takes the SHA-256 fingerprint of each saved file on its way to the disk; without it
-    // the kernel copies the audio.
+    // Takes the SHA-256 fingerprint of each saved file on its way to the disk.
     bool takeFingerprint = true;
 };
 
