@@ -103,10 +103,10 @@ void StopToCatalogued(const QString& root) {
     SqliteCatalogue catalogue(root + "/datirec.mdb");
     catalogue.create();
 
-    // The save as the recorder runs it: the kernel's copy without a fingerprint, and the
-    // fingerprint taken in line with the copy.
+    // The save as the recorder runs it: the kernel's copy without a fingerprint, and with the
+    // fingerprint taken on a thread beside the copy.
     enum class Mode { KernelCopy, Fingerprint };
-    const char* names[] = {"no fingerprint (kernel copy)", "fingerprint in line with the copy"};
+    const char* names[] = {"no fingerprint (kernel copy)", "fingerprint beside the copy"};
     for (int round = 0; round < 3; ++round) {
         // Both copies start with no dirty pages pending, so neither pays for the other.
         QProcess::execute("sync", {});

@@ -26,9 +26,7 @@ struct RecordingFingerprint {
 // The bytes at the end of a recording that are its trailer, not its audio.
 inline constexpr qint64 kTrailerBytes = 48;
 
-// Takes the fingerprint of a recording from its bytes in order, as they are copied. The
-// copier hashes each block just after the kernel copied it, while the disk works on the
-// blocks before it. (A hashing thread beside the copier measured slower here.)
+// Takes the fingerprint of a recording from its bytes, given in order.
 class FingerprintTaker {
 public:
     void add(std::span<const char> bytes);

@@ -14,8 +14,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <future>
 #include <vector>
 
 namespace kallomir {
@@ -48,18 +50,24 @@ void WriteAll(int fd, const char* data, std::size_t size, const QString& file) {
     }
 }
 
-// Reads exactly size bytes at offset, or throws: the file cannot have shrunk meanwhile.
-void ReadAllAt(int fd, char* data, std::size_t size, off_t offset, const QString& file) {
-    while (size > 0) {
-        const ssize_t got = ::pread(fd, data, size, offset);
+// Hashes the whole file behind fd into fingerprint, in blocks small enough to stay in the
+// core's cache between their read and their hash, until the end or until stop is set.
+void HashWhole(int fd, FingerprintTaker& fingerprint, const std::atomic<bool>& stop,
+               const QString& file) {
+    constexpr std::size_t kHashBlock = 1 << 20;
+    std::vector<char> buffer(kHashBlock);
+    off_t at = 0;
+    while (!stop.load(std::memory_order_relaxed)) {
+        const ssize_t got = ::pread(fd, buffer.data(), buffer.size(), at);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got <= 0)
+        if (got < 0)
             throw RuntimeError(errors::kDeviceIo,
                                QStringLiteral("Device I/O error: '%1'").arg(file));
-        data += got;
-        size -= std::size_t(got);
-        offset += got;
+        if (got == 0)
+            return;
+        fingerprint.add(std::span<const char>(buffer.data(), std::size_t(got)));
+        at += got;
     }
 }
 
@@ -86,8 +94,7 @@ void CreateFolderLevel(const QString& path) {
 }
 
 void CopyToNewFile(const QString& source, const QString& target,
-                   const std::function<void(std::span<const char>)>& onBlock,
-                   const std::function<void()>& onProgress) {
+                   const std::function<void()>& onProgress, FingerprintTaker* fingerprint) {
     Fd in(::open(Native(source).constData(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         if (errno == ENOENT)
@@ -102,13 +109,29 @@ void CopyToNewFile(const QString& source, const QString& target,
             throw PathNotFound(target);
         throw FileError(errno, target);
     }
+    // The fingerprint reads the capture on a thread of its own while the kernel copies it:
+    // both read the same pages of memory, and neither waits for the other.
+    std::atomic<bool> stopHashing{false};
+    std::future<void> hashing;
+    if (fingerprint)
+        hashing = std::async(std::launch::async, [&, fd = in.get()] {
+            HashWhole(fd, *fingerprint, stopHashing, source);
+        });
+    // On every way out the thread is stopped and waited for before what it reads goes.
+    struct Join {
+        std::atomic<bool>& stop;
+        std::future<void>& hashing;
+        ~Join() {
+            if (hashing.valid()) {
+                stop = true;
+                hashing.wait();
+            }
+        }
+    } join{stopHashing, hashing};
     try {
-        // The kernel copies the bytes without a trip through this process; whoever must see
-        // them (the fingerprint) reads each block just copied while the page cache holds it,
-        // which costs far less than copying through here. A file system that cannot copy
-        // leaves it to the loop below.
+        // The kernel copies the bytes without a trip through this process; a file system that
+        // cannot leaves it to the loop below.
         bool copied = false;
-        std::vector<char> seen(onBlock ? kBlock : 0);
         loff_t inOffset = 0;
         loff_t outOffset = 0;
         for (;;) {
@@ -127,10 +150,6 @@ void CopyToNewFile(const QString& source, const QString& target,
                 break;
             }
             ::sync_file_range(out.get(), outOffset - n, n, SYNC_FILE_RANGE_WRITE);
-            if (onBlock) {
-                ReadAllAt(in.get(), seen.data(), std::size_t(n), inOffset - n, source);
-                onBlock(std::span<const char>(seen.data(), std::size_t(n)));
-            }
             if (onProgress)
                 onProgress();
         }
@@ -146,8 +165,6 @@ void CopyToNewFile(const QString& source, const QString& target,
             }
             if (got == 0)
                 break;
-            if (onBlock)
-                onBlock(std::span<const char>(buffer.data(), std::size_t(got)));
             WriteAll(out.get(), buffer.data(), std::size_t(got), target);
             // The disk starts on this block while the next is read, so the flush at the end
             // has little left to wait for.
@@ -158,6 +175,8 @@ void CopyToNewFile(const QString& source, const QString& target,
         }
         if (::fsync(out.get()) != 0 || out.release() != 0)
             throw FileError(errno, target);
+        if (hashing.valid())
+            hashing.get();  // the fingerprint's own read error, if any
     } catch (const RuntimeError&) {
         if (out.get() >= 0)
             out.release();
@@ -257,23 +276,17 @@ SaveResult RecordingSaver::save(const SaveRequest& request) const {
                 std::optional<FingerprintTaker> fingerprint;
                 if (takeFingerprint)
                     fingerprint.emplace();
-                std::function<void(std::span<const char>)> blocks;
-                if (fingerprint || onBlock)
-                    blocks = [&](std::span<const char> block) {
-                        if (fingerprint)
-                            fingerprint->add(block);
-                        if (onBlock)
-                            onBlock(block);
-                    };
-                CopyToNewFile(request.captureFile, plan->temp, blocks,
-                              [&] { step(SaveStep::CopyBlock); });
+                CopyToNewFile(
+                    request.captureFile, plan->temp, [&] { step(SaveStep::CopyBlock); },
+                    fingerprint ? &*fingerprint : nullptr);
                 step(SaveStep::Copied);
                 const QByteArray trailer =
                     RecordingTrailer::Make(plan->folderTag, request.start, plan->end).toBytes();
-                if (fingerprint)
+                if (fingerprint) {
                     fingerprint->endOfAudio();
-                if (blocks)
-                    blocks(std::span<const char>(trailer.constData(), std::size_t(trailer.size())));
+                    fingerprint->add(
+                        std::span<const char>(trailer.constData(), std::size_t(trailer.size())));
+                }
                 AppendAndFlush(plan->temp, trailer);
                 if (fingerprint)
                     result.fingerprint = fingerprint->finish();

@@ -24,13 +24,14 @@ enum class SaveStep {
     Renamed,         // the recording has its name; its folder is flushed
 };
 
-// Copies source to a new file target (which must not exist), handing each block to onBlock
-// as it is copied, telling onProgress after each block, then flushes target to the disk. A failed
+// Copies source to a new file target (which must not exist), telling onProgress after each
+// block, then flushes target to the disk; fingerprint, when given, is fed every byte of
+// source meanwhile. A failed
 // copy leaves no target behind. RuntimeErrors: 53 source missing, 76 target folder missing, 61 disk
 // full, 70 permission denied, 57 device error, 75 any other.
 void CopyToNewFile(const QString& source, const QString& target,
-                   const std::function<void(std::span<const char>)>& onBlock = {},
-                   const std::function<void()>& onProgress = {});
+                   const std::function<void()>& onProgress = {},
+                   FingerprintTaker* fingerprint = nullptr);
 // Appends bytes to a file and flushes it.
 void AppendAndFlush(const QString& file, const QByteArray& bytes);
 // Gives temp its final name without ever replacing a file of that name; false when target
@@ -84,8 +85,6 @@ public:
 
     // Told of each step as it completes (the kill tests stop the process there).
     std::function<void(SaveStep)> onStep;
-    // Sees every block of audio and trailer as it is written.
-    std::function<void(std::span<const char>)> onBlock;
     // Takes the SHA-256 fingerprint of each saved file on its way to the disk.
     bool takeFingerprint = true;
 };
