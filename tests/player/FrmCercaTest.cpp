@@ -6,6 +6,7 @@
 #include "player/ReportDocument.h"
 #include "player/ui/FrmCerca.h"
 #include "player/ui/FrmReports.h"
+#include "player/ui/SearchFilters.h"
 #include "support/FakeWindows.h"
 #include "support/TempHome.h"
 
@@ -58,7 +59,7 @@ protected:
 TEST_F(FrmCercaTest, FieldsMakeTheQueryAndResultsShowNewestFirst) {
     FrmCerca w(*home.context);
     w.Form_Load();
-    w.txtParole->setText("chiamata");
+    w.filters->txtParole->setText("chiamata");
     ASSERT_TRUE(w.cmdCerca_Click());
     EXPECT_EQ(column(w, 0), (QStringList{"20/03/2024", "10/01/2024"}));
     EXPECT_EQ(column(w, 2), (QStringList{"", "0612345678"}));
@@ -69,13 +70,13 @@ TEST_F(FrmCercaTest, FieldsMakeTheQueryAndResultsShowNewestFirst) {
 
     // Every field is a filter.
     w.cmdAzzera_Click();
-    w.txtNumero->setText("333 111");
-    w.chkDal->setChecked(true);
-    w.dtDal->setDate(QDate(2024, 2, 1));
-    w.chkAl->setChecked(true);
-    w.dtAl->setDate(QDate(2024, 2, 29));
-    w.txtEtichetta->setText("e");
-    w.cboMarks[1]->setCurrentIndex(1);
+    w.filters->txtNumero->setText("333 111");
+    w.filters->chkDal->setChecked(true);
+    w.filters->dtDal->setDate(QDate(2024, 2, 1));
+    w.filters->chkAl->setChecked(true);
+    w.filters->dtAl->setDate(QDate(2024, 2, 29));
+    w.filters->txtEtichetta->setText("e");
+    w.filters->cboMarks[1]->setCurrentIndex(1);
     const SearchQuery q = w.query();
     EXPECT_EQ(q.numero, "333111");
     EXPECT_EQ(q.from, QDate(2024, 2, 1));
@@ -104,7 +105,7 @@ TEST_F(FrmCercaTest, EnterOpensTheChosenRecordingInThePlayer) {
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
     FrmCerca w(*home.context);
-    w.txtParole->setText("chiamata");
+    w.filters->txtParole->setText("chiamata");
     ASSERT_TRUE(w.cmdCerca_Click());
     w.Risultati->sortByColumn(0, Qt::AscendingOrder);
     w.Risultati->setFocus();
@@ -129,11 +130,11 @@ TEST_F(FrmCercaTest, EnterOpensTheChosenRecordingInThePlayer) {
 TEST_F(FrmCercaTest, ControlWordsOfTheRichTextAreNeverMatched) {
     FrmCerca w(*home.context);
     for (const char* word : {"rtf1", "ansi", "par", "b", "e0"}) {
-        w.txtParole->setText(word);
+        w.filters->txtParole->setText(word);
         ASSERT_TRUE(w.cmdCerca_Click());
         EXPECT_TRUE(w.hits().empty()) << word;
     }
-    w.txtParole->setText("città");
+    w.filters->txtParole->setText("città");
     ASSERT_TRUE(w.cmdCerca_Click());
     EXPECT_EQ(w.hits().size(), 1u) << "\\'e0 is the à of città";
 }
@@ -147,7 +148,7 @@ TEST_F(FrmCercaTest, ManyRowsWaitingAreIndexedUnderAProgressBar) {
     static_cast<SqliteCatalogue&>(*home.catalogue).appendRecords(rows);
     ASSERT_GT(home.catalogue->searchBacklog(), FrmCerca::kQuietBacklog);
     FrmCerca w(*home.context);
-    w.txtParole->setText("telefonate");
+    w.filters->txtParole->setText("telefonate");
     ASSERT_TRUE(w.cmdCerca_Click());
     EXPECT_EQ(home.catalogue->searchBacklog(), 0);
     EXPECT_EQ(w.hits().size(), std::size_t(SearchQuery{}.limit));
@@ -159,13 +160,13 @@ TEST_F(FrmCercaTest, ManyRowsWaitingAreIndexedUnderAProgressBar) {
 // The logbook of what the filters find: every found row, and only those.
 TEST_F(FrmCercaTest, LogbookOfTheFoundRecordings) {
     FrmCerca w(*home.context);
-    w.txtNumero->setText("06");
+    w.filters->txtNumero->setText("06");
     w.cmdBrogliaccio->click();
     ASSERT_NE(w.logbook(), nullptr);
     ASSERT_NE(w.logbook()->report(), nullptr);
     EXPECT_EQ(w.logbook()->report()->rowCount(), 1);
-    w.txtNumero->clear();
-    w.txtParole->setText("chiamata");
+    w.filters->txtNumero->clear();
+    w.filters->txtParole->setText("chiamata");
     w.cmdBrogliaccio_Click();
     EXPECT_EQ(w.logbook()->report()->rowCount(), 2);
     EXPECT_TRUE(home.boxes.empty());

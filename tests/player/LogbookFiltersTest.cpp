@@ -230,10 +230,10 @@ TEST_F(LogbookFilters, InvalidRangeAndCatalogueErrorsReachTheOperatorAndKeepTheR
 
 TEST_F(LogbookFilters, BrogliaccioFromCercaOpensTheLogbookWithItsFilters) {
     FrmCerca cerca(*home.context);
-    cerca.txtParole->setText("fattura");
-    cerca.chkAl->setChecked(true);
-    cerca.dtAl->setDate(QDate(2024, 2, 1));
-    cerca.cboMarks[1]->setCurrentIndex(1);
+    cerca.filters->txtParole->setText("fattura");
+    cerca.filters->chkAl->setChecked(true);
+    cerca.filters->dtAl->setDate(QDate(2024, 2, 1));
+    cerca.filters->cboMarks[1]->setCurrentIndex(1);
     cerca.cmdBrogliaccio->click();
     frmReports* logbook = cerca.logbook();
     ASSERT_NE(logbook, nullptr);
@@ -254,8 +254,8 @@ TEST_F(LogbookFilters, BrogliaccioFromCercaOpensTheLogbookWithItsFilters) {
     delete logbook;
 
     // A range the search refuses opens no logbook.
-    cerca.chkDal->setChecked(true);
-    cerca.dtDal->setDate(QDate(2024, 2, 2));
+    cerca.filters->chkDal->setChecked(true);
+    cerca.filters->dtDal->setDate(QDate(2024, 2, 2));
     cerca.cmdBrogliaccio_Click();
     EXPECT_EQ(cerca.logbook(), nullptr);
     ASSERT_FALSE(home.boxes.empty());

@@ -6,6 +6,7 @@
 
 #include "player/ui/FrmCerca.h"
 #include "player/ui/FrmReports.h"
+#include "player/ui/SearchFilters.h"
 #include "player/ui/TranscriptionEditor.h"
 
 #include <QApplication>
@@ -98,7 +99,7 @@ int main(int argc, char** argv) {
     }
     FrmCerca cerca(*f.home.context);
     cerca.Form_Load();
-    cerca.txtParole->setText(QStringLiteral("chiamata fattura"));
+    cerca.filters->txtParole->setText(QStringLiteral("chiamata fattura"));
     cerca.cmdCerca_Click();
     cerca.resize(1000, 520);
     cerca.show();
@@ -109,8 +110,8 @@ int main(int argc, char** argv) {
     cerca.grab().save(out + QStringLiteral("/cerca.png"));
 
     // The logbook opened from there with its filters, as large as the screen allows.
-    cerca.chkDal->setChecked(true);
-    cerca.dtDal->setDate(QDate(2024, 2, 1));
+    cerca.filters->chkDal->setChecked(true);
+    cerca.filters->dtDal->setDate(QDate(2024, 2, 1));
     cerca.cmdBrogliaccio_Click();
     frmReports* filtered = cerca.logbook();
     if (filtered) {

@@ -76,14 +76,6 @@ FrmCerca::FrmCerca(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx
 
     auto* grid = new QGridLayout(this);
     filters = new SearchFilters(this);
-    txtParole = filters->txtParole;
-    txtNumero = filters->txtNumero;
-    chkDal = filters->chkDal;
-    dtDal = filters->dtDal;
-    chkAl = filters->chkAl;
-    dtAl = filters->dtAl;
-    txtEtichetta = filters->txtEtichetta;
-    std::copy(std::begin(filters->cboMarks), std::end(filters->cboMarks), std::begin(cboMarks));
     grid->addWidget(filters, 0, 0, 4, 5);
 
     cmdCerca = new QPushButton(QStringLiteral("&Cerca"), this);
@@ -134,7 +126,7 @@ FrmCerca::FrmCerca(AppContext& ctx, QWidget* parent) : QWidget(parent), ctx_(ctx
 }
 
 void FrmCerca::Form_Load() {
-    txtParole->setFocus();
+    filters->txtParole->setFocus();
 }
 
 SearchQuery FrmCerca::query() const {
@@ -204,7 +196,7 @@ void FrmCerca::cmdAzzera_Click() {
     model_->removeRows(0, model_->rowCount());
     hits_.clear();
     lblEsito->clear();
-    txtParole->setFocus();
+    filters->txtParole->setFocus();
 }
 
 void FrmCerca::cmdBrogliaccio_Click() {

@@ -6,11 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 
-class QCheckBox;
-class QComboBox;
-class QDateEdit;
 class QLabel;
-class QLineEdit;
 class QPushButton;
 class QStandardItemModel;
 class QTableView;
@@ -50,14 +46,6 @@ public:
 
     // Controls, by their names, for the tests (the fields live in `filters`).
     SearchFilters* filters = nullptr;
-    QLineEdit* txtParole = nullptr;
-    QLineEdit* txtNumero = nullptr;
-    QCheckBox* chkDal = nullptr;
-    QDateEdit* dtDal = nullptr;
-    QCheckBox* chkAl = nullptr;
-    QDateEdit* dtAl = nullptr;
-    QLineEdit* txtEtichetta = nullptr;
-    QComboBox* cboMarks[3] = {nullptr, nullptr, nullptr};
     QPushButton* cmdCerca = nullptr;
     QPushButton* cmdAzzera = nullptr;
     QPushButton* cmdBrogliaccio = nullptr;
